@@ -1,0 +1,212 @@
+// Small single-purpose owners for the handles, COM pointers, GDI objects and
+// streams the launcher opens. Each releases what it owns on every path out and
+// can be moved but not copied.
+#pragma once
+
+#include <windows.h>
+#include <unknwn.h>
+
+#include <cstdio>
+#include <utility>
+
+namespace base {
+
+// A kernel handle closed with CloseHandle. Both null and INVALID_HANDLE_VALUE
+// count as "nothing owned".
+class UniqueHandle {
+ public:
+  UniqueHandle() = default;
+  explicit UniqueHandle(HANDLE h) : handle_(h) {}
+  ~UniqueHandle() { Reset(); }
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.Release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+
+  HANDLE Get() const { return handle_; }
+  bool Valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE Release() { HANDLE h = handle_; handle_ = nullptr; return h; }
+  void Reset(HANDLE h = nullptr) {
+    if (Valid()) ::CloseHandle(handle_);
+    handle_ = h;
+  }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+// A COM interface pointer released on destruction.
+template <typename T>
+class ComPtr {
+ public:
+  ComPtr() = default;
+  explicit ComPtr(T* p) : ptr_(p) {}  // adopts one reference
+  ~ComPtr() { Reset(); }
+  ComPtr(const ComPtr& other) : ptr_(other.ptr_) { if (ptr_) ptr_->AddRef(); }
+  ComPtr& operator=(const ComPtr& other) {
+    if (this != &other) { if (other.ptr_) other.ptr_->AddRef(); Reset(other.ptr_); }
+    return *this;
+  }
+  ComPtr(ComPtr&& other) noexcept : ptr_(other.Detach()) {}
+  ComPtr& operator=(ComPtr&& other) noexcept {
+    if (this != &other) Reset(other.Detach());
+    return *this;
+  }
+
+  T* Get() const { return ptr_; }
+  T* operator->() const { return ptr_; }
+  explicit operator bool() const { return ptr_ != nullptr; }
+  // For out parameters: releases what is held and hands out the slot.
+  T** Put() { Reset(); return &ptr_; }
+  void** PutVoid() { return reinterpret_cast<void**>(Put()); }
+  T* Detach() { T* p = ptr_; ptr_ = nullptr; return p; }
+  void Reset(T* p = nullptr) {
+    if (ptr_) ptr_->Release();
+    ptr_ = p;
+  }
+  template <typename U>
+  HRESULT As(ComPtr<U>* out) const {
+    if (!ptr_) return E_POINTER;
+    return ptr_->QueryInterface(__uuidof(U), out->PutVoid());
+  }
+
+ private:
+  T* ptr_ = nullptr;
+};
+
+// A GDI object (bitmap, brush, font, region) deleted with DeleteObject.
+template <typename T>
+class GdiObject {
+ public:
+  GdiObject() = default;
+  explicit GdiObject(T h) : handle_(h) {}
+  ~GdiObject() { Reset(); }
+  GdiObject(GdiObject&& other) noexcept : handle_(other.Release()) {}
+  GdiObject& operator=(GdiObject&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  GdiObject(const GdiObject&) = delete;
+  GdiObject& operator=(const GdiObject&) = delete;
+
+  T Get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+  T Release() { T h = handle_; handle_ = nullptr; return h; }
+  void Reset(T h = nullptr) {
+    if (handle_) ::DeleteObject(handle_);
+    handle_ = h;
+  }
+
+ private:
+  T handle_ = nullptr;
+};
+
+// Selects an object into a DC and selects the previous one back on destruction.
+class SelectedObject {
+ public:
+  SelectedObject(HDC dc, HGDIOBJ object) : dc_(dc), previous_(object ? ::SelectObject(dc, object) : nullptr) {}
+  ~SelectedObject() { if (dc_ && previous_) ::SelectObject(dc_, previous_); }
+  SelectedObject(const SelectedObject&) = delete;
+  SelectedObject& operator=(const SelectedObject&) = delete;
+
+ private:
+  HDC dc_;
+  HGDIOBJ previous_;
+};
+
+// A memory DC made with CreateCompatibleDC and deleted with DeleteDC.
+class MemoryDC {
+ public:
+  explicit MemoryDC(HDC compatibleWith) : dc_(::CreateCompatibleDC(compatibleWith)) {}
+  ~MemoryDC() { if (dc_) ::DeleteDC(dc_); }
+  MemoryDC(const MemoryDC&) = delete;
+  MemoryDC& operator=(const MemoryDC&) = delete;
+  HDC Get() const { return dc_; }
+  explicit operator bool() const { return dc_ != nullptr; }
+
+ private:
+  HDC dc_;
+};
+
+// The DC of a window (or of the screen, for a null window), from GetDC.
+class WindowDC {
+ public:
+  explicit WindowDC(HWND window = nullptr) : window_(window), dc_(::GetDC(window)) {}
+  ~WindowDC() { if (dc_) ::ReleaseDC(window_, dc_); }
+  WindowDC(const WindowDC&) = delete;
+  WindowDC& operator=(const WindowDC&) = delete;
+  HDC Get() const { return dc_; }
+  explicit operator bool() const { return dc_ != nullptr; }
+
+ private:
+  HWND window_;
+  HDC dc_;
+};
+using ScreenDC = WindowDC;
+
+// BeginPaint / EndPaint around one paint.
+class PaintScope {
+ public:
+  explicit PaintScope(HWND window) : window_(window) { dc_ = ::BeginPaint(window, &ps_); }
+  ~PaintScope() { ::EndPaint(window_, &ps_); }
+  PaintScope(const PaintScope&) = delete;
+  PaintScope& operator=(const PaintScope&) = delete;
+  HDC Get() const { return dc_; }
+
+ private:
+  HWND window_;
+  PAINTSTRUCT ps_{};
+  HDC dc_ = nullptr;
+};
+
+// A C stream closed with fclose.
+class UniqueFile {
+ public:
+  UniqueFile() = default;
+  explicit UniqueFile(FILE* f) : file_(f) {}
+  ~UniqueFile() { Reset(); }
+  UniqueFile(UniqueFile&& other) noexcept : file_(other.file_) { other.file_ = nullptr; }
+  UniqueFile& operator=(UniqueFile&& other) noexcept {
+    if (this != &other) { Reset(other.file_); other.file_ = nullptr; }
+    return *this;
+  }
+  UniqueFile(const UniqueFile&) = delete;
+  UniqueFile& operator=(const UniqueFile&) = delete;
+
+  FILE* Get() const { return file_; }
+  explicit operator bool() const { return file_ != nullptr; }
+  // Closes now and reports whether every buffered byte reached the file.
+  bool Close() {
+    if (!file_) return false;
+    const bool ok = std::fclose(file_) == 0;
+    file_ = nullptr;
+    return ok;
+  }
+  void Reset(FILE* f = nullptr) {
+    if (file_) std::fclose(file_);
+    file_ = f;
+  }
+
+ private:
+  FILE* file_ = nullptr;
+};
+
+// Memory from LocalAlloc (or FormatMessage's allocation), freed with LocalFree.
+template <typename T>
+class LocalMemory {
+ public:
+  LocalMemory() = default;
+  ~LocalMemory() { if (ptr_) ::LocalFree(ptr_); }
+  LocalMemory(const LocalMemory&) = delete;
+  LocalMemory& operator=(const LocalMemory&) = delete;
+  T Get() const { return ptr_; }
+  T* Put() { return &ptr_; }
+
+ private:
+  T ptr_ = nullptr;
+};
+
+}  // namespace base
