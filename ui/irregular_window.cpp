@@ -1,0 +1,178 @@
+#include "ui/irregular_window.h"
+
+#include <gdiplus.h>
+
+#include "base/guards.h"
+
+namespace ui {
+
+void GdiplusImageDeleter::operator()(Gdiplus::Image* image) const { delete image; }
+
+namespace {
+
+// An image from a file, or null when GDI+ could not even allocate the object.
+// A file that does not decode still gives an object, whose status is not Ok.
+SkinImage LoadSkinImage(const wchar_t* file) { return SkinImage(new Gdiplus::Image(file)); }
+
+bool Loaded(const SkinImage& image) {
+  return image && image->GetLastStatus() == Gdiplus::Ok;
+}
+
+bool InRect(int x, int y, int left, int top, int width, int height) {
+  return x >= left && x < left + width && y >= top && y < top + height;
+}
+
+}  // namespace
+
+ZIrregularWindow::ZIrregularWindow() { SetClassName("ZIrregularWindow"); }
+
+ZIrregularWindow::~ZIrregularWindow() { ReleaseImages(); }
+
+bool ZIrregularWindow::Init(HINSTANCE instanceHandle, HWND ownerWindow) {
+  ZBaseWnd::Init(instanceHandle, ownerWindow);
+  return LoadImages();
+}
+
+bool ZIrregularWindow::LoadImages() {
+  {
+    base::UniqueHandle probe(::CreateFileW(backgroundImageFile, GENERIC_READ, FILE_SHARE_READ,
+                                           nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!probe.Valid()) return false;
+  }
+  backgroundImage = LoadSkinImage(backgroundImageFile);
+  if (!Loaded(backgroundImage)) {
+    // A file that is there but is no image: behave as if it were missing, so
+    // that the window keeps its defined fallback size.
+    backgroundImage.reset();
+    return false;
+  }
+  backgroundImageWidth = static_cast<std::int32_t>(backgroundImage->GetWidth());
+  backgroundImageHeight = static_cast<std::int32_t>(backgroundImage->GetHeight());
+
+  minNormalImage = LoadSkinImage(minNormalFile);
+  minHitImage = LoadSkinImage(minHitFile);
+  if (!Loaded(minNormalImage) || !Loaded(minHitImage)) return false;
+  minWidth = static_cast<std::int32_t>(minNormalImage->GetWidth());
+  minHeight = static_cast<std::int32_t>(minNormalImage->GetHeight());
+
+  closeNormalImage = LoadSkinImage(closeNormalFile);
+  closeHitImage = LoadSkinImage(closeHitFile);
+  if (!Loaded(closeNormalImage) || !Loaded(closeHitImage)) return false;
+  closeWidth = static_cast<std::int32_t>(closeNormalImage->GetWidth());
+  closeHeight = static_cast<std::int32_t>(closeNormalImage->GetHeight());
+  return true;
+}
+
+void ZIrregularWindow::ReleaseImages() {
+  backgroundImage.reset();
+  minNormalImage.reset();
+  minHitImage.reset();
+  closeNormalImage.reset();
+  closeHitImage.reset();
+}
+
+bool ZIrregularWindow::ReloadImages() {
+  ReleaseImages();
+  return LoadImages();
+}
+
+HWND ZIrregularWindow::Create(const char* title, int x, int y, int width, int height,
+                              DWORD extendedStyle, DWORD style) {
+  const bool haveBackground = backgroundImage != nullptr;
+  const int defaultWidth = haveBackground ? backgroundImageWidth : kFallbackWidth;
+  const int defaultHeight = haveBackground ? backgroundImageHeight : kFallbackHeight;
+  if (x == 0) x = ::GetSystemMetrics(SM_CXSCREEN) / 2 - defaultWidth / 2;
+  if (y == 0) y = ::GetSystemMetrics(SM_CYSCREEN) / 2 - defaultHeight / 2;
+  if (width == 0) width = defaultWidth;
+  if (height == 0) height = defaultHeight;
+  return ZBaseWnd::Create(title, x, y, width, height, extendedStyle, style);
+}
+
+bool ZIrregularWindow::RegisterWindow() {
+  return RegisterFamilyClass(MainWindowProc, ::LoadIconA(instance, MAKEINTRESOURCEA(107)),
+                             ::LoadIconA(instance, MAKEINTRESOURCEA(108)));
+}
+
+int ZIrregularWindow::DrawNormal() {
+  return DrawLayered(minNormalImage.get(), closeNormalImage.get());
+}
+int ZIrregularWindow::DrawMinHover() {
+  return DrawLayered(minHitImage.get(), closeNormalImage.get());
+}
+int ZIrregularWindow::DrawCloseHover() {
+  return DrawLayered(minNormalImage.get(), closeHitImage.get());
+}
+
+bool ZIrregularWindow::OnMinButton(int x, int y) const {
+  return minNormalImage && InRect(x, y, minX, minY, minWidth, minHeight);
+}
+bool ZIrregularWindow::OnCloseButton(int x, int y) const {
+  return closeNormalImage && InRect(x, y, closeX, closeY, closeWidth, closeHeight);
+}
+
+int ZIrregularWindow::DrawLayered(Gdiplus::Image* minImage, Gdiplus::Image* closeImage) {
+  if (!backgroundImage) return Gdiplus::Ok;
+
+  RECT rect{};
+  ::GetWindowRect(window, &rect);
+  int width = rect.right - rect.left;
+  int height = rect.bottom - rect.top;
+  if (rect.left == rect.right) {  // not sized yet: compose at the background's size
+    width = backgroundImageWidth;
+    height = backgroundImageHeight;
+  }
+  if (width <= 0 || height <= 0) return Gdiplus::InvalidParameter;
+
+  base::ScreenDC screen;
+  base::MemoryDC memory(screen.Get());
+
+  // A 32-bit bottom-up DIB section; GDI+ draws into its bits through a
+  // bitmap in premultiplied ARGB, which is what UpdateLayeredWindow's
+  // per-pixel alpha expects (a Graphics made on the DC would not keep alpha
+  // on every system).
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  info.bmiHeader.biSizeImage = static_cast<DWORD>(4 * width * height);
+  void* bits = nullptr;
+  base::GdiObject<HBITMAP> dib(
+      ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!dib || !bits) return Gdiplus::OutOfMemory;
+  base::SelectedObject selected(memory.Get(), dib.Get());
+
+  Gdiplus::Status status = Gdiplus::Ok;
+  {
+    const INT stride = 4 * width;
+    BYTE* lastRow = static_cast<BYTE*>(bits) + static_cast<std::size_t>(stride) * (height - 1);
+    Gdiplus::Bitmap surface(width, height, -stride, PixelFormat32bppPARGB, lastRow);
+    Gdiplus::Graphics graphics(&surface);
+    graphics.SetSmoothingMode(Gdiplus::SmoothingModeNone);
+    graphics.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
+    graphics.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+    status = graphics.DrawImage(backgroundImage.get(), 0, 0, width, height);
+    // The minimise button is drawn last, so it is on top where they overlap.
+    if (closeImage) {
+      graphics.DrawImage(closeImage, closeX, closeY, static_cast<INT>(closeImage->GetWidth()),
+                         static_cast<INT>(closeImage->GetHeight()));
+    }
+    if (minImage) {
+      graphics.DrawImage(minImage, minX, minY, static_cast<INT>(minImage->GetWidth()),
+                         static_cast<INT>(minImage->GetHeight()));
+    }
+    graphics.Flush(Gdiplus::FlushIntentionSync);
+  }
+
+  POINT destination{rect.left, rect.top};
+  SIZE size{width, height};
+  POINT source{0, 0};
+  BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+  ::UpdateLayeredWindow(window, screen.Get(), &destination, &size, memory.Get(), &source, 0,
+                        &blend, ULW_ALPHA);
+  return status;
+}
+
+}  // namespace ui

@@ -1,0 +1,97 @@
+// The progress window: a background and two bars revealed from the left by
+// percentages, the two percent texts and a stage text, painted with GDI
+// through one off-screen buffer. An animation thread moves the displayed
+// percentages one point per period towards the targets other threads set.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "base/guards.h"
+#include "base/progress_targets.h"
+#include "base/thread.h"
+#include "ui/irregular_window.h"
+
+namespace ui {
+
+class ZProgressBar : public ZIrregularWindow {
+ public:
+  // Size the window takes when the images could not be loaded: a plain
+  // window that still shows the texts (drawn on the system's window colour).
+  static constexpr std::int32_t kFallbackWidth = 800;
+  static constexpr std::int32_t kFallbackHeight = 130;
+  static constexpr DWORD kAnimationPeriodMs = 5;
+
+  ZProgressBar();
+  // Stops and joins the animation thread before anything it reads goes away.
+  ~ZProgressBar() override;
+
+  // Stores both and loads the bitmaps; true whatever the loading gave.
+  bool Init(HINSTANCE instanceHandle, HWND ownerWindow) override;
+  // Defaults from the background size, then starts the animation thread.
+  HWND Create(const char* title, int x, int y, int width, int height, DWORD extendedStyle,
+              DWORD style) override;
+  bool RegisterWindow() override;
+  // Deletes the three bitmaps and loads them again.
+  bool ReloadImages() override;
+
+  // Decodes the three files and makes their bitmaps; all or nothing. The
+  // decoded pixel blocks are freed once the bitmaps exist.
+  bool LoadBitmaps();
+  // Brings the window to the front at the centre of the screen.
+  void ShowCentered();
+  // The WM_PAINT drawing.
+  void Paint();
+  // Composes the whole picture into `dc` (a buffer of the background's size).
+  void Compose(HDC dc);
+
+  // One pass of the animation: steps both bars, and asks for a repaint when a
+  // value changed. Returns whether one did.
+  bool AnimationPass();
+  // Sets the stop flag and waits for the animation thread to end, handling
+  // the repaint requests it may be waiting on meanwhile.
+  void StopAnimation();
+
+  std::int32_t UpperValue() const { return upperValue.load(std::memory_order_relaxed); }
+  std::int32_t LowerValue() const { return lowerValue.load(std::memory_order_relaxed); }
+
+  // Written by other threads (the update worker); read by the animation thread.
+  progress::ProgressTargets targets;
+
+  std::atomic<bool> stopAnimation{false};
+  base::Thread animationThread;
+  std::int32_t backgroundWidth = kFallbackWidth;
+  std::int32_t backgroundHeight = kFallbackHeight;
+
+  base::GdiObject<HBITMAP> upperBarBitmap;
+  std::atomic<std::int32_t> upperValue{0};
+  base::GdiObject<HBITMAP> lowerBarBitmap;
+  std::atomic<std::int32_t> lowerValue{0};
+  base::GdiObject<HBITMAP> backgroundBitmap;
+
+  std::int32_t upperBarX = 6;
+  std::int32_t upperBarY = 6;
+  std::int32_t lowerBarX = 6;
+  std::int32_t lowerBarY = 24;
+  char upperBarFile[512] = "progress_1.png";
+  char lowerBarFile[512] = "progress_2.png";
+  char backgroundFile[512] = "progress_bg.png";
+
+  // Counters for tests and measurements: animation passes and paints.
+  std::atomic<std::uint32_t> passCount{0};
+  std::atomic<std::uint32_t> paintCount{0};
+
+ private:
+  static unsigned __stdcall AnimationThreadProc(void* self);
+
+  // The stage text of the last paint with a valid stage index.
+  char stageText[80] = {};
+};
+
+// The window procedure of the "ZProgressBar" class; it paints the progress
+// bar of GetWindowSet().
+LRESULT CALLBACK ProgressBarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+}  // namespace ui
