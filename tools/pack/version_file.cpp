@@ -1,0 +1,52 @@
+#include "tools/pack/version_file.h"
+
+#include <cstdint>
+
+namespace pack {
+
+namespace {
+
+bool ParseVersion(const std::string& text, long long* value) {
+  if (text.empty() || text.size() > 10) return false;
+  long long v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  *value = v;
+  return true;
+}
+
+}  // namespace
+
+bool FormatVersionFile(const std::string& version, const std::string& url, std::string* content,
+                       std::string* error) {
+  content->clear();
+  long long number = 0;
+  if (!ParseVersion(version, &number) || number < 1 || number > INT32_MAX) {
+    *error = "version must be a whole number from 1 to 2147483647, got \"" + version + "\"";
+    return false;
+  }
+  if (url.empty()) {
+    *error = "the archive URL is empty";
+    return false;
+  }
+  if (url.size() > kMaxArchiveUrlBytes) {
+    *error = "the archive URL is " + std::to_string(url.size()) + " bytes; the launcher takes at most " +
+             std::to_string(kMaxArchiveUrlBytes) + " (it appends \"?\" and a tick count within 259)";
+    return false;
+  }
+  for (char c : url) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    // Printable ASCII without blanks or quotes: the INI reader trims blanks
+    // and strips quotes, and other bytes would be read in code page 936.
+    if (u <= 0x20 || u >= 0x7F || c == '"' || c == '\'') {
+      *error = "the archive URL holds a blank, quote, control or non-ASCII byte; percent-encode it";
+      return false;
+    }
+  }
+  *content = "[Launcher]\r\nVersion=" + std::to_string(number) + "\r\nUrl=" + url + "\r\n";
+  return true;
+}
+
+}  // namespace pack

@@ -1,0 +1,21 @@
+// The version descriptor the launcher fetches before it updates: an INI file
+// with section "Launcher", keys "Version" (compared as a signed 32-bit number
+// with install.cfg) and "Url" (where the archive is).
+#pragma once
+
+#include <string>
+
+namespace pack {
+
+// The launcher appends "?" and up to 11 characters of tick count to the Url
+// and composes the result into 260 bytes.
+inline constexpr std::size_t kMaxArchiveUrlBytes = 259 - 12;
+
+// Builds the descriptor's text (CRLF lines). Returns false with a reason in
+// `error` when the version is not a whole number from 1 to 2147483647 (0 is
+// what a missing install.cfg reads as, so it would never update) or when the
+// URL is empty, too long, or holds characters the INI reader would mangle.
+bool FormatVersionFile(const std::string& version, const std::string& url, std::string* content,
+                       std::string* error);
+
+}  // namespace pack
