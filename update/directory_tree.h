@@ -1,0 +1,27 @@
+// Creating the directory levels a path needs (Win32 half of the levels rule).
+#pragma once
+
+#include <cstddef>
+
+#include "update/directory_levels.h"
+
+namespace update {
+
+// Remembers the deepest directory known to exist, so that the many entries of
+// one directory cost no file-system call for their levels.
+class DirectoryCache {
+ public:
+  bool Covers(const char* levelPath, std::size_t length) const;
+  void Remember(const char* levelPath, std::size_t length);
+
+ private:
+  char known_[kPathSize + 1] = {};
+  std::size_t knownLength_ = 0;
+};
+
+// Makes every level that `path` needs (see ListDirectoryLevels). True when all
+// of them exist afterwards, also when there are none; false when a level
+// cannot be made or is a file, or when the path does not fit. Logs nothing.
+bool CreateDirectoryTree(const char* path, LastLevel last, DirectoryCache* cache);
+
+}  // namespace update

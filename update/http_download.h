@@ -1,0 +1,31 @@
+// One HTTP(S) GET into one local file, with libcurl's easy interface. HTTP
+// error statuses do not fail a transfer and redirects are not followed; a
+// body whose first piece holds "404 Not Found" does fail it. Certificates
+// are not verified. There is no retry.
+#pragma once
+
+namespace progress { struct ProgressTargets; }
+
+namespace update {
+
+// Bounds that end a transfer whose server does not answer or stalls, so that
+// the player is never left waiting without end. Tests shorten them.
+struct TransferLimits {
+  long connectTimeoutSeconds = 30;
+  long lowSpeedBytesPerSecond = 1;  // below this rate ...
+  long lowSpeedSeconds = 60;        // ... for this long, the transfer fails
+};
+
+// Fetches `url` into `localPath` (created or emptied). While it runs the
+// transfer's percentage is stored in progress->upperTarget (when not null).
+// On failure the log gets "curl (<url>) error. CURLcode=<text>\n" (after the
+// received piece, for a not-found page); the file keeps what was received.
+bool DownloadFile(const char* localPath, const char* url,
+                  progress::ProgressTargets* progress = nullptr,
+                  const TransferLimits& limits = TransferLimits{});
+
+// The log line of a failed transfer, for callers that fail before one starts
+// (a URL that does not fit its buffer).
+void LogTransferFailure(const char* url, int curlCode);
+
+}  // namespace update

@@ -1,0 +1,24 @@
+// Small rules of the transfer and the installation that need no library:
+// the percentages handed to the progress bar and the not-found page test.
+// Pure: no windows.h, no curl.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace update {
+
+// Upper-bar target for a transfer: now * 100 / total, cut toward zero. While
+// the server has reported no total the quotient has no finite value and the
+// lowest 32-bit number is stored, which the progress bar shows as 0 %.
+std::int32_t TransferPercent(std::int64_t now, std::int64_t total);
+
+// Upper-bar target while installing: entries done * 100 / entry count.
+std::int32_t InstallPercent(std::uint64_t done, std::uint64_t count);
+
+// The servers answer a missing file with a page holding this text; the first
+// piece of a body is searched for it, up to its first NUL byte. Returns the
+// length of the piece's text when it holds the phrase, 0 otherwise.
+std::size_t NotFoundTextLength(const char* piece, std::size_t length);
+
+}  // namespace update

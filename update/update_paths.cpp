@@ -1,0 +1,15 @@
+#include "update/update_paths.h"
+
+#include "base/bounded_format.h"
+
+namespace update {
+
+bool ComposePath(char* out, std::size_t size, const char* directory, const char* name) {
+  return base::FormatInto(out, size, "%s\\%s", directory, name);
+}
+
+bool ComposeTickUrl(char* out, std::size_t size, const char* base, std::uint32_t tickCount) {
+  return base::FormatInto(out, size, "%s?%d", base, static_cast<int>(static_cast<std::int32_t>(tickCount)));
+}
+
+}  // namespace update

@@ -1,0 +1,211 @@
+#include "update/update_worker.h"
+
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "base/bounded_format.h"
+#include "base/progress_targets.h"
+#include "update/archive_install.h"
+#include "update/directory_levels.h"
+#include "update/download_log.h"
+#include "update/update_paths.h"
+
+namespace update {
+
+namespace {
+
+// Message texts in code page 936 (GBK) bytes.
+const char kCaption[] = "\xcc\xe1\xca\xbe";  // 提示
+const char kTempFailed[] =                   // 创建Temp目录失败，请重新启动
+    "\xb4\xb4\xbd\xa8" "Temp" "\xc4\xbf\xc2\xbc\xca\xa7\xb0\xdc\xa3\xac\xc7\xeb\xd6\xd8\xd0\xc2\xc6\xf4\xb6\xaf";
+const char kVersionFailed[] =                // 下载版本文件错误，请重新启动
+    "\xcf\xc2\xd4\xd8\xb0\xe6\xb1\xbe\xce\xc4\xbc\xfe\xb4\xed\xce\xf3\xa3\xac\xc7\xeb\xd6\xd8\xd0\xc2\xc6\xf4\xb6\xaf";
+const char kArchiveFailed[] =                // 下载游戏资源错误，请重新启动
+    "\xcf\xc2\xd4\xd8\xd3\xce\xcf\xb7\xd7\xca\xd4\xb4\xb4\xed\xce\xf3\xa3\xac\xc7\xeb\xd6\xd8\xd0\xc2\xc6\xf4\xb6\xaf";
+const char kInstallFailed[] =                // 安装游戏失败，请重新启动
+    "\xb0\xb2\xd7\xb0\xd3\xce\xcf\xb7\xca\xa7\xb0\xdc\xa3\xac\xc7\xeb\xd6\xd8\xd0\xc2\xc6\xf4\xb6\xaf";
+
+const char kSection[] = "Launcher";
+const char kGameExecutable[] = "TLVR.exe";
+constexpr int kCurlUrlMalformat = 3;  // CURLE_URL_MALFORMAT
+
+// A path for the log line of a composition that did not fit: as much as fits.
+struct CutPath {
+  CutPath(const char* directory, const char* name) {
+    base::FormatTruncated(text, sizeof text, "%s\\%s", directory, name);
+  }
+  char text[kPathSize];
+};
+
+class UpdateRun {
+ public:
+  UpdateRun(const WorkerSetup& setup, const GameParameters& parameters)
+      : setup_(setup), parameters_(parameters) {}
+
+  void Execute() {
+    if (!PrepareTemp()) return CloseLauncher(kTempFailed);
+    ShowStage(0, 25);
+    if (!FetchVersionDescriptor()) return CloseLauncher(kVersionFailed);
+    if (!PrepareGame()) return;  // the one ending that leaves the launcher open
+    if (!ComposePath(installRecord_, sizeof installRecord_, current_, "install.cfg")) {
+      WriteLog("Failed to install game\n");
+      return CloseLauncher(kInstallFailed);
+    }
+
+    const INT remote = static_cast<INT>(::GetPrivateProfileIntA(kSection, "Version", 0, versionFile_));
+    const INT installed = static_cast<INT>(::GetPrivateProfileIntA(kSection, "Version", 0, installRecord_));
+    if (NeedsUpdate(installed, remote)) {
+      ShowStage(1, 50);
+      if (!FetchArchive()) return CloseLauncher(kArchiveFailed);
+      ShowStage(2, 75);
+      if (!InstallArchive(gameDirectory_, archiveFile_, setup_.progress)) {
+        WriteLog("Failed to install game\n");
+        return CloseLauncher(kInstallFailed);
+      }
+      char number[16] = {};
+      base::FormatInto(number, sizeof number, "%d", remote);
+      ::WritePrivateProfileStringA(kSection, "Version", number, installRecord_);
+    }
+    ShowStage(3, 100);
+    StartGame();
+    CloseLauncher(nullptr);
+  }
+
+ private:
+  bool PrepareTemp() {
+    const DWORD length = ::GetCurrentDirectoryA(sizeof current_, current_);
+    if (length == 0 || length >= sizeof current_) {
+      std::memset(current_, 0, sizeof current_);
+      WriteLog("Failed to CreateDirectory(%s), GetLastError=%d\n", "Temp", static_cast<int>(ERROR_FILENAME_EXCED_RANGE));
+      return false;
+    }
+    if (!ComposePath(tempDirectory_, sizeof tempDirectory_, current_, "Temp")) {
+      WriteLog("Failed to CreateDirectory(%s), GetLastError=%d\n", CutPath(current_, "Temp").text,
+               static_cast<int>(ERROR_FILENAME_EXCED_RANGE));
+      return false;
+    }
+    if (::PathFileExistsA(tempDirectory_)) return true;
+    if (::CreateDirectoryA(tempDirectory_, nullptr)) return true;
+    WriteLog("Failed to CreateDirectory(%s), GetLastError=%d\n", tempDirectory_, static_cast<int>(::GetLastError()));
+    return false;
+  }
+
+  bool FetchVersionDescriptor() {
+    char url[kPathSize] = {};
+    const char* base = setup_.versionCdnUrl ? setup_.versionCdnUrl : "";
+    if (!ComposePath(versionFile_, sizeof versionFile_, tempDirectory_, "version.cfg")) {
+      WriteLog("Failed to open %s\n", CutPath(tempDirectory_, "version.cfg").text);
+      return false;
+    }
+    if (!ComposeTickUrl(url, sizeof url, base, ::GetTickCount())) {
+      LogTransferFailure(base, kCurlUrlMalformat);
+      return false;
+    }
+    return DownloadFile(versionFile_, url, setup_.progress, setup_.limits);
+  }
+
+  bool PrepareGame() {
+    if (ComposePath(gameDirectory_, sizeof gameDirectory_, current_, "Game") &&
+        (::PathFileExistsA(gameDirectory_) || ::CreateDirectoryA(gameDirectory_, nullptr)))
+      return true;
+    WriteLog("Failed to CreateDirectory(%s)\n", gameDirectory_[0] ? gameDirectory_ : CutPath(current_, "Game").text);
+    return false;
+  }
+
+  bool FetchArchive() {
+    char base[kPathSize] = {};
+    ::GetPrivateProfileStringA(kSection, "Url", "", base, sizeof base, versionFile_);
+    char url[kPathSize] = {};
+    if (!ComposePath(archiveFile_, sizeof archiveFile_, tempDirectory_, "ClientContent")) {
+      WriteLog("Failed to open %s\n", CutPath(tempDirectory_, "ClientContent").text);
+      return false;
+    }
+    if (!ComposeTickUrl(url, sizeof url, base, ::GetTickCount())) {
+      LogTransferFailure(base, kCurlUrlMalformat);
+      return false;
+    }
+    return DownloadFile(archiveFile_, url, setup_.progress, setup_.limits);
+  }
+
+  void StartGame() {
+    char executable[kPathSize] = {};
+    if (!ComposePath(executable, sizeof executable, gameDirectory_, kGameExecutable)) {
+      WriteLog("Failed to start game. error=(%d)\n", static_cast<int>(ERROR_FILENAME_EXCED_RANGE));
+      return;
+    }
+    // The latest string the page handed over, copied whole under its lock.
+    auto parameters = std::make_unique<char[]>(GameParameters::kSize);
+    parameters_.CopyTo(parameters.get(), GameParameters::kSize);
+
+    // The shell may use COM for what it starts; give this thread an apartment.
+    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    const HINSTANCE started =
+        ::ShellExecuteA(nullptr, "open", executable, parameters.get(), gameDirectory_, SW_SHOWNORMAL);
+    const DWORD error = ::GetLastError();
+    if (SUCCEEDED(com)) ::CoUninitialize();
+    if (reinterpret_cast<INT_PTR>(started) <= 32)
+      WriteLog("Failed to start game. error=(%d)\n", static_cast<int>(error));
+    else
+      WriteLog("Successfully started the game.");
+  }
+
+  // Stage S at P %: the lower bar never goes back; the window repaints now.
+  void ShowStage(int stage, int percent) {
+    if (setup_.progress != nullptr) {
+      setup_.progress->RaiseLowerTarget(percent);
+      setup_.progress->stageIndex.store(stage);
+    }
+    if (setup_.progressWindow != nullptr) {
+      RECT client;
+      ::GetClientRect(setup_.progressWindow, &client);
+      ::InvalidateRect(setup_.progressWindow, &client, TRUE);
+      ::UpdateWindow(setup_.progressWindow);
+    }
+  }
+
+  // Shows `message` (when not null) and asks the main window to close.
+  void CloseLauncher(const char* message) {
+    if (message != nullptr) ::MessageBoxA(nullptr, message, kCaption, MB_OK);
+    ::PostMessageA(setup_.mainWindow, WM_DESTROY, 0, 0);
+  }
+
+  const WorkerSetup& setup_;
+  const GameParameters& parameters_;
+  char current_[kPathSize] = {};
+  char tempDirectory_[kPathSize] = {};
+  char versionFile_[kPathSize] = {};
+  char gameDirectory_[kPathSize] = {};
+  char installRecord_[kPathSize] = {};
+  char archiveFile_[kPathSize] = {};
+};
+
+}  // namespace
+
+GameParameters::GameParameters() : text_(std::make_unique<char[]>(kSize)) {}
+
+void GameParameters::Store(const char* text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::size_t length = text ? std::strlen(text) : 0;
+  if (length > kSize - 1) length = kSize - 1;
+  if (length != 0) std::memcpy(text_.get(), text, length);
+  text_[length] = '\0';
+}
+
+void GameParameters::CopyTo(char* out, std::size_t size) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::size_t length = std::min(std::strlen(text_.get()), size - 1);
+  std::memcpy(out, text_.get(), length);
+  out[length] = '\0';
+}
+
+unsigned RunUpdate(const WorkerSetup& setup, const GameParameters& parameters) {
+  UpdateRun run(setup, parameters);
+  run.Execute();
+  return 0;
+}
+
+}  // namespace update

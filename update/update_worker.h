@@ -1,0 +1,53 @@
+// The update worker: brings the client in Game up to the version the version
+// server announces, starts the game with the page's parameters and asks the
+// main window to close. It reaches the rest of the launcher only through the
+// setup below: a window to post WM_DESTROY to, the VersionCDN URL, the
+// progress targets and the progress window to repaint.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+
+#include "update/http_download.h"
+
+namespace progress { struct ProgressTargets; }
+
+namespace update {
+
+struct WorkerSetup {
+  HWND mainWindow = nullptr;                       // gets the posted WM_DESTROY
+  const char* versionCdnUrl = nullptr;             // lives as long as the process
+  progress::ProgressTargets* progress = nullptr;   // may be null
+  HWND progressWindow = nullptr;                   // repainted at each stage; may be null
+  TransferLimits limits{};
+};
+
+// The game's parameter string: written by the GUI thread on every IntoGame,
+// read by the worker just before the game starts. The lock makes sure the
+// worker never reads a string half-written.
+class GameParameters {
+ public:
+  static constexpr std::size_t kSize = 65536;  // 65,535 bytes and the terminator
+
+  GameParameters();
+  void Store(const char* text);                      // longer text is cut
+  void CopyTo(char* out, std::size_t size) const;    // size >= 1
+
+ private:
+  mutable std::mutex mutex_;
+  std::unique_ptr<char[]> text_;
+};
+
+// One whole run of the worker on the calling thread. Always returns 0.
+unsigned RunUpdate(const WorkerSetup& setup, const GameParameters& parameters);
+
+// The launcher's one worker: ConfigureUpdateWorker during start-up, then
+// StartUpdateWorker from the GUI thread on every IntoGame. The first call
+// starts the worker thread; every call replaces the parameter string.
+void ConfigureUpdateWorker(const WorkerSetup& setup);
+void StartUpdateWorker(const char* parameters);
+
+}  // namespace update
