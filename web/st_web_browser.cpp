@@ -210,7 +210,9 @@ IWebBrowser2* stWebBrowser::Browser() {
 
 bool stWebBrowser::CreateBrowser() {
   if (!oleObject) {
-    const DWORD mode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE;
+    // The temporary file goes when the storage is released (CloseBrowser);
+    // without the flag every run would leave one behind.
+    const DWORD mode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE | STGM_DELETEONRELEASE;
     if (SUCCEEDED(::StgCreateDocfile(nullptr, mode, 0, storage.Put())) &&
         SUCCEEDED(::OleCreate(CLSID_WebBrowser, IID_IOleObject, OLERENDER_DRAW, nullptr, ClientSite(),
                               storage.Get(), oleObject.PutVoid()))) {
