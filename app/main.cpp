@@ -1,3 +1,36 @@
+// The launcher's entry point: start-up, then the GUI thread's message loop.
 #include <windows.h>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return 0; }
+#include "app/launcher.h"
+
+namespace {
+
+constexpr int kTitleSize = 100;
+// The process ends with this code when start-up fails (after its box).
+constexpr int kStartupFailedExitCode = 1;
+
+char g_title[kTitleSize];
+char g_windowClassName[kTitleSize];
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+  // Loaded for completeness; the main window takes its title from the
+  // configuration and its class name from its own class.
+  ::LoadStringA(instance, 103, g_title, kTitleSize);
+  ::LoadStringA(instance, 109, g_windowClassName, kTitleSize);
+
+  if (!app::Launcher().Init(instance, commandLine)) return kStartupFailedExitCode;
+
+  // The program carries no accelerator table: the handle is null and every
+  // message is translated and dispatched.
+  HACCEL accelerators = ::LoadAcceleratorsA(instance, MAKEINTRESOURCEA(109));
+  MSG msg = {};
+  while (::GetMessageA(&msg, nullptr, 0, 0)) {
+    if (!::TranslateAcceleratorA(msg.hwnd, accelerators, &msg)) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageA(&msg);
+    }
+  }
+  return static_cast<int>(msg.wParam);
+}

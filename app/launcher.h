@@ -1,0 +1,80 @@
+// The launcher object: the one ZornLauncher of the process. It starts OLE and
+// GDI+, parses the command line, reads Data\Config.cfg, brings the windows up
+// and holds what the windows, the page bridge and the update worker share.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "app/argument_map.h"
+#include "app/launcher_config.h"
+
+namespace app {
+
+class ZornLauncher {
+ public:
+  // Reads the system's millisecond counter; replaceable so that the start-page
+  // URL can be checked at any tick.
+  using TickSource = DWORD(WINAPI*)();
+
+  ZornLauncher() = default;
+  // Balances a successful OleInitialize, then destroys the window objects.
+  virtual ~ZornLauncher();
+  ZornLauncher(const ZornLauncher&) = delete;
+  ZornLauncher& operator=(const ZornLauncher&) = delete;
+
+  // The whole start-up, once, on the GUI thread: OLE, arguments, GDI+, the
+  // configuration file, then the windows. False after a failure box (OLE did
+  // not start, or Data\Config.cfg could not be opened).
+  virtual bool Init(HINSTANCE instance, const char* commandLine);
+
+  // Reads the configuration file into `config`; false only when it cannot be
+  // opened (then nothing is stored).
+  bool ReadConfig(const char* path);
+
+  // Composes the start-page URL from the page settings, the token argument
+  // and the tick count. Always true (see ComposeStartUrl for the forms and
+  // for what happens when the token form does not fit).
+  bool BuildStartUrl(const ArgumentMap& arguments, char* output, std::size_t outputSize);
+
+  // Leaves <executable directory>\<value> in the path buffer. False, with an
+  // empty path buffer, when it does not fit: that image then does not load.
+  bool ComposeImagePath(const char* value);
+
+  // Creates the window objects and windows, shows the main window and the
+  // page, and opens the start page. Lives in window_startup.cpp.
+  void StartWindows(HINSTANCE instance);
+  // Destroys the window objects (after OleUninitialize). Lives in window_startup.cpp.
+  void DestroyWindowObjects();
+
+  const char* PathBuffer() const { return pathBuffer; }
+  void SetTickSource(TickSource source) { tickSource = source; }
+
+  // Shared state, read by the window procedures, the script bridge and the
+  // update worker. The configuration and the main window handle are written
+  // only during Init.
+  LauncherConfig config;
+  std::int32_t viewState = 0;  // 0 none, 1 main + page, 2 progress alone, 3 all three
+  HWND mainWindowHandle = nullptr;
+  ArgumentMap arguments;
+
+ private:
+  // Step 4 of start-up: <executable directory>\Data\Config.cfg into the path buffer.
+  bool ComposeConfigPath();
+
+  // Shared by start-up (the configuration file's path) and ComposeImagePath.
+  char pathBuffer[MAX_PATH] = {};
+  bool oleInitialized = false;
+  TickSource tickSource = &::GetTickCount;
+};
+
+// The process's launcher object (static storage, constructed before WinMain).
+ZornLauncher& Launcher();
+
+// Fills `out` with this module's full file name; false (and empty) when the
+// name does not fit.
+bool GetModulePath(char* out, std::size_t outSize);
+
+}  // namespace app

@@ -1,0 +1,115 @@
+#include "tests/app/test_support.h"
+
+#include <cstdio>
+
+namespace apptest {
+namespace {
+
+struct DialogSearch {
+  DWORD processId;
+  DWORD threadId;
+  HWND found;
+};
+
+BOOL CALLBACK MatchDialog(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<DialogSearch*>(param);
+  DWORD processId = 0;
+  const DWORD threadId = ::GetWindowThreadProcessId(window, &processId);
+  if (processId != search->processId) return TRUE;
+  if (search->threadId != 0 && threadId != search->threadId) return TRUE;
+  char className[16] = {};
+  ::GetClassNameA(window, className, sizeof className);
+  if (std::string(className) != "#32770" || !::IsWindowVisible(window)) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+}  // namespace
+
+ScratchDir::ScratchDir() {
+  static LONG counter = 0;
+  char temp[MAX_PATH] = {};
+  ::GetTempPathA(sizeof temp, temp);
+  char name[MAX_PATH] = {};
+  std::snprintf(name, sizeof name, "%sapp_tests_%lu_%ld", temp, ::GetCurrentProcessId(),
+                ::InterlockedIncrement(&counter));
+  path_ = name;
+  ::CreateDirectoryA(path_.c_str(), nullptr);
+}
+
+ScratchDir::~ScratchDir() { RemoveTree(path_); }
+
+std::string ScratchDir::MakeDirs(std::initializer_list<std::string> elements) const {
+  std::string path = path_;
+  for (const std::string& element : elements) {
+    path += "\\" + element;
+    ::CreateDirectoryA(path.c_str(), nullptr);
+  }
+  return path;
+}
+
+std::string WriteFile(const std::string& directory, const std::string& name,
+                      const std::string& content) {
+  const std::string path = directory + "\\" + name;
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (file) {
+    std::fwrite(content.data(), 1, content.size(), file);
+    std::fclose(file);
+  }
+  return path;
+}
+
+void RemoveTree(const std::string& path) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = ::FindFirstFileA((path + "\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::string name = data.cFileName;
+      if (name == "." || name == "..") continue;
+      const std::string child = path + "\\" + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        ::SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileA(child.c_str());
+      }
+    } while (::FindNextFileA(find, &data));
+    ::FindClose(find);
+  }
+  ::RemoveDirectoryA(path.c_str());
+}
+
+std::string ModuleDirectory() {
+  char path[MAX_PATH] = {};
+  ::GetModuleFileNameA(nullptr, path, sizeof path);
+  std::string text = path;
+  return text.substr(0, text.rfind('\\'));  // test paths are ASCII
+}
+
+Dialog WaitForDialog(DWORD processId, DWORD threadId, DWORD timeoutMs) {
+  Dialog dialog;
+  const DWORD start = ::GetTickCount();
+  while (::GetTickCount() - start < timeoutMs) {
+    DialogSearch search{processId, threadId, nullptr};
+    ::EnumWindows(&MatchDialog, reinterpret_cast<LPARAM>(&search));
+    if (search.found) {
+      dialog.window = search.found;
+      char text[512] = {};
+      ::GetWindowTextA(search.found, text, sizeof text);
+      dialog.caption = text;
+      text[0] = '\0';
+      ::GetDlgItemTextA(search.found, 0xFFFF, text, sizeof text);
+      dialog.text = text;
+      return dialog;
+    }
+    ::Sleep(20);
+  }
+  return dialog;
+}
+
+void PressOk(HWND dialog) {
+  ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDOK)));
+}
+
+}  // namespace apptest
