@@ -34,6 +34,13 @@ void ShowHostAtOffset(WindowSet& set) {
 void DrawNormalAndHost(WindowSet& set) {
   set.mainWindow->DrawNormal();
   ShowHostAtOffset(set);
+  // Owned windows stay above their owner, but a layered window's first
+  // UpdateLayeredWindow can restack it on top on some systems (seen under
+  // Wine): put the page host back on top of the main window.
+  if (set.pageHost) {
+    ::SetWindowPos(set.pageHost->GetHostWindow(), HWND_TOP, 0, 0, 0, 0,
+                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
 }
 
 // Mouse positions: both words read unsigned, as client coordinates.

@@ -96,6 +96,7 @@ void ZProgressBar::ShowCentered() {
   const int x = (::GetSystemMetrics(SM_CXSCREEN) - backgroundWidth) / 2;
   const int y = (::GetSystemMetrics(SM_CYSCREEN) - backgroundHeight) / 2;
   ::MoveWindow(window, x, y, backgroundWidth, backgroundHeight, TRUE);
+  ::SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);  // above the main window
   ::ShowWindow(window, SW_RESTORE);
   ::ShowWindow(window, SW_SHOWNORMAL);
   ::UpdateWindow(window);
