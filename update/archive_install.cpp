@@ -139,11 +139,24 @@ class Installer {
   char buffer_[kCopyBufferSize];
 };
 
+// minizip cannot open an archive whose end record starts at offset 0 (it takes
+// that position for "not found"), which is exactly what an archive without
+// entries is. Recognise that record ourselves: signature, no entries.
+bool IsEmptyArchive(const char* path) {
+  base::UniqueFile file(std::fopen(path, "rb"));
+  unsigned char record[22];
+  if (!file || std::fread(record, 1, sizeof record, file.Get()) != sizeof record) return false;
+  static const unsigned char kEndSignature[4] = {'P', 'K', 5, 6};
+  const bool noEntries = record[8] == 0 && record[9] == 0 && record[10] == 0 && record[11] == 0;
+  return std::memcmp(record, kEndSignature, sizeof kEndSignature) == 0 && noEntries;
+}
+
 }  // namespace
 
 bool InstallArchive(const char* targetDirectory, const char* archivePath, progress::ProgressTargets* progress) {
   Archive archive(archivePath);
   if (archive.Get() == nullptr) {
+    if (IsEmptyArchive(archivePath)) return true;
     WriteLog("Failed to open %s\n", archivePath);
     return false;
   }

@@ -29,13 +29,14 @@ void ChooseLogPath() {
   const DWORD length = ::GetCurrentDirectoryA(sizeof directory, directory);
   if (length == 0 || length >= sizeof directory) return;
   if (!base::FormatInto(g_logPath, sizeof g_logPath, "%s\\download.log", directory)) return;
-  base::UniqueFile emptied(std::fopen(g_logPath, "w"));
+  base::UniqueFile emptied(std::fopen(g_logPath, "wb"));
 }
 
 void Append(const char* text, std::size_t length) {
   ChooseLogPath();
   if (g_logPath[0] == '\0') return;
-  base::UniqueFile file(std::fopen(g_logPath, "a+"));
+  // Binary: the bytes land exactly as formatted (no CR added before LF).
+  base::UniqueFile file(std::fopen(g_logPath, "ab+"));
   if (!file) return;
   std::fwrite(text, 1, length, file.Get());
 }

@@ -1,0 +1,131 @@
+#!/usr/bin/env python3
+"""Loopback HTTP server for the transfer behaviours nginx does not offer:
+no length, a stall, a silent server, a dropped connection, a redirect with a
+body, a 200 page holding "404 Not Found", a 500 page, a late not-found text,
+an empty 404 and a delayed answer. Binds 127.0.0.1 on a free port, writes the
+port to --port-file and ends by itself after --lifetime seconds."""
+import argparse
+import http.server
+import os
+import socket
+import threading
+import time
+import urllib.parse
+
+HOLD_LIMIT = 120  # a stalled or silent answer never lasts longer than this
+
+
+def hold_until_closed(sock):
+    """Keeps the connection open without sending until the client goes."""
+    sock.settimeout(1.0)
+    end = time.monotonic() + HOLD_LIMIT
+    while time.monotonic() < end:
+        try:
+            if sock.recv(4096) == b"":
+                return
+        except socket.timeout:
+            continue
+        except OSError:
+            return
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def reply(self, status, body, extra=None, length=True):
+        self.send_response(status)
+        for k, v in (extra or {}).items():
+            self.send_header(k, v)
+        if length:
+            self.send_header("Content-Length", str(len(body)))
+        else:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        self.end_headers()
+        self.wfile.write(body)
+        self.wfile.flush()
+
+    def do_GET(self):
+        url = urllib.parse.urlsplit(self.path)
+        query = dict(urllib.parse.parse_qsl(url.query, keep_blank_values=True))
+        route = getattr(self, "route_" + url.path.strip("/"), None)
+        if route is None:
+            return self.reply(404, b"")
+        route(query)
+
+    def route_nolength(self, q):
+        self.reply(200, b"x" * int(q.get("size", "100000")), length=False)
+
+    def route_stall(self, q):
+        self.send_response(200)
+        self.send_header("Content-Length", "100000")
+        self.end_headers()
+        self.wfile.write(b"y" * 10)
+        self.wfile.flush()
+        hold_until_closed(self.connection)
+        self.close_connection = True
+
+    def route_silent(self, q):
+        hold_until_closed(self.connection)
+        self.close_connection = True
+
+    def route_drop(self, q):
+        self.send_response(200)
+        self.send_header("Content-Length", "100000")
+        self.end_headers()
+        self.wfile.write(b"z" * 1000)
+        self.wfile.flush()
+        self.connection.shutdown(socket.SHUT_RDWR)
+        self.close_connection = True
+
+    def route_redirect(self, q):
+        self.reply(302, b"moved to another place", {"Location": "/fake404"})
+
+    def route_fake404(self, q):
+        self.reply(200, b"<p>404 Not Found</p> with status 200")
+
+    def route_error500(self, q):
+        self.reply(500, b"<h1>500 Internal Server Error</h1>")
+
+    def route_empty404(self, q):
+        self.reply(404, b"")
+
+    def route_percent404(self, q):
+        self.reply(404, b"404 Not Found %s %d %n %%")
+
+    def route_late404(self, q):
+        first, second = b"a" * 100, b" 404 Not Found"
+        self.send_response(200)
+        self.send_header("Content-Length", str(len(first) + len(second)))
+        self.end_headers()
+        self.wfile.write(first)
+        self.wfile.flush()
+        time.sleep(0.3)
+        self.wfile.write(second)
+        self.wfile.flush()
+
+    def route_delay(self, q):
+        time.sleep(min(int(q.get("ms", "0")), 10000) / 1000.0)
+        self.reply(200, q.get("body", "").encode("latin-1"))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port-file", required=True)
+    parser.add_argument("--lifetime", type=int, default=4 * 3600)
+    args = parser.parse_args()
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server.daemon_threads = True
+    tmp = args.port_file + ".tmp"
+    with open(tmp, "w") as f:
+        f.write(str(server.server_address[1]))
+    os.replace(tmp, args.port_file)
+    threading.Timer(args.lifetime, lambda: os._exit(0)).start()
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,137 @@
+#include "tests/update/test_support.h"
+
+#include <windows.h>
+#include <zip.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+
+#include "base/guards.h"
+
+namespace testing_update {
+
+std::string ServerEnv(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || *value == '\0') {
+    ADD_FAILURE() << name << " is not set: start the servers with eval \"$(scripts/test-servers start)\"";
+    return "";
+  }
+  return value;
+}
+
+std::string HttpUrl(const std::string& path) {
+  return "http://127.0.0.1:" + ServerEnv("LAUNCHER_HTTP_PORT") + path;
+}
+std::string HttpsUrl(const std::string& path) {
+  return "https://127.0.0.1:" + ServerEnv("LAUNCHER_HTTPS_PORT") + path;
+}
+std::string FixtureUrl(const std::string& path) {
+  return "http://127.0.0.1:" + ServerEnv("LAUNCHER_FIXTURE_PORT") + path;
+}
+
+namespace {
+
+std::string SystemTemp() {
+  char buffer[MAX_PATH] = {};
+  const DWORD n = ::GetTempPathA(sizeof buffer, buffer);
+  std::string path(buffer, n);
+  while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+ScratchDir::ScratchDir() { Create(SystemTemp()); }
+ScratchDir::ScratchDir(const std::string& parent) { Create(parent); }
+ScratchDir::~ScratchDir() { RemoveTree(path_); }
+
+void ScratchDir::Create(const std::string& parent) {
+  static std::atomic<unsigned> counter{0};
+  for (;;) {
+    path_ = parent + "\\upd" + std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(counter++) + "_" +
+            std::to_string(::GetTickCount() & 0xFFFF);
+    if (::CreateDirectoryA(path_.c_str(), nullptr)) return;
+    if (::GetLastError() != ERROR_ALREADY_EXISTS) {
+      ADD_FAILURE() << "cannot create " << path_;
+      return;
+    }
+  }
+}
+
+std::string ScratchDir::Name() const { return path_.substr(path_.find_last_of("\\/") + 1); }
+
+ServedDir::ServedDir() : ScratchDir(ServerEnv("LAUNCHER_DOCROOT_WIN")) {}
+
+bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool IsDirectory(const std::string& path) {
+  const DWORD a = ::GetFileAttributesA(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  base::UniqueFile in(std::fopen(path.c_str(), "rb"));
+  if (!in) return "";
+  std::string out;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, in.Get())) > 0) out.append(buffer, n);
+  return out;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes) {
+  base::UniqueFile out(std::fopen(path.c_str(), "wb"));
+  if (!out) return false;
+  std::fwrite(bytes.data(), 1, bytes.size(), out.Get());
+  return out.Close();
+}
+
+void RemoveTree(const std::string& path) {
+  if (path.empty()) return;
+  WIN32_FIND_DATAA found;
+  HANDLE search = ::FindFirstFileA((path + "\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::string name = found.cFileName;
+      if (name == "." || name == "..") continue;
+      const std::string child = path + "\\" + name;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        ::SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileA(child.c_str());
+      }
+    } while (::FindNextFileA(search, &found));
+    ::FindClose(search);
+  }
+  ::RemoveDirectoryA(path.c_str());
+}
+
+bool WriteZip(const std::string& path, const std::vector<ZipEntry>& entries) {
+  zipFile zip = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
+  if (zip == nullptr) return false;
+  bool ok = true;
+  for (const ZipEntry& e : entries) {
+    zip_fileinfo info = {};
+    info.external_fa = e.attributes;
+    const int method = e.stored ? 0 : Z_DEFLATED;
+    const int level = e.stored ? 0 : Z_DEFAULT_COMPRESSION;
+    ok = ok && zipOpenNewFileInZip64(zip, e.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, method, level, 0) == ZIP_OK;
+    ok = ok && zipWriteInFileInZip(zip, e.data.data(), static_cast<unsigned>(e.data.size())) == ZIP_OK;
+    ok = ok && zipCloseFileInZip(zip) == ZIP_OK;
+  }
+  return zipClose(zip, nullptr) == ZIP_OK && ok;
+}
+
+bool CorruptAfter(const std::string& path, const std::string& marker) {
+  std::string bytes = ReadWholeFile(path);
+  const size_t at = bytes.find(marker);
+  if (at == std::string::npos || at + marker.size() >= bytes.size()) return false;
+  for (size_t i = at + marker.size(); i < bytes.size() && i < at + marker.size() + 8; ++i) bytes[i] ^= 0x55;
+  return WriteWholeFile(path, bytes);
+}
+
+}  // namespace testing_update

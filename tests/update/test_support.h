@@ -1,0 +1,60 @@
+// Helpers the update tests share: the loopback servers' addresses, scratch
+// directories, whole-file reads and writes, and ZIP archives made on the spot.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testing_update {
+
+// An environment variable that scripts/test-servers exports; the test fails
+// (not skips) when the servers are not running.
+std::string ServerEnv(const char* name);
+std::string HttpUrl(const std::string& path);     // nginx, plain HTTP
+std::string HttpsUrl(const std::string& path);    // nginx, self-signed certificate
+std::string FixtureUrl(const std::string& path);  // tests/update/fixture_server.py
+
+// A fresh directory, removed with everything in it at the end of the test.
+class ScratchDir {
+ public:
+  ScratchDir();                         // below the system's temp directory
+  explicit ScratchDir(const std::string& parent);  // below `parent`
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& Path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+  std::string Name() const;  // the last level only
+
+ private:
+  void Create(const std::string& parent);
+  std::string path_;
+};
+
+// A scratch directory inside nginx's docroot, and its URL path ("/<name>/").
+class ServedDir : public ScratchDir {
+ public:
+  ServedDir();
+  std::string UrlPath(const std::string& file) const { return "/" + Name() + "/" + file; }
+};
+
+bool Exists(const std::string& path);
+bool IsDirectory(const std::string& path);
+std::string ReadWholeFile(const std::string& path);  // "" when missing
+bool WriteWholeFile(const std::string& path, const std::string& bytes);
+void RemoveTree(const std::string& path);
+
+struct ZipEntry {
+  std::string name;
+  std::string data;
+  std::uint32_t attributes = 0;  // external attributes
+  bool stored = false;           // no compression
+};
+bool WriteZip(const std::string& path, const std::vector<ZipEntry>& entries);
+
+// The text after the first occurrence of `marker` in `bytes` is changed,
+// keeping the length.
+bool CorruptAfter(const std::string& path, const std::string& marker);
+
+}  // namespace testing_update
