@@ -7,10 +7,18 @@
 
 #include "app/start_url.h"
 #include "base/bounded_format.h"
+#include "ui/irregular_window.h"
+#include "ui/progress_bar.h"
+#include "web/z_web_browser.h"
 
 namespace app {
 
+ZornLauncher::ZornLauncher() = default;
+
 ZornLauncher::~ZornLauncher() {
+  // The control and its interfaces go while OLE is still initialised; the
+  // page host's own destructor then makes no COM call.
+  CloseBrowser();
   // Only a successful OleInitialize is balanced: a failed one took no count.
   if (oleInitialized) {
     ::OleUninitialize();

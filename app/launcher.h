@@ -7,9 +7,19 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "app/argument_map.h"
 #include "app/launcher_config.h"
+#include "ui/window_set.h"
+
+namespace ui {
+class ZIrregularWindow;
+class ZProgressBar;
+}  // namespace ui
+namespace web {
+class ZWebBrowser;
+}  // namespace web
 
 namespace app {
 
@@ -19,7 +29,7 @@ class ZornLauncher {
   // URL can be checked at any tick.
   using TickSource = DWORD(WINAPI*)();
 
-  ZornLauncher() = default;
+  ZornLauncher();  // out of line: the window objects are complete only in launcher.cpp
   // Balances a successful OleInitialize, then destroys the window objects.
   virtual ~ZornLauncher();
   ZornLauncher(const ZornLauncher&) = delete;
@@ -48,6 +58,12 @@ class ZornLauncher {
   void StartWindows(HINSTANCE instance);
   // Destroys the window objects (after OleUninitialize). Lives in window_startup.cpp.
   void DestroyWindowObjects();
+  // Lets the browser control go while OLE is still up (before OleUninitialize).
+  void CloseBrowser();
+
+  // Shows and hides the three windows for a view state and stores the state.
+  void SetViewState(std::uint32_t state);
+  std::int32_t ViewState() const { return windows.viewState; }
 
   const char* PathBuffer() const { return pathBuffer; }
   void SetTickSource(TickSource source) { tickSource = source; }
@@ -56,9 +72,16 @@ class ZornLauncher {
   // update worker. The configuration and the main window handle are written
   // only during Init.
   LauncherConfig config;
-  std::int32_t viewState = 0;  // 0 none, 1 main + page, 2 progress alone, 3 all three
   HWND mainWindowHandle = nullptr;
   ArgumentMap arguments;
+
+  // The three window objects, owned here; null until window start-up.
+  std::unique_ptr<ui::ZIrregularWindow> mainWindow;
+  std::unique_ptr<web::ZWebBrowser> pageHost;
+  std::unique_ptr<ui::ZProgressBar> progressBar;
+  // What the window procedures reach: the objects above and the view state
+  // (0 none, 1 main + page, 2 progress alone, 3 all three).
+  ui::WindowSet windows;
 
  private:
   // Step 4 of start-up: <executable directory>\Data\Config.cfg into the path buffer.
@@ -68,7 +91,12 @@ class ZornLauncher {
   char pathBuffer[MAX_PATH] = {};
   bool oleInitialized = false;
   TickSource tickSource = &::GetTickCount;
+  HICON windowIcon = nullptr;  // the main window's icon from [Icon] File
 };
+
+// The script bridge's IntoGame: hides the page view, shows the progress
+// window and hands the page's parameters to the update worker.
+void OnIntoGame(DISPPARAMS* params);
 
 // The process's launcher object (static storage, constructed before WinMain).
 ZornLauncher& Launcher();

@@ -2,6 +2,9 @@
 #include <windows.h>
 
 #include "app/launcher.h"
+#ifdef LAUNCHER_SCRIPTED
+#include "app/page_script.h"
+#endif
 
 namespace {
 
@@ -21,6 +24,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   ::LoadStringA(instance, 109, g_windowClassName, kTitleSize);
 
   if (!app::Launcher().Init(instance, commandLine)) return kStartupFailedExitCode;
+#ifdef LAUNCHER_SCRIPTED
+  // The scripted twin plays the page: its script runs now, on the GUI thread,
+  // as page script would once the start page has loaded.
+  app::RunPageScript();
+#endif
 
   // The program carries no accelerator table: the handle is null and every
   // message is translated and dispatched.

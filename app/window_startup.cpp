@@ -1,11 +1,143 @@
+// Window start-up: the three window objects receive the configured skin, the
+// main window comes up with its icon and the page over it, the progress window
+// waits hidden, and the page host opens the start-page URL. Also the objects'
+// destruction when the launcher object goes.
+#include <windows.h>
+
+#include <memory>
+
 #include "app/launcher.h"
+#include "base/bounded_format.h"
+#include "ui/irregular_window.h"
+#include "ui/progress_bar.h"
+#include "update/update_worker.h"
+#include "web/js_dispatch.h"
+#include "web/z_web_browser.h"
 
 namespace app {
 
-// Window start-up is not built yet: with no window to close, the message loop
-// would never end, so end it at once. The window objects replace this.
-void ZornLauncher::StartWindows(HINSTANCE) { ::PostQuitMessage(0); }
+namespace {
 
-void ZornLauncher::DestroyWindowObjects() {}
+constexpr DWORD kMainStyle = WS_POPUP | WS_VISIBLE | WS_BORDER | WS_SYSMENU;
+constexpr DWORD kPageStyle = WS_POPUP | WS_VISIBLE | WS_SYSMENU;
+constexpr DWORD kProgressStyle = WS_POPUP | WS_VISIBLE | WS_BORDER | WS_SYSMENU;
+constexpr std::size_t kStartUrlSize = 1024;
+
+// Clears the 512-character target and converts the composed path into it. An
+// image whose path could not be composed gets an empty name, which loads nothing.
+void WidenInto(const char* path, wchar_t (&target)[512]) {
+  for (wchar_t& c : target) c = L'\0';
+  if (path[0] == '\0') return;
+  if (::MultiByteToWideChar(CP_ACP, 0, path, -1, target, 512) == 0) target[0] = L'\0';
+}
+
+void CopyNarrow(const char* path, char (&target)[512]) {
+  for (char& c : target) c = '\0';
+  base::CopyInto(target, path);  // a path buffer of 260 always fits
+}
+
+}  // namespace
+
+// The skin and progress settings go to the window objects, in the order the
+// configuration lists them, each image made absolute first.
+static void DeliverConfiguration(ZornLauncher& launcher) {
+  ui::ZIrregularWindow& main = *launcher.mainWindow;
+  ui::ZProgressBar& progress = *launcher.progressBar;
+  const LauncherConfig& config = launcher.config;
+  auto compose = [&launcher](const char* value) {
+    launcher.ComposeImagePath(value);
+    return launcher.PathBuffer();
+  };
+
+  WidenInto(compose(config.skin.mainImage), main.backgroundImageFile);
+  WidenInto(compose(config.skin.minHitImage), main.minHitFile);
+  WidenInto(compose(config.skin.minNormalImage), main.minNormalFile);
+  main.minX = config.skin.minX;
+  main.minY = config.skin.minY;
+  WidenInto(compose(config.skin.closeHitImage), main.closeHitFile);
+  WidenInto(compose(config.skin.closeNormalImage), main.closeNormalFile);
+  main.closeX = config.skin.closeX;
+  main.closeY = config.skin.closeY;
+
+  CopyNarrow(compose(config.progress.backgroundImage), progress.backgroundFile);
+  CopyNarrow(compose(config.progress.upperBarImage), progress.upperBarFile);
+  progress.upperBarX = config.progress.upperBarX;
+  progress.upperBarY = config.progress.upperBarY;
+  CopyNarrow(compose(config.progress.lowerBarImage), progress.lowerBarFile);
+  progress.lowerBarX = config.progress.lowerBarX;
+  progress.lowerBarY = config.progress.lowerBarY;
+}
+
+void ZornLauncher::StartWindows(HINSTANCE instance) {
+  if (!mainWindow) mainWindow = std::make_unique<ui::ZIrregularWindow>();
+  if (!progressBar) progressBar = std::make_unique<ui::ZProgressBar>();
+  if (!pageHost)
+    pageHost = std::make_unique<web::ZWebBrowser>(std::make_unique<web::JsDispatch>(&OnIntoGame));
+  windows.mainWindow = mainWindow.get();
+  windows.pageHost = pageHost.get();
+  windows.progressBar = progressBar.get();
+  ui::SetWindowSet(&windows);
+
+  DeliverConfiguration(*this);
+
+  mainWindow->Init(instance, nullptr);
+  mainWindowHandle =
+      mainWindow->Create(config.skin.title, 0, 0, 0, 0, WS_EX_LAYERED, kMainStyle);
+
+  // The icon file is taken as written: a bare name is found in the current directory.
+  windowIcon = static_cast<HICON>(
+      ::LoadImageA(instance, config.iconFile, IMAGE_ICON, 0, 0, LR_LOADFROMFILE));
+  ::SendMessageA(mainWindowHandle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(windowIcon));
+  ::SendMessageA(mainWindowHandle, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(windowIcon));
+
+  RECT mainRect{};
+  ::GetWindowRect(mainWindowHandle, &mainRect);
+  pageHost->Init(instance, mainWindowHandle);
+  pageHost->Create("WebBrowser", config.page.x + mainRect.left, config.page.y + mainRect.top,
+                   config.page.width, config.page.height, 0, kPageStyle);
+
+  progressBar->Init(instance, mainWindowHandle);
+  progressBar->Create("ProgressBar", 0, 0, 0, 0, 0, kProgressStyle);
+
+  ::SetForegroundWindow(mainWindowHandle);
+  ::ShowWindow(mainWindowHandle, SW_RESTORE);
+  ::ShowWindow(mainWindowHandle, SW_SHOWNORMAL);
+  ::UpdateWindow(mainWindowHandle);
+
+  ::SetForegroundWindow(pageHost->GetHostWindow());
+  pageHost->ShowAtOffset();
+
+  ::ShowWindow(progressBar->Window(), SW_HIDE);
+  windows.viewState = 1;
+
+  // Everything the update worker needs is fixed from here on.
+  update::WorkerSetup setup;
+  setup.mainWindow = mainWindowHandle;
+  setup.versionCdnUrl = config.versionCdnUrl;
+  setup.progress = &progressBar->targets;
+  setup.progressWindow = progressBar->Window();
+  update::ConfigureUpdateWorker(setup);
+
+  char url[kStartUrlSize] = {};
+  if (BuildStartUrl(arguments, url, sizeof url)) pageHost->Navigate(url);
+}
+
+void ZornLauncher::SetViewState(std::uint32_t state) { ui::SetViewState(state); }
+
+void ZornLauncher::CloseBrowser() {
+  if (pageHost) pageHost->CloseBrowser();
+}
+
+void ZornLauncher::DestroyWindowObjects() {
+  if (ui::GetWindowSet() == &windows) ui::SetWindowSet(nullptr);
+  windows = ui::WindowSet{};
+  mainWindow.reset();
+  pageHost.reset();
+  progressBar.reset();  // stops and joins its animation thread
+  if (windowIcon) {
+    ::DestroyIcon(windowIcon);
+    windowIcon = nullptr;
+  }
+}
 
 }  // namespace app

@@ -1,0 +1,30 @@
+// The script bridge's hand-over: the page's parameters go to the update
+// worker, and the page view gives way to the progress view.
+#include <windows.h>
+
+#include <memory>
+
+#include "app/launcher.h"
+#include "ui/progress_bar.h"
+#include "update/update_worker.h"
+#include "web/js_dispatch.h"
+#include "web/z_web_browser.h"
+
+namespace app {
+
+void OnIntoGame(DISPPARAMS* params) {
+  if (params == nullptr) return;
+  // 64 KiB is too much for the stack of a call made from inside page script.
+  auto text = std::make_unique<char[]>(web::kIntoGameTextSize);
+  if (!web::ConvertIntoGameArgument(params, text.get(), web::kIntoGameTextSize)) return;
+
+  ZornLauncher& launcher = Launcher();
+  ::ShowWindow(launcher.mainWindowHandle, SW_HIDE);
+  if (launcher.pageHost) ::ShowWindow(launcher.pageHost->GetHostWindow(), SW_HIDE);
+  if (launcher.progressBar) launcher.progressBar->ShowCentered();
+  launcher.windows.viewState = 2;
+  // The worker copies the text before this returns.
+  update::StartUpdateWorker(text.get());
+}
+
+}  // namespace app

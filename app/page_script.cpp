@@ -1,0 +1,81 @@
+#include "app/page_script.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/demo_page_script.h"
+#include "app/launcher.h"
+#include "base/guards.h"
+#include "web/jscript_runner.h"
+#include "web/z_web_browser.h"
+
+namespace app {
+
+namespace {
+
+constexpr char kScriptVariable[] = "LAUNCHER_PAGE_SCRIPT";
+
+// Reads a whole UTF-8 file as wide text; false when it cannot be read.
+bool ReadScriptFile(const char* path, std::wstring* script) {
+  base::UniqueFile file(std::fopen(path, "rb"));
+  if (!file) return false;
+  std::string bytes;
+  char chunk[4096];
+  std::size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file.Get())) > 0) bytes.append(chunk, n);
+  if (bytes.empty()) {
+    script->clear();
+    return true;
+  }
+  const int length = ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                           nullptr, 0);
+  if (length <= 0) return false;
+  script->assign(static_cast<std::size_t>(length), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &(*script)[0],
+                        length);
+  return true;
+}
+
+void ReportScriptProblem(const char* what, const char* detail) {
+  std::fprintf(stderr, "page script: %s%s%s\n", what, detail[0] ? ": " : "", detail);
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+bool RunPageScript() {
+  ZornLauncher& launcher = Launcher();
+  if (!launcher.pageHost) return false;
+
+  std::wstring script;
+  char path[MAX_PATH] = {};
+  const DWORD length = ::GetEnvironmentVariableA(kScriptVariable, path, sizeof path);
+  if (length >= sizeof path) {
+    ReportScriptProblem("the script path is too long", "");
+    return false;
+  }
+  if (length > 0) {
+    if (!ReadScriptFile(path, &script)) {
+      ReportScriptProblem("cannot read", path);
+      return false;
+    }
+  } else {
+    script = kDemoPageScript;
+  }
+
+  base::ComPtr<IDispatch> external;
+  if (FAILED(launcher.pageHost->GetExternal(external.Put())) || !external) {
+    ReportScriptProblem("the page host has no external object", "");
+    return false;
+  }
+  char error[1024] = {};
+  if (!web::RunJScript(script.c_str(), external.Get(), error, sizeof error)) {
+    ReportScriptProblem("failed", error);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace app

@@ -1,0 +1,14 @@
+// The scripted twin's one difference from the launcher: once start-up is done
+// it runs page script through the platform's JScript engine, with
+// window.external (and external) being the page host's external object, as
+// the browser would hand it to the page. Used where no HTML engine exists.
+#pragma once
+
+namespace app {
+
+// Runs the script named by LAUNCHER_PAGE_SCRIPT (a UTF-8 file), or the inline
+// script of the demo start page when the variable is unset. Script errors go
+// to standard error. False when no script could be run or it failed.
+bool RunPageScript();
+
+}  // namespace app
