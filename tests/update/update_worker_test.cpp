@@ -1,1 +1,364 @@
+// Whole runs of the update worker against loopback nginx and the fixture
+// server: what it fetches, installs and records, the message boxes it shows
+// (found, read and dismissed here), the stages it paints, the game it starts
+// and whether it tells the main window to close.
+#include <windows.h>
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/progress_targets.h"
+#include "base/thread.h"
+#include "tests/update/test_support.h"
+#include "update/download_log_testing.h"
+#include "update/update_worker.h"
+
+namespace {
+
+using namespace testing_update;
+using Stage = std::pair<int, int>;  // stage index, lower-bar target
+
+const char kCaption[] = "\xcc\xe1\xca\xbe";
+const char kTempFailed[] = "\xb4\xb4\xbd\xa8" "Temp" "\xc4\xbf\xc2\xbc\xca\xa7\xb0\xdc\xa3\xac\xc7\xeb\xd6\xd8\xd0\xc2\xc6\xf4\xb6\xaf";
+const char kVersionFailed[] = "\xcf\xc2\xd4\xd8\xb0\xe6\xb1\xbe\xce\xc4\xbc\xfe\xb4\xed\xce\xf3\xa3\xac\xc7\xeb\xd6\xd8\xd0\xc2\xc6\xf4\xb6\xaf";
+const char kArchiveFailed[] = "\xcf\xc2\xd4\xd8\xd3\xce\xcf\xb7\xd7\xca\xd4\xb4\xb4\xed\xce\xf3\xa3\xac\xc7\xeb\xd6\xd8\xd0\xc2\xc6\xf4\xb6\xaf";
+const char kInstallFailed[] = "\xb0\xb2\xd7\xb0\xd3\xce\xcf\xb7\xca\xa7\xb0\xdc\xa3\xac\xc7\xeb\xd6\xd8\xd0\xc2\xc6\xf4\xb6\xaf";
+const char kStarted[] = "Successfully started the game.";
+
+// What one run showed to the outside.
+struct Observed {
+  bool closeRequested = false;
+  std::vector<Stage> stages;
+  std::vector<std::string> boxes;
+};
+
+Observed* g_observed = nullptr;
+progress::ProgressTargets* g_targets = nullptr;
+
+LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (message == WM_DESTROY && g_observed) g_observed->closeRequested = true;
+  return ::DefWindowProcA(window, message, w, l);
+}
+
+LRESULT CALLBACK ProgressProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (message == WM_PAINT) {
+    PAINTSTRUCT ps;
+    ::BeginPaint(window, &ps);
+    if (g_observed && g_targets) {
+      // Wine may paint a stage twice; what counts is the sequence of states.
+      const Stage now(g_targets->stageIndex.load(), g_targets->lowerTarget.load());
+      if (g_observed->stages.empty() || g_observed->stages.back() != now) g_observed->stages.push_back(now);
+    }
+    ::EndPaint(window, &ps);
+    return 0;
+  }
+  return ::DefWindowProcA(window, message, w, l);
+}
+
+void RegisterClasses() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  WNDCLASSA main = {};
+  main.lpfnWndProc = MainProc;
+  main.hInstance = ::GetModuleHandleA(nullptr);
+  main.lpszClassName = "UpdateTestMain";
+  ::RegisterClassA(&main);
+  WNDCLASSA bar = main;
+  bar.lpfnWndProc = ProgressProc;
+  bar.lpszClassName = "UpdateTestProgress";
+  ::RegisterClassA(&bar);
+}
+
+// Dismisses a message box of the worker, once, recording its text.
+void HandleBoxes(Observed* observed, HWND* lastBox) {
+  HWND box = ::FindWindowA("#32770", kCaption);
+  if (box == nullptr || box == *lastBox) return;
+  char text[512] = {};
+  ::GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+  observed->boxes.push_back(text);
+  *lastBox = box;
+  ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(box, IDOK)));
+}
+
+// Pumps this thread's messages and the worker's boxes until `done` says so.
+template <typename Done>
+void Pump(Observed* observed, HANDLE waitFor, Done done) {
+  HWND lastBox = nullptr;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!done() && std::chrono::steady_clock::now() < deadline) {
+    ::MsgWaitForMultipleObjects(waitFor ? 1 : 0, waitFor ? &waitFor : nullptr, FALSE, 20, QS_ALLINPUT);
+    MSG msg;
+    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageA(&msg);
+    }
+    HandleBoxes(observed, &lastBox);
+  }
+  MSG msg;  // what the worker posted last
+  while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
+}
+
+std::string WaitForFile(const std::string& path, int ms) {
+  for (int waited = 0; waited < ms && !Exists(path); waited += 50) ::Sleep(50);
+  return ReadWholeFile(path);
+}
+
+std::string Descriptor(int version, const std::string& url) {
+  return "[Launcher]\r\nVersion=" + std::to_string(version) + "\r\nUrl=" + url + "\r\n";
+}
+
+class Worker : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RegisterClasses();
+    ::GetCurrentDirectoryA(sizeof previous_, previous_);
+    UseDirectory(cwd_.Path());
+    main_ = ::CreateWindowExA(0, "UpdateTestMain", "main", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    bar_ = ::CreateWindowExA(0, "UpdateTestProgress", "bar", WS_POPUP | WS_VISIBLE, 0, 0, 120, 30, nullptr, nullptr,
+                             nullptr, nullptr);
+    ASSERT_NE(nullptr, main_);
+    ASSERT_NE(nullptr, bar_);
+    g_targets = &targets_;
+  }
+  void TearDown() override {
+    ::DestroyWindow(bar_);
+    ::DestroyWindow(main_);
+    g_observed = nullptr;
+    ::SetCurrentDirectoryA(previous_);
+    update::ResetDownloadLogForTesting();
+  }
+
+  void UseDirectory(const std::string& path) {
+    ASSERT_TRUE(::SetCurrentDirectoryA(path.c_str())) << path;
+    directory_ = path;
+    update::ResetDownloadLogForTesting();
+  }
+  std::string At(const std::string& name) const { return directory_ + "\\" + name; }
+  std::string Game() const { return At("Game"); }
+  std::string Log() const { return ReadWholeFile(At("download.log")); }
+  int InstalledVersion() const {
+    return static_cast<int>(::GetPrivateProfileIntA("Launcher", "Version", -1, At("install.cfg").c_str()));
+  }
+  void PlaceGame() {
+    ::CreateDirectoryA(Game().c_str(), nullptr);
+    ASSERT_TRUE(::CopyFileA(TEST_GAME_STUB, (Game() + "\\TLVR.exe").c_str(), FALSE));
+  }
+  void SetInstalled(int version) {
+    ::WritePrivateProfileStringA("Launcher", "Version", std::to_string(version).c_str(), At("install.cfg").c_str());
+  }
+  std::string Serve(const std::string& name, const std::string& bytes) {
+    EXPECT_TRUE(WriteWholeFile(served_ / name, bytes));
+    return HttpUrl(served_.UrlPath(name));
+  }
+  std::string ServeZip(const std::string& name, const std::vector<ZipEntry>& entries) {
+    EXPECT_TRUE(WriteZip(served_ / name, entries));
+    return HttpUrl(served_.UrlPath(name));
+  }
+
+  // Runs the worker on its own thread against `versionUrl` with `parameters`.
+  Observed Run(const std::string& versionUrl, const std::string& parameters = "token=abc;server=1") {
+    versionUrl_ = versionUrl;
+    parameters_.Store(parameters.c_str());
+    update::WorkerSetup setup;
+    setup.mainWindow = main_;
+    setup.versionCdnUrl = versionUrl_.c_str();
+    setup.progress = &targets_;
+    setup.progressWindow = bar_;
+    setup.limits = limits_;
+    setup_ = setup;
+    targets_.upperTarget = 0;  // a fresh progress bar for every run
+    targets_.lowerTarget = 0;
+    targets_.stageIndex = 0;
+    ::UpdateWindow(bar_);  // its first paint comes before the run
+    Observed observed;
+    g_observed = &observed;
+    base::Thread worker;
+    EXPECT_TRUE(worker.Start(&Worker::Proc, this));
+    Pump(&observed, worker.Handle(), [&] { return worker.Join(0); });
+    EXPECT_TRUE(worker.Join(0)) << "the worker did not end";
+    g_observed = nullptr;
+    return observed;
+  }
+
+  static unsigned __stdcall Proc(void* self) {
+    Worker* w = static_cast<Worker*>(self);
+    return update::RunUpdate(w->setup_, w->parameters_);
+  }
+
+  ScratchDir cwd_;
+  ServedDir served_;
+  progress::ProgressTargets targets_;
+  update::TransferLimits limits_;
+  update::GameParameters parameters_;
+  update::WorkerSetup setup_;
+  std::string versionUrl_;
+  std::string directory_;
+  HWND main_ = nullptr;
+  HWND bar_ = nullptr;
+  char previous_[MAX_PATH] = {};
+};
+
+const std::vector<Stage> kUpdateStages = {{0, 25}, {1, 50}, {2, 75}, {3, 100}};
+const std::vector<Stage> kCurrentStages = {{0, 25}, {3, 100}};
+
+TEST_F(Worker, FirstRunInstallsRecordsAndStartsTheGame) {
+  const std::string stub = ReadWholeFile(TEST_GAME_STUB);
+  ASSERT_FALSE(stub.empty());
+  const std::string archive = ServeZip("client.zip", {{"data/", "", 0x10}, {"data/a.pak", "pak", 0x20},
+                                                      {"TLVR.exe", stub, 0x20}});
+  const Observed seen = Run(Serve("version.cfg", Descriptor(1, archive)), "token=abc;server=1");
+
+  EXPECT_TRUE(seen.closeRequested);
+  EXPECT_TRUE(seen.boxes.empty());
+  EXPECT_EQ(kUpdateStages, seen.stages);
+  EXPECT_EQ("pak", ReadWholeFile(Game() + "\\data\\a.pak"));
+  EXPECT_EQ(1, InstalledVersion());
+  EXPECT_EQ(kStarted, Log());
+  const std::string launch = WaitForFile(Game() + "\\launch.txt", 10000);
+  EXPECT_NE(std::string::npos, launch.find("TLVR.exe\" token=abc;server=1\n")) << launch;
+  EXPECT_NE(std::string::npos, launch.find("\n" + Game() + "\n")) << launch;
+  EXPECT_TRUE(Exists(At("Temp\\ClientContent")));  // the archive stays after the run
+}
+
+TEST_F(Worker, CurrentClientIsStartedWithoutFetchingTheArchive) {
+  struct Case { const char* label; int installed; std::string descriptor; int recordAfter; };
+  const std::string archivePath = served_.UrlPath("never-fetched.zip");
+  const std::string archiveUrl = HttpUrl(archivePath);
+  const std::vector<Case> cases = {
+      {"equal", 3, Descriptor(3, archiveUrl), 3},
+      {"installed higher", 5, Descriptor(3, archiveUrl), 5},
+      {"descriptor is an HTML page", -1, "<html><body>Welcome</body></html>", -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    ScratchDir dir;
+    UseDirectory(dir.Path());
+    PlaceGame();
+    if (c.installed >= 0) SetInstalled(c.installed);
+    const Observed seen = Run(Serve("version.cfg", c.descriptor));
+    EXPECT_TRUE(seen.closeRequested);
+    EXPECT_TRUE(seen.boxes.empty());
+    EXPECT_EQ(kCurrentStages, seen.stages);
+    EXPECT_EQ(c.recordAfter, InstalledVersion());
+    EXPECT_EQ(kStarted, Log());
+    EXPECT_FALSE(WaitForFile(Game() + "\\launch.txt", 10000).empty());
+  }
+  const std::string access = ReadWholeFile(ServerEnv("LAUNCHER_ACCESS_LOG_WIN"));
+  EXPECT_NE(std::string::npos, access.find(served_.UrlPath("version.cfg")));  // the log is the right one
+  EXPECT_EQ(std::string::npos, access.find(archivePath));
+}
+
+struct FailureCase {
+  const char* label;
+  std::string directory;      // "" = the test's scratch directory
+  std::string versionUrl;
+  int installedBefore;        // -1 = no install.cfg
+  bool withGame;
+  std::string logPrefix;
+  std::string logSuffix;
+  std::vector<std::string> boxes;
+  bool closeRequested;
+};
+
+TEST_F(Worker, EveryFailureLogsShowsAndClosesAsDesigned) {
+  const std::string corrupt = served_ / "corrupt.zip";
+  ASSERT_TRUE(WriteZip(corrupt, {{"ok.txt", "fine", 0}, {"bad.bin", std::string(3000, 'c'), 0, true}}));
+  ASSERT_TRUE(CorruptAfter(corrupt, "bad.bin"));
+  const std::string escaping = ServeZip("escaping.zip", {{"ok.txt", "fine", 0}, {"../outside.txt", "no", 0}});
+  const std::string missingVersion = HttpUrl(served_.UrlPath("missing.cfg"));
+  const std::string missingArchive = HttpUrl(served_.UrlPath("missing.zip"));
+
+  const std::vector<FailureCase> cases = {
+      {"Temp cannot be created", DANGLING_TEMP_DIR, Serve("v0.cfg", Descriptor(0, "")), -1, false,
+       std::string("Failed to CreateDirectory(") + DANGLING_TEMP_DIR + "\\Temp), GetLastError=183\n", "", {kTempFailed}, true},
+      {"version descriptor missing", "", missingVersion, -1, true, "<html>",
+       "curl (" + missingVersion + "?", {kVersionFailed}, true},
+      {"version server stalls", "", FixtureUrl("/stall"), -1, true, "curl (" + FixtureUrl("/stall") + "?",
+       "CURLcode=Timeout was reached\n", {kVersionFailed}, true},
+      {"Game cannot be created", DANGLING_GAME_DIR, Serve("v1.cfg", Descriptor(1, missingArchive)), -1, false,
+       std::string("Failed to CreateDirectory(") + DANGLING_GAME_DIR + "\\Game)\n", "", {}, false},
+      {"archive missing", "", Serve("v2.cfg", Descriptor(2, missingArchive)), 1, true, "<html>",
+       "curl (" + missingArchive + "?", {kArchiveFailed}, true},
+      {"archive corrupt", "", Serve("v3.cfg", Descriptor(3, HttpUrl(served_.UrlPath("corrupt.zip")))), 1, true,
+       "Failed to extract bad.bin\nFailed to install game\n", "", {kInstallFailed}, true},
+      {"archive reaching outside", "", Serve("v4.cfg", Descriptor(4, escaping)), 1, true,
+       "Refused archive entry (../outside.txt)\nFailed to install game\n", "", {kInstallFailed}, true},
+      {"game missing", "", Serve("v5.cfg", Descriptor(0, "")), -1, false, "Failed to start game. error=(2)\n", "", {}, true},
+  };
+  limits_.connectTimeoutSeconds = 2;
+  limits_.lowSpeedSeconds = 2;
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    ScratchDir dir;
+    UseDirectory(c.directory.empty() ? dir.Path() : c.directory);
+    if (c.withGame) PlaceGame();
+    if (c.installedBefore >= 0) SetInstalled(c.installedBefore);
+    const Observed seen = Run(c.versionUrl);
+    const std::string log = Log();
+    EXPECT_EQ(0u, log.rfind(c.logPrefix, 0)) << log;
+    if (c.logSuffix.empty()) {
+      EXPECT_EQ(c.logPrefix, log);
+    } else {
+      EXPECT_NE(std::string::npos, log.find(c.logSuffix)) << log;
+    }
+    EXPECT_EQ(c.boxes, seen.boxes);
+    EXPECT_EQ(c.closeRequested, seen.closeRequested);
+    EXPECT_EQ(c.installedBefore, InstalledVersion());  // never recorded after a failure
+    EXPECT_FALSE(Exists(At("outside.txt")));
+    if (!c.directory.empty()) {  // a fixed directory of the build tree: leave it as found
+      RemoveTree(At("Temp"));
+      ::DeleteFileA(At("download.log").c_str());
+    }
+  }
+}
+
+TEST_F(Worker, DirectoryTooDeepForItsPathsFailsLikeTheStepThatNeededIt) {
+  // The current directory leaves room for "\Temp" but not for "\Temp\version.cfg".
+  std::string deep = cwd_.Path();
+  while (deep.size() < 248) {
+    deep += "\\" + std::string(std::min<size_t>(30, 248 - deep.size() - 1), 'd');
+    ASSERT_TRUE(::CreateDirectoryA(deep.c_str(), nullptr)) << deep;
+  }
+  UseDirectory(deep);
+  const Observed seen = Run(Serve("v.cfg", Descriptor(0, "")));
+  EXPECT_EQ(std::vector<std::string>{kVersionFailed}, seen.boxes);
+  EXPECT_TRUE(seen.closeRequested);
+  // "<deep>\download.log" does not fit either: the log stays off, nothing is cut.
+  EXPECT_FALSE(Exists(At("download.log")));
+  EXPECT_TRUE(IsDirectory(At("Temp")));
+}
+
+TEST_F(Worker, StartedOncePerProcessWithTheLatestParameters) {
+  PlaceGame();
+  // The descriptor arrives late, so that later calls come while the worker runs.
+  const std::string slowVersion = FixtureUrl("/delay?ms=1500&body=%5BLauncher%5D%0D%0AVersion%3D0%0D%0A");
+  update::WorkerSetup setup;
+  setup.mainWindow = main_;
+  setup.versionCdnUrl = slowVersion.c_str();
+  setup.progress = &targets_;
+  setup.progressWindow = bar_;
+  update::ConfigureUpdateWorker(setup);
+  Observed observed;
+  g_observed = &observed;
+  update::StartUpdateWorker("first");
+  update::StartUpdateWorker("second");
+  update::StartUpdateWorker("latest=1");
+  Pump(&observed, nullptr, [&] { return observed.closeRequested; });
+  EXPECT_TRUE(observed.closeRequested);
+  const std::string launch = WaitForFile(Game() + "\\launch.txt", 10000);
+  EXPECT_NE(std::string::npos, launch.find("TLVR.exe\" latest=1\n")) << launch;
+
+  ASSERT_TRUE(::DeleteFileA((Game() + "\\launch.txt").c_str()));
+  update::StartUpdateWorker("again");  // the worker has run: nothing more starts
+  ::Sleep(2500);
+  EXPECT_FALSE(Exists(Game() + "\\launch.txt"));
+  g_observed = nullptr;
+}
+
+}  // namespace
