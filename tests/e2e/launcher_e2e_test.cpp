@@ -1,0 +1,210 @@
+// The whole launcher from outside: LauncherScripted.exe started in a fresh
+// directory, its page script calling window.external.IntoGame, the update
+// served by nginx, the stub game installed from the archive and started.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "launcher_process.h"
+#include "tests/update/test_support.h"
+
+namespace {
+
+using testing_update::ReadWholeFile;
+using testing_update::WriteWholeFile;
+
+constexpr DWORD kRunTimeoutMs = 90000;
+constexpr char kPromptCaption[] = "\xCC\xE1\xCA\xBE";  // 提示
+// 下载游戏资源错误，请重新启动
+constexpr char kArchiveFailedText[] =
+    "\xCF\xC2\xD4\xD8\xD3\xCE\xCF\xB7\xD7\xCA\xD4\xB4\xB4\xED\xCE\xF3\xA3\xAC\xC7\xEB\xD6\xD8"
+    "\xD0\xC2\xC6\xF4\xB6\xAF";
+const char* const kSkinFiles[] = {"bg.png",      "min_n.png", "min_h.png", "close_n.png",
+                                  "close_h.png", "progress_bg.png", "bar1.png", "bar2.png",
+                                  "launcher.ico"};
+
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+// One launcher installation: a fresh folder with the program, Data\Config.cfg
+// pointing at a served folder, and the demo skin. The current directory of
+// the run is the same folder, so Temp, Game, install.cfg and download.log land there.
+class LauncherRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(::CopyFileA(LAUNCHER_SCRIPTED_EXE, (run_ / "LauncherScripted.exe").c_str(), FALSE));
+    ASSERT_TRUE(::CreateDirectoryA((run_ / "Data").c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryA((run_ / "Data\\skin").c_str(), nullptr));
+    for (const char* file : kSkinFiles) {
+      const std::string from = std::string(E2E_SKIN_DIR) + "\\" + file;
+      ASSERT_TRUE(::CopyFileA(from.c_str(), (run_ / ("Data\\skin\\" + std::string(file))).c_str(), FALSE))
+          << from;
+    }
+    std::string base = testing_update::HttpUrl(served_.UrlPath(""));
+    base.pop_back();  // no trailing "/"
+    const std::string config = ReplaceAll(ReadWholeFile(E2E_CONFIG_TEMPLATE), "@BASE_URL@", base);
+    ASSERT_FALSE(config.empty());
+    ASSERT_TRUE(WriteWholeFile(run_ / "Data\\Config.cfg", config));
+  }
+
+  void ServeVersion(int version, const std::string& archiveName) {
+    const std::string descriptor = "[Launcher]\r\nVersion=" + std::to_string(version) +
+                                   "\r\nUrl=" + testing_update::HttpUrl(served_.UrlPath(archiveName)) +
+                                   "\r\n";
+    ASSERT_TRUE(WriteWholeFile(served_ / "version.cfg", descriptor));
+  }
+
+  // The client archive: the stub game and a data file.
+  void ServeClientArchive(const std::string& archiveName) {
+    const std::string game = ReadWholeFile(TEST_GAME_STUB);
+    ASSERT_FALSE(game.empty());
+    ASSERT_TRUE(testing_update::WriteZip(served_ / archiveName,
+                                         {{"data/", "", 16, true},
+                                          {"data/a.pak", "pak contents", 0x20, false},
+                                          {"TLVR.exe", game, 0x20, false}}));
+  }
+
+  void WriteScript(const std::string& script) { ASSERT_TRUE(WriteWholeFile(ScriptPath(), script)); }
+  std::string ScriptPath() const { return run_ / "page.js"; }
+
+  bool Run(const std::string& arguments = "") {
+    return launcher_.Start(run_ / "LauncherScripted.exe", arguments, run_.Path(), ScriptPath()) &&
+           launcher_.WaitForExit(kRunTimeoutMs);
+  }
+
+  // What the stub game recorded: its command line, then its working directory.
+  // The game runs on after the launcher has closed, so give it a moment.
+  std::string GameRecord(DWORD waitMs = 15000) const {
+    const ULONGLONG deadline = ::GetTickCount64() + waitMs;
+    std::string record = ReadWholeFile(run_ / "Game\\launch.txt");
+    while (record.empty() && ::GetTickCount64() < deadline) {
+      ::Sleep(50);
+      record = ReadWholeFile(run_ / "Game\\launch.txt");
+    }
+    return record;
+  }
+
+  bool ArchiveWasRequested() const {
+    const std::string log = ReadWholeFile(testing_update::ServerEnv("LAUNCHER_ACCESS_LOG_WIN"));
+    return log.find(served_.UrlPath("ClientContent")) != std::string::npos;
+  }
+
+  testing_update::ScratchDir run_;
+  testing_update::ServedDir served_;
+  e2e::LauncherProcess launcher_;
+};
+
+TEST_F(LauncherRun, OlderClientIsUpdatedRecordedAndStarted) {
+  ServeVersion(2, "ClientContent");
+  ServeClientArchive("ClientContent");
+  WriteScript("window.external.IntoGame('-server=demo user=\"p 1\";x=1');");
+
+  ASSERT_TRUE(Run());
+  EXPECT_EQ(0u, launcher_.ExitCode());
+  EXPECT_TRUE(launcher_.Boxes().empty());
+  EXPECT_TRUE(ArchiveWasRequested());
+  EXPECT_EQ("pak contents", ReadWholeFile(run_ / "Game\\data\\a.pak"));
+  EXPECT_EQ(2u, ::GetPrivateProfileIntA("Launcher", "Version", 0, (run_ / "install.cfg").c_str()));
+  EXPECT_EQ("Successfully started the game.", ReadWholeFile(run_ / "download.log"));
+
+  // The game gets exactly the page's string, and Game as its working directory.
+  const std::string record = GameRecord();
+  const std::size_t lineEnd = record.find('\n');
+  ASSERT_NE(std::string::npos, lineEnd) << record;
+  const std::string commandLine = record.substr(0, lineEnd);
+  const std::string params = " -server=demo user=\"p 1\";x=1";
+  ASSERT_GE(commandLine.size(), params.size());
+  EXPECT_EQ(params, commandLine.substr(commandLine.size() - params.size())) << commandLine;
+  EXPECT_NE(std::string::npos, record.find("\\Game", lineEnd)) << record;
+}
+
+TEST_F(LauncherRun, CurrentClientIsStartedWithoutFetchingTheArchive) {
+  ServeVersion(2, "ClientContent");
+  ServeClientArchive("ClientContent");
+  ASSERT_TRUE(::CreateDirectoryA((run_ / "Game").c_str(), nullptr));
+  ASSERT_TRUE(::CopyFileA(TEST_GAME_STUB, (run_ / "Game\\TLVR.exe").c_str(), FALSE));
+  ASSERT_TRUE(::WritePrivateProfileStringA("Launcher", "Version", "2", (run_ / "install.cfg").c_str()));
+  WriteScript("external.IntoGame('same version');");
+
+  ASSERT_TRUE(Run());
+  EXPECT_EQ(0u, launcher_.ExitCode());
+  EXPECT_FALSE(ArchiveWasRequested());
+  EXPECT_FALSE(testing_update::Exists(run_ / "Game\\data"));
+  EXPECT_NE(std::string::npos, GameRecord().find(" same version"));
+  EXPECT_EQ("Successfully started the game.", ReadWholeFile(run_ / "download.log"));
+}
+
+TEST_F(LauncherRun, LatestIntoGameBeforeTheGameStartsIsPassed) {
+  ServeVersion(2, "ClientContent");
+  ServeClientArchive("ClientContent");
+  WriteScript("window.external.IntoGame('first'); window.external.IntoGame('second');");
+
+  ASSERT_TRUE(Run());
+  EXPECT_EQ(0u, launcher_.ExitCode());
+  const std::string record = GameRecord();
+  EXPECT_NE(std::string::npos, record.find(" second\n")) << record;
+  EXPECT_EQ(std::string::npos, record.find("first")) << record;
+}
+
+TEST_F(LauncherRun, MissingArchiveShowsTheBoxAndCloses) {
+  ServeVersion(3, "ClientContent");  // never written: nginx answers with its 404 page
+  WriteScript("window.external.IntoGame('x');");
+
+  ASSERT_TRUE(Run());
+  EXPECT_EQ(0u, launcher_.ExitCode());
+  ASSERT_EQ(1u, launcher_.Boxes().size()) << ReadWholeFile(run_ / "download.log");
+  EXPECT_EQ(kPromptCaption, launcher_.Boxes()[0].caption);
+  EXPECT_EQ(kArchiveFailedText, launcher_.Boxes()[0].text);
+  EXPECT_EQ(0u, ::GetPrivateProfileIntA("Launcher", "Version", 0, (run_ / "install.cfg").c_str()));
+  EXPECT_NE(std::string::npos, ReadWholeFile(run_ / "download.log").find("404 Not Found"));
+  EXPECT_TRUE(GameRecord(500).empty());
+}
+
+TEST_F(LauncherRun, NoConfigurationFileShowsTheBoxAndNoWindow) {
+  ASSERT_TRUE(::DeleteFileA((run_ / "Data\\Config.cfg").c_str()));
+  WriteScript("window.external.IntoGame('x');");
+
+  ASSERT_TRUE(Run());
+  ASSERT_EQ(1u, launcher_.Boxes().size());
+  EXPECT_EQ("Failure", launcher_.Boxes()[0].caption);
+  EXPECT_EQ("Read Config.cfg failed!", launcher_.Boxes()[0].text);
+  EXPECT_FALSE(launcher_.EverShowedClass("ZIrregularWindow"));
+  EXPECT_NE(0u, launcher_.ExitCode());
+}
+
+// Page scripts that do not enter the game: the player closes the launcher.
+class LauncherClosed : public LauncherRun {
+ protected:
+  HWND StartAndFindMainWindow() {
+    WriteScript("var idle = true;");
+    if (!launcher_.Start(run_ / "LauncherScripted.exe", "", run_.Path(), ScriptPath())) return nullptr;
+    return launcher_.FindWindowOfClass("ZIrregularWindow", 30000);
+  }
+};
+
+TEST_F(LauncherClosed, ByTheCloseButton) {
+  const HWND main = StartAndFindMainWindow();
+  ASSERT_NE(nullptr, main);
+  // The demo skin's close button sits at (958, 20), 24 x 24.
+  ::PostMessageA(main, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(958 + 5, 20 + 5));
+  ASSERT_TRUE(launcher_.WaitForExit(30000));
+  EXPECT_EQ(0u, launcher_.ExitCode());
+  EXPECT_TRUE(launcher_.Boxes().empty());
+}
+
+TEST_F(LauncherClosed, ByWmClose) {
+  const HWND main = StartAndFindMainWindow();
+  ASSERT_NE(nullptr, main);
+  ::PostMessageA(main, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(launcher_.WaitForExit(30000));
+  EXPECT_EQ(0u, launcher_.ExitCode());
+  // Nothing was entered, so the worker never ran and wrote no log.
+  EXPECT_FALSE(testing_update::Exists(run_ / "download.log"));
+}
+
+}  // namespace
