@@ -76,8 +76,19 @@ void RegisterClasses() {
 }
 
 // Dismisses a message box of the worker, once, recording its text.
+// Other test programs may show boxes on the same display: only this
+// process's boxes count.
+HWND FindOwnBox() {
+  for (HWND box = nullptr; (box = ::FindWindowExA(nullptr, box, "#32770", kCaption)) != nullptr;) {
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(box, &process);
+    if (process == ::GetCurrentProcessId()) return box;
+  }
+  return nullptr;
+}
+
 void HandleBoxes(Observed* observed, HWND* lastBox) {
-  HWND box = ::FindWindowA("#32770", kCaption);
+  HWND box = FindOwnBox();
   if (box == nullptr || box == *lastBox) return;
   char text[512] = {};
   ::GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
