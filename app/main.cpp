@@ -25,9 +25,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
 
   if (!app::Launcher().Init(instance, commandLine)) return kStartupFailedExitCode;
 #ifdef LAUNCHER_SCRIPTED
-  // The scripted twin plays the page: its script runs now, on the GUI thread,
-  // as page script would once the start page has loaded.
-  app::RunPageScript();
+  // The scripted twin plays the page: its script runs on the GUI thread from
+  // the message loop, once start-up's own messages (the main window's first
+  // paint) have been handled, as page script would after the page has loaded.
+  app::SchedulePageScript();
 #endif
 
   // The program carries no accelerator table: the handle is null and every

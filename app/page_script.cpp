@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/demo_page_script.h"
@@ -16,6 +17,25 @@ namespace app {
 namespace {
 
 constexpr char kScriptVariable[] = "LAUNCHER_PAGE_SCRIPT";
+constexpr char kDelayVariable[] = "LAUNCHER_PAGE_SCRIPT_DELAY_MS";
+constexpr unsigned long kMaxDelayMs = 60000;
+
+// A thread timer's message is made only when no posted message is waiting, so
+// even a delay of 0 runs the script after start-up's queued messages.
+void CALLBACK RunScriptOnTimer(HWND, UINT, UINT_PTR timer, DWORD) {
+  ::KillTimer(nullptr, timer);
+  RunPageScript();
+}
+
+unsigned long ScriptDelayMs() {
+  char text[16] = {};
+  const DWORD length = ::GetEnvironmentVariableA(kDelayVariable, text, sizeof text);
+  if (length == 0 || length >= sizeof text) return 0;
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text, &end, 10);
+  if (end == text || *end != '\0') return 0;
+  return value > kMaxDelayMs ? kMaxDelayMs : value;
+}
 
 // Reads a whole UTF-8 file as wide text; false when it cannot be read.
 bool ReadScriptFile(const char* path, std::wstring* script) {
@@ -76,6 +96,11 @@ bool RunPageScript() {
     return false;
   }
   return true;
+}
+
+void SchedulePageScript() {
+  if (::SetTimer(nullptr, 0, static_cast<UINT>(ScriptDelayMs()), &RunScriptOnTimer) == 0)
+    RunPageScript();  // no timer to be had: run it now rather than never
 }
 
 }  // namespace app

@@ -11,4 +11,9 @@ namespace app {
 // to standard error. False when no script could be run or it failed.
 bool RunPageScript();
 
+// Runs RunPageScript from the message loop: after the messages already queued,
+// and after LAUNCHER_PAGE_SCRIPT_DELAY_MS milliseconds when that is set (the
+// demo uses it to let a person see the page view first).
+void SchedulePageScript();
+
 }  // namespace app
