@@ -53,6 +53,7 @@ struct EntryInfo {
   char name[kPathSize] = {};
   bool nameFits = false;
   std::uint32_t attributes = 0;
+  ZPOS64_T size = 0;  // the uncompressed size the archive declares
 };
 
 bool ReadEntryInfo(unzFile archive, EntryInfo* entry) {
@@ -62,6 +63,7 @@ bool ReadEntryInfo(unzFile archive, EntryInfo* entry) {
     return false;
   entry->nameFits = info.size_filename < sizeof entry->name;
   entry->attributes = static_cast<std::uint32_t>(info.external_fa);
+  entry->size = info.uncompressed_size;
   return true;
 }
 
@@ -103,7 +105,7 @@ class Installer {
     }
     OpenEntry open(archive_);
     if (!open.IsOpen()) return false;
-    const int extracted = ExtractEntry(target);
+    const int extracted = ExtractEntry(target, entry.size);
     if (extracted == -1) return false;
     // Closing checks the CRC of data read to its end.
     if (extracted == kCorrupt || !open.Close()) {
@@ -118,16 +120,22 @@ class Installer {
 
   // Writes the open entry's data to `targetPath`, making its directories
   // first: 0 on success, -1 when the file cannot be made or written, kCorrupt
-  // when the entry's data cannot be read.
-  int ExtractEntry(const char* targetPath) {
+  // when the entry's data cannot be read or ends before its declared size
+  // (the reader checks the CRC only of data read to that size).
+  int ExtractEntry(const char* targetPath, ZPOS64_T declaredSize) {
     if (targetPath == nullptr) return -1;
     if (!CreateDirectoryTree(targetPath, LastLevel::FileName, &directories_)) return -1;
     base::UniqueFile file(std::fopen(targetPath, "wb"));
     if (!file) return -1;
+    ZPOS64_T written = 0;
     for (;;) {
       const int n = unzReadCurrentFile(archive_, buffer_, sizeof buffer_);
       if (n < 0) return kCorrupt;
-      if (n == 0) return file.Close() ? 0 : -1;
+      if (n == 0) {
+        if (!file.Close()) return -1;
+        return written == declaredSize ? 0 : kCorrupt;
+      }
+      written += static_cast<ZPOS64_T>(n);
       if (std::fwrite(buffer_, 1, static_cast<std::size_t>(n), file.Get()) != static_cast<std::size_t>(n))
         return -1;
     }

@@ -269,6 +269,39 @@ TEST_F(Install, BrokenArchivesAndEntriesFail) {
   }
 }
 
+// Sets the uncompressed size that both headers of the entry `name` declare.
+bool DeclareUncompressedSize(const std::string& path, const std::string& name, std::uint32_t size) {
+  std::string bytes = ReadWholeFile(path);
+  int patched = 0;
+  // Local header: size at 22, name at 30; central header: size at 24, name at 46.
+  const struct { const char* signature; std::size_t sizeAt; std::size_t nameAt; } headers[] = {
+      {"PK\x03\x04", 22, 30}, {"PK\x01\x02", 24, 46}};
+  for (const auto& h : headers) {
+    for (std::size_t at = bytes.find(h.signature); at != std::string::npos; at = bytes.find(h.signature, at + 4)) {
+      if (bytes.compare(at + h.nameAt, name.size(), name) != 0) continue;
+      for (int i = 0; i < 4; ++i) bytes[at + h.sizeAt + i] = static_cast<char>((size >> (8 * i)) & 0xFF);
+      ++patched;
+    }
+  }
+  return patched == 2 && WriteWholeFile(path, bytes);
+}
+
+TEST_F(Install, EntryDataEndingBeforeItsDeclaredSizeFails) {
+  // The data ends early, so the CRC of the whole entry is never checked by the
+  // reader: the short, damaged data must still not pass as installed.
+  for (bool stored : {true, false}) {
+    SCOPED_TRACE(stored ? "stored" : "deflated");
+    update::ResetDownloadLogForTesting();
+    ASSERT_TRUE(WriteZip(Archive(), {{"short.bin", std::string(4000, 'q'), 0, stored}}));
+    if (stored) {
+      ASSERT_TRUE(CorruptAfter(Archive(), "short.bin"));
+    }
+    ASSERT_TRUE(DeclareUncompressedSize(Archive(), "short.bin", 5000));
+    EXPECT_FALSE(Run());
+    EXPECT_EQ("Failed to extract short.bin\n", Log());
+  }
+}
+
 TEST_F(Install, NamesReachingOutsideFailBeforeAnythingIsWritten) {
   const char* corpus[] = {"../x", "..\\x", "/x", "\\x", "C:x", "C:\\x", "a/../../x", "x:stream", "a/.. /x"};
   for (const char* name : corpus) {
