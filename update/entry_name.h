@@ -18,7 +18,8 @@ bool IsDirectoryEntry(const char* name, std::uint32_t externalAttributes);
 // True when the name, joined below a target directory, names a place inside
 // it: not empty, no leading separator, no drive letter or other ":", and no
 // level made of dots beyond "." (Windows reads "..", "..." and ".. " as the
-// parent once trailing dots and spaces are dropped).
+// parent once trailing dots and spaces are dropped), and no level that names
+// a device (NUL, CON, COM1, aux.txt, ...).
 bool IsConfinedEntryName(const char* name);
 
 }  // namespace update

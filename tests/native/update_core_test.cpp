@@ -37,10 +37,13 @@ TEST(EntryName, DirectoryByTrailingSeparatorOrAttributeBit) {
 
 TEST(EntryName, ConfinementRejectsEveryWayOut) {
   const char* refused[] = {"../x", "..\\x", "/x", "\\x", "C:x", "C:\\x", "a/../../x", "x:stream",
-                           "a/..", "..", "a/.../b", "a/.. /b", "", "\\\\server\\share\\x"};
+                           "a/..", "..", "a/.../b", "a/.. /b", "", "\\\\server\\share\\x",
+                           // device names, whatever the case, extension or level
+                           "nul", "CON", "a/aux.txt", "Com1", "lpt9.log", "prn /x", "data/nul.pak"};
   for (const char* name : refused) EXPECT_FALSE(update::IsConfinedEntryName(name)) << name;
   const char* accepted[] = {"x", "./x", "a/b/c.txt", "a..b/c", ".hidden", "a/.x/", "pack.new/",
-                            "LICENSE", kGbkWithBackslashByte, "\xb1\x5c..\\x"};
+                            "LICENSE", kGbkWithBackslashByte, "\xb1\x5c..\\x",
+                            "null", "console.cfg", "com0", "com10", "lpt", "auxiliary/x", "a.nul"};
   for (const char* name : accepted) EXPECT_TRUE(update::IsConfinedEntryName(name)) << name;
 }
 
