@@ -50,4 +50,9 @@ unsigned RunUpdate(const WorkerSetup& setup, const GameParameters& parameters);
 void ConfigureUpdateWorker(const WorkerSetup& setup);
 void StartUpdateWorker(const char* parameters);
 
+// Waits up to `timeoutMs` for the process's worker to end. True when it has
+// ended or was never started; used at exit, before what the worker writes to
+// (the progress targets) is freed.
+bool WaitForUpdateWorker(DWORD timeoutMs);
+
 }  // namespace update

@@ -10,11 +10,17 @@ namespace update {
 namespace {
 
 WorkerSetup g_setup;            // written once during start-up, before any worker runs
-GameParameters g_parameters;    // written by every IntoGame
 base::Thread g_worker;          // started at most once per process, never restarted
 
+// Written by every IntoGame. Never destroyed: a worker may still read it while
+// the process's static objects are being torn down at exit.
+GameParameters& Parameters() {
+  static GameParameters* const parameters = new GameParameters();
+  return *parameters;
+}
+
 unsigned __stdcall UpdateWorkerProc(void*) {
-  return RunUpdate(g_setup, g_parameters);
+  return RunUpdate(g_setup, Parameters());
 }
 
 }  // namespace
@@ -24,10 +30,12 @@ void ConfigureUpdateWorker(const WorkerSetup& setup) {
 }
 
 void StartUpdateWorker(const char* parameters) {
-  g_parameters.Store(parameters);
+  Parameters().Store(parameters);
   if (g_worker.Started()) return;
   if (!g_worker.Start(&UpdateWorkerProc, nullptr))
     WriteLog("Failed to start thread. error=(%d)\n", static_cast<int>(::GetLastError()));
 }
+
+bool WaitForUpdateWorker(DWORD timeoutMs) { return g_worker.Join(timeoutMs); }
 
 }  // namespace update
