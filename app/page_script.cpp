@@ -45,6 +45,8 @@ bool ReadScriptFile(const char* path, std::wstring* script) {
   char chunk[4096];
   std::size_t n;
   while ((n = std::fread(chunk, 1, sizeof chunk, file.Get())) > 0) bytes.append(chunk, n);
+  // An editor's UTF-8 byte-order mark is not script.
+  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
   if (bytes.empty()) {
     script->clear();
     return true;

@@ -22,6 +22,7 @@ constexpr DWORD kMainStyle = WS_POPUP | WS_VISIBLE | WS_BORDER | WS_SYSMENU;
 constexpr DWORD kPageStyle = WS_POPUP | WS_VISIBLE | WS_SYSMENU;
 constexpr DWORD kProgressStyle = WS_POPUP | WS_VISIBLE | WS_BORDER | WS_SYSMENU;
 constexpr std::size_t kStartUrlSize = 1024;
+constexpr DWORD kWorkerGraceMs = 2000;
 
 // Clears the 512-character target and converts the composed path into it. An
 // image whose path could not be composed gets an empty name, which loads nothing.
@@ -133,6 +134,14 @@ void ZornLauncher::DestroyWindowObjects() {
   windows = ui::WindowSet{};
   mainWindow.reset();
   pageHost.reset();
+  // The worker writes the progress bar's targets until it returns. After its
+  // WM_DESTROY it returns at once; if it is still busy (the launcher was
+  // closed from outside mid-transfer) the object is left to the process's end
+  // rather than freed under the worker.
+  if (progressBar && !update::WaitForUpdateWorker(kWorkerGraceMs)) {
+    progressBar->StopAnimation();
+    static_cast<void>(progressBar.release());
+  }
   progressBar.reset();  // stops and joins its animation thread
   if (windowIcon) {
     ::DestroyIcon(windowIcon);

@@ -207,4 +207,24 @@ TEST_F(LauncherClosed, ByWmClose) {
   EXPECT_FALSE(testing_update::Exists(run_ / "download.log"));
 }
 
+TEST_F(LauncherClosed, DuringAStalledTransferWithoutRecordingAnything) {
+  ASSERT_TRUE(WriteWholeFile(served_ / "version.cfg",
+                             "[Launcher]\r\nVersion=5\r\nUrl=" + testing_update::FixtureUrl("/stall") + "\r\n"));
+  WriteScript("window.external.IntoGame('x');");
+  ASSERT_TRUE(launcher_.Start(run_ / "LauncherScripted.exe", "", run_.Path(), ScriptPath()));
+  const ULONGLONG deadline = ::GetTickCount64() + 30000;
+  while (!testing_update::Exists(run_ / "Temp\\ClientContent") && ::GetTickCount64() < deadline)
+    ::Sleep(50);
+  ASSERT_TRUE(testing_update::Exists(run_ / "Temp\\ClientContent"));
+  const HWND main = launcher_.FindWindowOfClass("ZIrregularWindow", 5000, /*hiddenToo=*/true);
+  ASSERT_NE(nullptr, main);
+
+  // The worker is still inside the transfer when the launcher tears down.
+  ::PostMessageA(main, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(launcher_.WaitForExit(30000));
+  EXPECT_EQ(0u, launcher_.ExitCode());
+  EXPECT_TRUE(launcher_.Boxes().empty());
+  EXPECT_EQ(0u, ::GetPrivateProfileIntA("Launcher", "Version", 0, (run_ / "install.cfg").c_str()));
+}
+
 }  // namespace

@@ -98,12 +98,12 @@ bool LauncherProcess::WaitForExit(DWORD timeoutMs) {
   return false;
 }
 
-HWND LauncherProcess::FindWindowOfClass(const char* className, DWORD timeoutMs) {
+HWND LauncherProcess::FindWindowOfClass(const char* className, DWORD timeoutMs, bool hiddenToo) {
   const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
   while (::GetTickCount64() < deadline) {
     NoteClasses();
     for (HWND window : TopLevelWindowsOf(info_.dwProcessId))
-      if (ClassOf(window) == className && ::IsWindowVisible(window)) return window;
+      if (ClassOf(window) == className && (hiddenToo || ::IsWindowVisible(window))) return window;
     DismissBoxes();
     if (::WaitForSingleObject(info_.hProcess, 50) == WAIT_OBJECT_0) return nullptr;
   }

@@ -31,8 +31,9 @@ class LauncherProcess {
   // it shows. False when it did not end within `timeoutMs`.
   bool WaitForExit(DWORD timeoutMs);
 
-  // The process's top-level window of `className`, waiting up to `timeoutMs`.
-  HWND FindWindowOfClass(const char* className, DWORD timeoutMs);
+  // The process's top-level window of `className`, waiting up to `timeoutMs`;
+  // only a visible one unless `hiddenToo`.
+  HWND FindWindowOfClass(const char* className, DWORD timeoutMs, bool hiddenToo = false);
   bool EverShowedClass(const char* className) const;
 
   DWORD ExitCode() const { return exitCode_; }
