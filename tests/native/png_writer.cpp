@@ -76,7 +76,7 @@ std::vector<std::uint8_t> ReadFile(const std::string& path) {
 bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   FILE* file = std::fopen(path.c_str(), "wb");
   if (!file) return false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   return std::fclose(file) == 0 && ok;
 }
 
