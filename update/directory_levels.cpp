@@ -19,7 +19,17 @@ class Writer {
     out_->path[used_] = '\0';
     return true;
   }
-  bool PutSeparator() { return Put("\\", 1); }
+  // A level that ends in a lone lead byte is refused: the "\\" written after
+  // it would become that byte's trail, joining the level to the next one.
+  bool PutSeparator() {
+    bool loneLead = false;
+    for (std::size_t i = 0; i < used_; i += CharLength(out_->path + i)) {
+      const unsigned char c = static_cast<unsigned char>(out_->path[i]);
+      loneLead = (c >= 0x81 && c <= 0xFE && CharLength(out_->path + i) == 1);
+    }
+    if (loneLead) return (ok_ = false);
+    return Put("\\", 1);
+  }
   std::size_t Used() const { return used_; }
   bool Ok() const { return ok_; }
 

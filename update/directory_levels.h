@@ -26,7 +26,9 @@ struct DirectoryLevels {
   std::size_t count;
 };
 
-// False when the rewritten path does not fit (nothing is then to be created).
+// False when the rewritten path does not fit, or when a level ends in a lone
+// code page 936 lead byte, which the "\" after it would turn into a
+// double-byte character (nothing is then to be created).
 bool ListDirectoryLevels(const char* path, LastLevel last, DirectoryLevels* out);
 
 }  // namespace update

@@ -90,6 +90,21 @@ TEST(DirectoryLevels, DoubleByteNameIsOneLevel) {
   EXPECT_EQ((std::vector<std::string>{"G\\", std::string("G\\") + kGbkWithBackslashByte + "\\"}), Levels(levels));
 }
 
+TEST(DirectoryLevels, LevelEndingInALoneLeadByteIsRefused) {
+  // "\xbc" then "/" is two characters; written as "\xbc\\" it would be one,
+  // and "a\xbc" and "b" one level.
+  update::DirectoryLevels levels;
+  EXPECT_FALSE(update::ListDirectoryLevels("C:\\g\\a\xbc/b/c.pak", LastLevel::FileName, &levels));
+  EXPECT_EQ(0u, levels.count);
+  EXPECT_FALSE(update::ListDirectoryLevels("C:\\g\\%a.t\xbc", LastLevel::Directory, &levels));
+  EXPECT_FALSE(update::ListDirectoryLevels("\\\\srv\xbc/share/x", LastLevel::Directory, &levels));
+  // A whole double-byte character before the separator stays fine.
+  ASSERT_TRUE(update::ListDirectoryLevels("C:\\g\\a\xbc\xa1/b/c.pak", LastLevel::FileName, &levels));
+  EXPECT_EQ((std::vector<std::string>{"C:\\g\\", "C:\\g\\a\xbc\xa1\\", "C:\\g\\a\xbc\xa1\\b\\"}), Levels(levels));
+  // The file level itself is not written with a separator after it.
+  EXPECT_TRUE(update::ListDirectoryLevels("C:\\g\\a\xbc", LastLevel::FileName, &levels));
+}
+
 TEST(DirectoryLevels, PathThatDoesNotFitIsRefused) {
   std::string path = "C:\\a";
   while (path.size() < 259) path += "/a";  // 259 bytes; the last level gains a "\\"
