@@ -11,53 +11,53 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using testpng::PngSpec;
+using testpng::PngImage;
 
 std::string TempPath(const std::string& name) { return testing::TempDir() + "png_decode_" + name; }
 
-PngSpec Spec(int width, int height, int depth, int type, std::vector<Bytes> rows) {
-  PngSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.bitDepth = depth;
-  spec.colourType = type;
-  spec.rows = std::move(rows);
-  return spec;
+PngImage Image(int width, int height, int depth, int type, std::vector<Bytes> rows) {
+  PngImage image;
+  image.width = width;
+  image.height = height;
+  image.bitDepth = depth;
+  image.colourType = type;
+  image.rows = std::move(rows);
+  return image;
 }
 
 struct KindCase {
   const char* name;
-  PngSpec spec;
+  PngImage image;
   Bytes bgra;  // expected decoded pixels
 };
 
 std::vector<KindCase> KindCases() {
   std::vector<KindCase> cases;
-  cases.push_back({"rgba8", Spec(2, 1, 8, 6, {{10, 20, 30, 40, 50, 60, 70, 255}}),
+  cases.push_back({"rgba8", Image(2, 1, 8, 6, {{10, 20, 30, 40, 50, 60, 70, 255}}),
                    {30, 20, 10, 40, 70, 60, 50, 255}});
-  cases.push_back({"rgb8_no_alpha", Spec(2, 1, 8, 2, {{10, 20, 30, 40, 50, 60}}),
+  cases.push_back({"rgb8_no_alpha", Image(2, 1, 8, 2, {{10, 20, 30, 40, 50, 60}}),
                    {30, 20, 10, 255, 60, 50, 40, 255}});
-  cases.push_back({"grey8", Spec(2, 1, 8, 0, {{7, 200}}), {7, 7, 7, 255, 200, 200, 200, 255}});
-  cases.push_back({"grey_alpha8", Spec(2, 1, 8, 4, {{7, 100, 200, 0}}),
+  cases.push_back({"grey8", Image(2, 1, 8, 0, {{7, 200}}), {7, 7, 7, 255, 200, 200, 200, 255}});
+  cases.push_back({"grey_alpha8", Image(2, 1, 8, 4, {{7, 100, 200, 0}}),
                    {7, 7, 7, 100, 200, 200, 200, 0}});
-  cases.push_back({"grey1", Spec(3, 1, 1, 0, {{0xA0}}), {255, 255, 255, 255, 0, 0, 0, 255,
+  cases.push_back({"grey1", Image(3, 1, 1, 0, {{0xA0}}), {255, 255, 255, 255, 0, 0, 0, 255,
                                                          255, 255, 255, 255}});
   {
-    KindCase palette{"palette8_trns", Spec(2, 1, 8, 3, {{0, 1}}),
+    KindCase palette{"palette8_trns", Image(2, 1, 8, 3, {{0, 1}}),
                      {0, 0, 255, 128, 255, 0, 0, 255}};
-    palette.spec.palette = {255, 0, 0, 0, 0, 255};
-    palette.spec.trns = {128};
+    palette.image.palette = {255, 0, 0, 0, 0, 255};
+    palette.image.trns = {128};
     cases.push_back(palette);
   }
   {
-    KindCase palette{"palette2", Spec(3, 1, 2, 3, {{0x10}}),
+    KindCase palette{"palette2", Image(3, 1, 2, 3, {{0x10}}),
                      {0, 0, 255, 255, 255, 0, 0, 255, 0, 0, 255, 255}};
-    palette.spec.palette = {255, 0, 0, 0, 0, 255};
+    palette.image.palette = {255, 0, 0, 0, 0, 255};
     cases.push_back(palette);
   }
-  cases.push_back({"rgba16", Spec(1, 1, 16, 6, {{0x12, 0x12, 0x56, 0x56, 0x9A, 0x9A, 0xFF, 0xFF}}),
+  cases.push_back({"rgba16", Image(1, 1, 16, 6, {{0x12, 0x12, 0x56, 0x56, 0x9A, 0x9A, 0xFF, 0xFF}}),
                    {0x9A, 0x56, 0x12, 0xFF}});
-  cases.push_back({"rgb16", Spec(1, 1, 16, 2, {{0x12, 0x12, 0x56, 0x56, 0x9A, 0x9A}}),
+  cases.push_back({"rgb16", Image(1, 1, 16, 2, {{0x12, 0x12, 0x56, 0x56, 0x9A, 0x9A}}),
                    {0x9A, 0x56, 0x12, 0xFF}});
   {
     // Interlaced: rows come back in order.
@@ -72,8 +72,8 @@ std::vector<KindCase> KindCases() {
       }
       rows.push_back(row);
     }
-    KindCase interlaced{"rgb8_interlaced", Spec(5, 5, 8, 2, rows), expected};
-    interlaced.spec.interlaced = true;
+    KindCase interlaced{"rgb8_interlaced", Image(5, 5, 8, 2, rows), expected};
+    interlaced.image.interlaced = true;
     cases.push_back(interlaced);
   }
   return cases;
@@ -82,13 +82,13 @@ std::vector<KindCase> KindCases() {
 TEST(DecodePng, EveryValidKindBecomesEightBitBgra) {
   for (const KindCase& c : KindCases()) {
     const std::string path = TempPath(std::string(c.name) + ".png");
-    ASSERT_TRUE(testpng::WritePng(path, c.spec)) << c.name;
+    ASSERT_TRUE(testpng::WritePng(path, c.image)) << c.name;
     std::int32_t width = 0, height = 0;
     Bytes pixels;
     const std::int32_t size = ui::DecodePng(path.c_str(), &width, &height, &pixels);
-    EXPECT_EQ(size, c.spec.width * c.spec.height * 4) << c.name;
-    EXPECT_EQ(width, c.spec.width) << c.name;
-    EXPECT_EQ(height, c.spec.height) << c.name;
+    EXPECT_EQ(size, c.image.width * c.image.height * 4) << c.name;
+    EXPECT_EQ(width, c.image.width) << c.name;
+    EXPECT_EQ(height, c.image.height) << c.name;
     EXPECT_EQ(pixels, c.bgra) << c.name;
   }
 }
@@ -136,7 +136,7 @@ TEST(DecodePng, BrokenFilesBehaveLikeMissingOnes) {
 
 TEST(DecodePng, RefusesImagesTooLargeToAllocate) {
   const std::string path = TempPath("wide.png");
-  ASSERT_TRUE(testpng::WritePng(path, Spec(9000, 1, 8, 0, {Bytes(9000, 3)})));
+  ASSERT_TRUE(testpng::WritePng(path, Image(9000, 1, 8, 0, {Bytes(9000, 3)})));
   std::int32_t width = 0, height = 0;
   Bytes pixels;
   EXPECT_EQ(ui::DecodePng(path.c_str(), &width, &height, &pixels), -1);

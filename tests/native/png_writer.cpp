@@ -8,32 +8,32 @@
 namespace testpng {
 
 namespace {
-bool WriteWith(FILE* file, const PngSpec& spec, png_structp png, png_infop info) {
+bool WriteWith(FILE* file, const PngImage& image, png_structp png, png_infop info) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_init_io(png, file);
-  png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colourType,
-               spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+  png_set_IHDR(png, info, image.width, image.height, image.bitDepth, image.colourType,
+               image.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   std::vector<png_color> palette;
-  for (std::size_t i = 0; i + 2 < spec.palette.size(); i += 3)
-    palette.push_back({spec.palette[i], spec.palette[i + 1], spec.palette[i + 2]});
+  for (std::size_t i = 0; i + 2 < image.palette.size(); i += 3)
+    palette.push_back({image.palette[i], image.palette[i + 1], image.palette[i + 2]});
   if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
-  if (!spec.trns.empty())
-    png_set_tRNS(png, info, spec.trns.data(), static_cast<int>(spec.trns.size()), nullptr);
+  if (!image.trns.empty())
+    png_set_tRNS(png, info, image.trns.data(), static_cast<int>(image.trns.size()), nullptr);
   std::vector<png_bytep> rows;
-  for (const auto& row : spec.rows) rows.push_back(const_cast<png_bytep>(row.data()));
+  for (const auto& row : image.rows) rows.push_back(const_cast<png_bytep>(row.data()));
   png_set_rows(png, info, rows.data());
   png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
   return true;
 }
 }  // namespace
 
-bool WritePng(const std::string& path, const PngSpec& spec) {
+bool WritePng(const std::string& path, const PngImage& image) {
   FILE* file = std::fopen(path.c_str(), "wb");
   if (!file) return false;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
-  const bool ok = info && WriteWith(file, spec, png, info);
+  const bool ok = info && WriteWith(file, image, png, info);
   png_destroy_write_struct(&png, info ? &info : nullptr);
   std::fclose(file);
   return ok;
@@ -41,9 +41,9 @@ bool WritePng(const std::string& path, const PngSpec& spec) {
 
 bool WriteRgba(const std::string& path, int width, int height,
                const std::vector<std::uint32_t>& argb) {
-  PngSpec spec;
-  spec.width = width;
-  spec.height = height;
+  PngImage image;
+  image.width = width;
+  image.height = height;
   for (int y = 0; y < height; ++y) {
     std::vector<std::uint8_t> row;
     for (int x = 0; x < width; ++x) {
@@ -53,9 +53,9 @@ bool WriteRgba(const std::string& path, int width, int height,
       row.push_back(static_cast<std::uint8_t>(p));
       row.push_back(static_cast<std::uint8_t>(p >> 24));
     }
-    spec.rows.push_back(row);
+    image.rows.push_back(row);
   }
-  return WritePng(path, spec);
+  return WritePng(path, image);
 }
 
 bool WriteSolid(const std::string& path, int width, int height, std::uint32_t argb) {

@@ -7,7 +7,7 @@
 
 namespace testpng {
 
-struct PngSpec {
+struct PngImage {
   int width = 0;
   int height = 0;
   int bitDepth = 8;
@@ -19,7 +19,7 @@ struct PngSpec {
   std::vector<std::vector<std::uint8_t>> rows;
 };
 
-bool WritePng(const std::string& path, const PngSpec& spec);
+bool WritePng(const std::string& path, const PngImage& image);
 
 // An 8-bit RGBA image from straight (not premultiplied) pixels, 0xAARRGGBB each.
 bool WriteRgba(const std::string& path, int width, int height,
