@@ -95,17 +95,23 @@ class UpdateRun {
   }
 
   bool FetchVersionDescriptor() {
-    char url[kPathSize] = {};
-    const char* base = setup_.versionCdnUrl ? setup_.versionCdnUrl : "";
-    if (!ComposePath(versionFile_, sizeof versionFile_, tempDirectory_, "version.cfg")) {
-      WriteLog("Failed to open %s\n", CutPath(tempDirectory_, "version.cfg").text);
+    return Fetch(setup_.versionCdnUrl ? setup_.versionCdnUrl : "", "version.cfg", versionFile_,
+                 sizeof versionFile_);
+  }
+
+  // Fetches `base` with the tick query into Temp\<name>, leaving the local
+  // path in `localFile`. A path or URL that does not fit fails the transfer.
+  bool Fetch(const char* base, const char* name, char* localFile, std::size_t localFileSize) {
+    if (!ComposePath(localFile, localFileSize, tempDirectory_, name)) {
+      WriteLog("Failed to open %s\n", CutPath(tempDirectory_, name).text);
       return false;
     }
+    char url[kPathSize] = {};
     if (!ComposeTickUrl(url, sizeof url, base, ::GetTickCount())) {
       LogTransferFailure(base, kCurlUrlMalformat);
       return false;
     }
-    return DownloadFile(versionFile_, url, setup_.progress, setup_.limits);
+    return DownloadFile(localFile, url, setup_.progress, setup_.limits);
   }
 
   bool PrepareGame() {
@@ -119,16 +125,7 @@ class UpdateRun {
   bool FetchArchive() {
     char base[kPathSize] = {};
     ::GetPrivateProfileStringA(kSection, "Url", "", base, sizeof base, versionFile_);
-    char url[kPathSize] = {};
-    if (!ComposePath(archiveFile_, sizeof archiveFile_, tempDirectory_, "ClientContent")) {
-      WriteLog("Failed to open %s\n", CutPath(tempDirectory_, "ClientContent").text);
-      return false;
-    }
-    if (!ComposeTickUrl(url, sizeof url, base, ::GetTickCount())) {
-      LogTransferFailure(base, kCurlUrlMalformat);
-      return false;
-    }
-    return DownloadFile(archiveFile_, url, setup_.progress, setup_.limits);
+    return Fetch(base, "ClientContent", archiveFile_, sizeof archiveFile_);
   }
 
   void StartGame() {
