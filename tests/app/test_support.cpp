@@ -59,25 +59,6 @@ std::string WriteFile(const std::string& directory, const std::string& name,
   return path;
 }
 
-void RemoveTree(const std::string& path) {
-  WIN32_FIND_DATAA data;
-  HANDLE find = ::FindFirstFileA((path + "\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string name = data.cFileName;
-      if (name == "." || name == "..") continue;
-      const std::string child = path + "\\" + name;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(child);
-      } else {
-        ::SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        ::DeleteFileA(child.c_str());
-      }
-    } while (::FindNextFileA(find, &data));
-    ::FindClose(find);
-  }
-  ::RemoveDirectoryA(path.c_str());
-}
 
 std::string ModuleDirectory() {
   char path[MAX_PATH] = {};

@@ -7,6 +7,8 @@
 #include <initializer_list>
 #include <string>
 
+#include "tests/support/file_tree.h"
+
 namespace apptest {
 
 // A fresh directory under the temp directory, removed with its contents at the end.
@@ -30,7 +32,7 @@ class ScratchDir {
 std::string WriteFile(const std::string& directory, const std::string& name,
                       const std::string& content);
 
-void RemoveTree(const std::string& path);
+using testing_files::RemoveTree;  // removes a directory and everything below it
 
 // The directory of this test program (no trailing "\").
 std::string ModuleDirectory();

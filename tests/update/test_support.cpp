@@ -89,26 +89,6 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes) {
   return out.Close();
 }
 
-void RemoveTree(const std::string& path) {
-  if (path.empty()) return;
-  WIN32_FIND_DATAA found;
-  HANDLE search = ::FindFirstFileA((path + "\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      const std::string child = path + "\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(child);
-      } else {
-        ::SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        ::DeleteFileA(child.c_str());
-      }
-    } while (::FindNextFileA(search, &found));
-    ::FindClose(search);
-  }
-  ::RemoveDirectoryA(path.c_str());
-}
 
 bool WriteZip(const std::string& path, const std::vector<ZipEntry>& entries) {
   zipFile zip = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);

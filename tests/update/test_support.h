@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/file_tree.h"
+
 namespace testing_update {
 
 // An environment variable that scripts/test-servers exports; the test fails
@@ -43,7 +45,7 @@ bool Exists(const std::string& path);
 bool IsDirectory(const std::string& path);
 std::string ReadWholeFile(const std::string& path);  // "" when missing
 bool WriteWholeFile(const std::string& path, const std::string& bytes);
-void RemoveTree(const std::string& path);
+using testing_files::RemoveTree;  // removes a directory and everything below it
 
 struct ZipEntry {
   std::string name;
