@@ -69,9 +69,9 @@ bool ZornLauncher::ReadConfig(const char* path) { return ReadConfigFile(path, &c
 
 bool ZornLauncher::BuildStartUrl(const ArgumentMap& argumentMap, char* output,
                                  std::size_t outputSize) {
-  ComposeStartUrl(config.page.url, config.page.startPage, argumentMap.FindToken(),
-                  static_cast<std::uint32_t>(tickSource()), output, outputSize);
-  return true;
+  const StartUrlForm form = ComposeStartUrl(config.page.url, config.page.startPage, argumentMap.FindToken(),
+                                            static_cast<std::uint32_t>(tickSource()), output, outputSize);
+  return form != StartUrlForm::kNone;
 }
 
 bool ZornLauncher::ComposeImagePath(const char* value) {

@@ -45,8 +45,9 @@ class ZornLauncher {
   bool ReadConfig(const char* path);
 
   // Composes the start-page URL from the page settings, the token argument
-  // and the tick count. Always true (see ComposeStartUrl for the forms and
-  // for what happens when the token form does not fit).
+  // and the tick count. False, with an empty output, when not even the direct
+  // form fits: then no page is opened rather than an empty address (see
+  // ComposeStartUrl for the forms and the fallback from the token form).
   bool BuildStartUrl(const ArgumentMap& arguments, char* output, std::size_t outputSize);
 
   // Leaves <executable directory>\<value> in the path buffer. False, with an

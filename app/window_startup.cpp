@@ -10,6 +10,7 @@
 #include "base/bounded_format.h"
 #include "ui/irregular_window.h"
 #include "ui/progress_bar.h"
+#include "update/download_log.h"
 #include "update/update_worker.h"
 #include "web/js_dispatch.h"
 #include "web/z_web_browser.h"
@@ -120,7 +121,10 @@ void ZornLauncher::StartWindows(HINSTANCE instance) {
   update::ConfigureUpdateWorker(setup);
 
   char url[kStartUrlSize] = {};
-  if (BuildStartUrl(arguments, url, sizeof url)) pageHost->Navigate(url);
+  if (BuildStartUrl(arguments, url, sizeof url))
+    pageHost->Navigate(url);
+  else
+    update::WriteLog("Start page URL does not fit (%u bytes)\n", static_cast<unsigned>(sizeof url));
 }
 
 void ZornLauncher::SetViewState(std::uint32_t state) { ui::SetViewState(state); }

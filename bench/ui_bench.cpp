@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "png_writer.h"
+#include "base/bounded_format.h"
 #include "ui/irregular_window.h"
 #include "ui/progress_bar.h"
 #include "ui/window_set.h"
@@ -86,9 +87,9 @@ int main() {
   main.closeX = 958;
   main.closeY = 20;
   ui::ZProgressBar progress;
-  std::strncpy(progress.backgroundFile, (dir + "p_bg.png").c_str(), 511);
-  std::strncpy(progress.upperBarFile, (dir + "p_bar.png").c_str(), 511);
-  std::strncpy(progress.lowerBarFile, (dir + "p_bar.png").c_str(), 511);
+  base::CopyInto(progress.backgroundFile, (dir + "p_bg.png").c_str());
+  base::CopyInto(progress.upperBarFile, (dir + "p_bar.png").c_str());
+  base::CopyInto(progress.lowerBarFile, (dir + "p_bar.png").c_str());
   ui::WindowSet set;
   set.mainWindow = &main;
   set.progressBar = &progress;

@@ -46,8 +46,7 @@ ZProgressBar::~ZProgressBar() { StopAnimation(); }
 
 bool ZProgressBar::Init(HINSTANCE instanceHandle, HWND ownerWindow) {
   ZBaseWnd::Init(instanceHandle, ownerWindow);
-  LoadBitmaps();
-  return true;
+  return LoadBitmaps();
 }
 
 bool ZProgressBar::LoadBitmaps() {

@@ -28,7 +28,8 @@ class ZProgressBar : public ZIrregularWindow {
   // Stops and joins the animation thread before anything it reads goes away.
   ~ZProgressBar() override;
 
-  // Stores both and loads the bitmaps; true whatever the loading gave.
+  // Stores both and loads the bitmaps; false when they did not load (the
+  // window then takes its fallback size and still shows the texts).
   bool Init(HINSTANCE instanceHandle, HWND ownerWindow) override;
   // Defaults from the background size, then starts the animation thread.
   HWND Create(const char* title, int x, int y, int width, int height, DWORD extendedStyle,

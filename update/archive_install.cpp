@@ -103,12 +103,12 @@ class Installer {
         WriteLog("Failed to CreateDirectory(%s/%s)\n", targetDirectory_, entry.name);
       return true;
     }
+    // Every failure of a file entry names it: its data could not be read,
+    // failed its check, or its file could not be made or written.
     OpenEntry open(archive_);
-    if (!open.IsOpen()) return false;
-    const int extracted = ExtractEntry(target, entry.size);
-    if (extracted == -1) return false;
+    const int extracted = open.IsOpen() ? ExtractEntry(target, entry.size) : kCorrupt;
     // Closing checks the CRC of data read to its end.
-    if (extracted == kCorrupt || !open.Close()) {
+    if (extracted != 0 || !open.Close()) {
       WriteLog("Failed to extract %s\n", entry.name);
       return false;
     }

@@ -66,9 +66,7 @@ class UpdateRun {
         WriteLog("Failed to install game\n");
         return CloseLauncher(kInstallFailed);
       }
-      char number[16] = {};
-      base::FormatInto(number, sizeof number, "%d", remote);
-      ::WritePrivateProfileStringA(kSection, "Version", number, installRecord_);
+      RecordVersion(remote);
     }
     ShowStage(3, 100);
     StartGame();
@@ -126,6 +124,17 @@ class UpdateRun {
     char base[kPathSize] = {};
     ::GetPrivateProfileStringA(kSection, "Url", "", base, sizeof base, versionFile_);
     return Fetch(base, "ClientContent", archiveFile_, sizeof archiveFile_);
+  }
+
+  // The client is complete whether or not the record can be written, so the
+  // game still starts; but a record that did not take makes every later run
+  // install the archive again, which the log must explain.
+  void RecordVersion(INT version) {
+    char number[16] = {};
+    base::FormatInto(number, sizeof number, "%d", version);
+    if (!::WritePrivateProfileStringA(kSection, "Version", number, installRecord_))
+      WriteLog("Failed to write version %s to %s, GetLastError=%d\n", number, installRecord_,
+               static_cast<int>(::GetLastError()));
   }
 
   void StartGame() {

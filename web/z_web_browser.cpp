@@ -29,23 +29,28 @@ HWND ZWebBrowser::Create(const char* title, int x, int y, int widthPixels, int h
   offsetY = y;
   width = widthPixels;
   height = heightPixels;
-  AttachBrowser();
+  // A host without a control is still a window: it stays empty, and the
+  // launcher's other windows work on (HasControl tells the two apart).
+  static_cast<void>(AttachBrowser());
   return window;
 }
 
 bool ZWebBrowser::AttachBrowser() {
-  CreateBrowser();  // without a control the window simply stays empty
+  // Without a window there is nothing to activate the control in.
+  if (window == nullptr) return false;
+  // Without a control the window simply stays empty; the caller hears of it.
+  const bool created = CreateBrowser();
   RECT client = {};
   ::GetClientRect(window, &client);
   if (inPlaceActive) {
-    if (!oleObject || !inPlaceObject) return true;
+    if (!oleObject || !inPlaceObject) return false;
     // The control takes the client size in pixels here, unconverted.
     SIZEL extent = {client.right - client.left, client.bottom - client.top};
-    if (FAILED(oleObject->SetExtent(DVASPECT_CONTENT, &extent))) return true;
-    if (FAILED(inPlaceObject->SetObjectRects(&client, &client))) return true;
+    if (FAILED(oleObject->SetExtent(DVASPECT_CONTENT, &extent))) return false;
+    if (FAILED(inPlaceObject->SetObjectRects(&client, &client))) return false;
   }
   objectRect = client;
-  return true;
+  return created;
 }
 
 void ZWebBrowser::OnDocumentComplete() {

@@ -24,7 +24,9 @@ class ZWebBrowser : public stWebBrowser, public ui::ZBaseWnd, public ui::PageHos
   // window to the main window's close sequence.
   ~ZWebBrowser() override;
 
-  // Creates the control and fits it to the client area; always true.
+  // Creates the control and fits it to the client area. False when there is
+  // no host window, or the control could not be created and activated, or
+  // would not take the size.
   virtual bool AttachBrowser();
 
   // ZBaseWnd: creates the window, records its offset from the owner (x and y

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "base/bounded_format.h"
@@ -40,6 +41,23 @@ TEST(LauncherStartUrlTest, UsesPageSettingsTokenAndTickSource) {
     char url[1024] = {};
     EXPECT_TRUE(launcher.BuildStartUrl(arguments, url, sizeof url));
     EXPECT_STREQ(url, c.expected) << c.commandLine;
+  }
+}
+
+TEST(LauncherStartUrlTest, UrlThatDoesNotFitIsReportedAndLeftEmpty) {
+  ZornLauncher launcher;
+  launcher.SetTickSource(&FakeTick);
+  g_tick = 5000;
+  // "<20 bytes>?t=5000" does not fit a 24-byte output, in either form.
+  ASSERT_TRUE(base::CopyInto(launcher.config.page.url, "http://e.invalid/p.ht"));
+  base::CopyInto(launcher.config.page.startPage, "s.htm");
+  for (const char* commandLine : {"", "token=abc"}) {
+    ArgumentMap arguments;
+    arguments.ParseArguments(commandLine);
+    char url[24];
+    std::memset(url, 'x', sizeof url);
+    EXPECT_FALSE(launcher.BuildStartUrl(arguments, url, sizeof url)) << commandLine;
+    EXPECT_STREQ("", url) << commandLine;
   }
 }
 

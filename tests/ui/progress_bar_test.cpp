@@ -7,6 +7,7 @@
 
 #include "png_writer.h"
 #include "skin_fixture.h"
+#include "base/bounded_format.h"
 #include "base/guards.h"
 #include "ui/animation_step.h"
 
@@ -208,14 +209,15 @@ TEST(ProgressWindowImages, BrokenImagesGiveTheFallbackWindow) {
   for (const Case& c : cases) {
     ui::ZProgressBar bar;
     bar.upperBarX = kUpperX;
-    std::strncpy(bar.backgroundFile, c.background.c_str(), 511);
-    std::strncpy(bar.upperBarFile, c.upper.c_str(), 511);
-    std::strncpy(bar.lowerBarFile, (dir + "progress_2.png").c_str(), 511);
+    ASSERT_TRUE(base::CopyInto(bar.backgroundFile, c.background.c_str()));
+    ASSERT_TRUE(base::CopyInto(bar.upperBarFile, c.upper.c_str()));
+    ASSERT_TRUE(base::CopyInto(bar.lowerBarFile, (dir + "progress_2.png").c_str()));
     ui::WindowSet set;
     set.progressBar = &bar;
     ui::SetWindowSet(&set);
     EXPECT_FALSE(bar.LoadBitmaps()) << c.name;
-    EXPECT_TRUE(bar.Init(::GetModuleHandleA(nullptr), nullptr)) << c.name;
+    // Init says that the images did not load; the window is still made.
+    EXPECT_FALSE(bar.Init(::GetModuleHandleA(nullptr), nullptr)) << c.name;
     const HWND window = bar.Create("ProgressBar", 0, 0, 0, 0, 0, WS_POPUP | WS_VISIBLE | WS_BORDER);
     ASSERT_NE(window, nullptr) << c.name;
     bar.targets.upperTarget = 50;

@@ -4,7 +4,10 @@
 #include <cwchar>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "png_writer.h"
+#include "base/bounded_format.h"
 
 namespace uitest {
 
@@ -29,13 +32,14 @@ const std::string& SkinFolder() {
 }
 
 namespace {
+// A test path that does not fit its buffer is a fault of the test itself.
 void SetPath(wchar_t (&target)[512], const std::string& path) {
-  std::wcsncpy(target, Wide(path).c_str(), 511);
-  target[511] = L'\0';
+  const std::wstring wide = Wide(path);
+  ASSERT_LT(wide.size(), 512u) << path;
+  std::wmemcpy(target, wide.c_str(), wide.size() + 1);
 }
 void SetPath(char (&target)[512], const std::string& path) {
-  std::strncpy(target, path.c_str(), 511);
-  target[511] = '\0';
+  ASSERT_TRUE(base::CopyInto(target, path.c_str())) << path;
 }
 }  // namespace
 

@@ -320,6 +320,7 @@ TEST_F(Install, FileThatCannotBeCreatedFailsAndBlockedDirectoryIsPassedOver) {
   ASSERT_TRUE(::CreateDirectoryA((Game() + "\\taken").c_str(), nullptr));
   ASSERT_TRUE(WriteZip(Archive(), {{"taken", "data", 0}}));
   EXPECT_FALSE(Run());
+  EXPECT_EQ("Failed to extract taken\n", Log());
 
   ASSERT_TRUE(WriteWholeFile(Game() + "\\file", "x"));
   ASSERT_TRUE(WriteZip(Archive(), {{"file/sub/", "", kDir}, {"after.txt", "after", 0}}));

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/guards.h"
 #include "base/progress_targets.h"
 #include "base/thread.h"
 #include "tests/update/test_support.h"
@@ -326,6 +327,45 @@ TEST_F(Worker, EveryFailureLogsShowsAndClosesAsDesigned) {
       RemoveTree(At("Temp"));
       ::DeleteFileA(At("download.log").c_str());
     }
+  }
+}
+
+TEST_F(Worker, VersionRecordThatCannotBeWrittenIsLoggedAndTheGameStillStarts) {
+  // Ways a record cannot be written whatever the user's rights (these tests
+  // may run as root, for whom a read-only attribute forbids nothing).
+  enum class Block { kHeldWithoutWriteSharing, kFolderInItsPlace };
+  const struct { const char* label; Block block; } cases[] = {
+      {"held open by another program", Block::kHeldWithoutWriteSharing},
+      {"a folder named install.cfg", Block::kFolderInItsPlace},
+  };
+  const std::string archive = ServeZip("ro.zip", {{"data/new.pak", "new", 0x20}});
+  const std::string descriptor = Serve("v-ro.cfg", Descriptor(2, archive));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    ScratchDir dir;
+    UseDirectory(dir.Path());
+    PlaceGame();
+    const std::string record = At("install.cfg");
+    base::UniqueHandle holder;
+    if (c.block == Block::kHeldWithoutWriteSharing) {
+      SetInstalled(1);
+      holder.Reset(::CreateFileA(record.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(holder.Valid());
+    } else {
+      ASSERT_TRUE(::CreateDirectoryA(record.c_str(), nullptr));
+    }
+    const int before = InstalledVersion();
+    const Observed seen = Run(descriptor);
+    holder.Reset();
+
+    EXPECT_TRUE(seen.closeRequested);
+    EXPECT_TRUE(seen.boxes.empty());  // the client is complete: nothing for the player to do
+    EXPECT_EQ("new", ReadWholeFile(Game() + "\\data\\new.pak"));
+    EXPECT_EQ(before, InstalledVersion());
+    const std::string log = Log();
+    EXPECT_EQ(0u, log.rfind("Failed to write version 2 to " + record + ", GetLastError=", 0)) << log;
+    EXPECT_NE(std::string::npos, log.find(std::string("\n") + kStarted)) << log;
+    EXPECT_FALSE(WaitForFile(Game() + "\\launch.txt", 10000).empty());
   }
 }
 

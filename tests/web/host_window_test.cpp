@@ -77,6 +77,17 @@ TEST_F(PageHostWindow, CreatesAndActivatesTheControl) {
   EXPECT_EQ(kOffsetY, host.OffsetY());
   // The control is told about the host through the container's faces.
   EXPECT_GT(host.ReferenceCount(), 0);
+  // Fitting it again to the client area succeeds as long as it is there.
+  EXPECT_TRUE(host.AttachBrowser());
+}
+
+// A host whose window was never made has nothing to activate the control in:
+// attaching says so instead of reporting a page that cannot show.
+TEST(PageHostWithoutWindow, AttachReportsThatNothingWasAttached) {
+  CountingHost host;
+  host.Init(::GetModuleHandleA(nullptr), nullptr);
+  EXPECT_FALSE(host.AttachBrowser());
+  EXPECT_FALSE(host.HasControl());
 }
 
 TEST_F(PageHostWindow, WindowContextDescribesTheHost) {
