@@ -70,6 +70,8 @@ bool ReadConfigFile(const char* path, LauncherConfig* config) {
 
   ReadString(file, "Icon", "File", "", config->iconFile);
   ReadString(file, "VersionCDN", "Url", "", config->versionCdnUrl);
+  ReadString(file, "VersionCDN", "PublicKey", "", config->publicKey);
+  ReadString(file, "VersionCDN", "PublicKey2", "", config->publicKey2);
   return true;
 }
 

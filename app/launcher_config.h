@@ -54,6 +54,8 @@ struct LauncherConfig {
   PageSettings page;
   char iconFile[kConfigValueSize] = {};       // loaded exactly as written (not made absolute)
   char versionCdnUrl[kConfigValueSize] = {};  // read later by the update worker
+  char publicKey[kConfigValueSize] = {};      // minisign public key of the descriptor's signer
+  char publicKey2[kConfigValueSize] = {};     // a second one, while keys roll over
 };
 
 // Reads every key of the file at `path` into `config`. Returns false, leaving

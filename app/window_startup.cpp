@@ -116,6 +116,8 @@ void ZornLauncher::StartWindows(HINSTANCE instance) {
   update::WorkerSetup setup;
   setup.mainWindow = mainWindowHandle;
   setup.versionCdnUrl = config.versionCdnUrl;
+  setup.publicKey = config.publicKey;
+  setup.publicKey2 = config.publicKey2;
   setup.progress = &progressBar->targets;
   setup.progressWindow = progressBar->Window();
   update::ConfigureUpdateWorker(setup);

@@ -20,6 +20,8 @@ struct Transfer {
   bool firstPiece = true;   // cleared once the first piece has been looked at
   bool notFound = false;    // the first piece held "404 Not Found"
   progress::ProgressTargets* progress = nullptr;
+  BodyObserver* observer = nullptr;
+  bool stoppedByObserver = false;
 };
 
 struct EasyDeleter {
@@ -36,6 +38,10 @@ size_t OnWriteData(char* data, size_t size, size_t count, void* user) {
       WriteLogText(data, textLength);
     }
     transfer->firstPiece = false;
+  }
+  if (transfer->observer != nullptr && !transfer->observer->OnBody(data, size * count)) {
+    transfer->stoppedByObserver = true;
+    return 0;  // curl ends the transfer with a write error
   }
   return std::fwrite(data, size, count, transfer->file);
 }
@@ -56,12 +62,13 @@ void LogTransferFailure(const char* url, int curlCode) {
 }
 
 bool DownloadFile(const char* localPath, const char* url, progress::ProgressTargets* progress,
-                  const TransferLimits& limits) {
+                  const TransferLimits& limits, BodyObserver* observer) {
   EasyHandle curl(curl_easy_init());
   if (!curl) return false;
 
   Transfer transfer;
   transfer.progress = progress;
+  transfer.observer = observer;
   base::UniqueFile file(std::fopen(localPath, "wb"));
   if (!file) {
     WriteLog("Failed to open %s\n", localPath);
@@ -87,6 +94,7 @@ bool DownloadFile(const char* localPath, const char* url, progress::ProgressTarg
   if (!file.Close() && result == CURLE_OK) result = CURLE_WRITE_ERROR;
   curl.reset();
 
+  if (transfer.stoppedByObserver) return false;
   if (result != CURLE_OK || transfer.notFound) {
     LogTransferFailure(url, result);
     return false;

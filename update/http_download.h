@@ -4,6 +4,8 @@
 // are not verified. There is no retry.
 #pragma once
 
+#include "update/body_observer.h"
+
 namespace progress { struct ProgressTargets; }
 
 namespace update {
@@ -20,9 +22,12 @@ struct TransferLimits {
 // transfer's percentage is stored in progress->upperTarget (when not null).
 // On failure the log gets "curl (<url>) error. CURLcode=<text>\n" (after the
 // received piece, for a not-found page); the file keeps what was received.
+// `observer` (when not null) sees every piece before it is written; when it
+// stops the transfer, DownloadFile returns false and logs nothing.
 bool DownloadFile(const char* localPath, const char* url,
                   progress::ProgressTargets* progress = nullptr,
-                  const TransferLimits& limits = TransferLimits{});
+                  const TransferLimits& limits = TransferLimits{},
+                  BodyObserver* observer = nullptr);
 
 // The log line of a failed transfer, for callers that fail before one starts
 // (a URL that does not fit its buffer).

@@ -10,6 +10,7 @@
 #include "base/bounded_format.h"
 #include "base/progress_targets.h"
 #include "update/archive_install.h"
+#include "update/descriptor_trust.h"
 #include "update/directory_levels.h"
 #include "update/download_log.h"
 #include "update/update_paths.h"
@@ -49,7 +50,9 @@ class UpdateRun {
   void Execute() {
     if (!PrepareTemp()) return CloseLauncher(kTempFailed);
     ShowStage(0, 25);
+    if (!LoadTrustedKeys(setup_.publicKey, setup_.publicKey2, &keys_)) return CloseLauncher(kVersionFailed);
     if (!FetchVersionDescriptor()) return CloseLauncher(kVersionFailed);
+    if (!TrustVersionDescriptor()) return CloseLauncher(kVersionFailed);
     if (!PrepareGame()) return;  // the one ending that leaves the launcher open
     if (!ComposePath(installRecord_, sizeof installRecord_, current_, "install.cfg")) {
       WriteLog("Failed to install game\n");
@@ -92,24 +95,61 @@ class UpdateRun {
     return false;
   }
 
+  // The descriptor with the tick query; under a key, also its signature with
+  // the same query, and both are bounded in size.
   bool FetchVersionDescriptor() {
-    return Fetch(setup_.versionCdnUrl ? setup_.versionCdnUrl : "", "version.cfg", versionFile_,
-                 sizeof versionFile_);
+    const char* base = setup_.versionCdnUrl ? setup_.versionCdnUrl : "";
+    descriptorTick_ = ::GetTickCount();
+    char url[kPathSize] = {};
+    if (!ComposeTickUrl(url, sizeof url, base, descriptorTick_)) {
+      LogTransferFailure(base, kCurlUrlMalformat);
+      return false;
+    }
+    if (!keys_.Configured()) return Fetch(url, "version.cfg", versionFile_, sizeof versionFile_, nullptr);
+    BodyLimit limit(kMaxSignedDescriptorBytes);
+    if (Fetch(url, "version.cfg", versionFile_, sizeof versionFile_, &limit)) return true;
+    if (limit.Exceeded())
+      WriteLog("Refused version.cfg: larger than %u bytes\n", static_cast<unsigned>(kMaxSignedDescriptorBytes));
+    return false;
   }
 
-  // Fetches `base` with the tick query into Temp\<name>, leaving the local
-  // path in `localFile`. A path or URL that does not fit fails the transfer.
-  bool Fetch(const char* base, const char* name, char* localFile, std::size_t localFileSize) {
+  // Under a key: the signature must verify. Always: what the descriptor says
+  // of the archive must be readable (and, under a key, name its digest).
+  bool TrustVersionDescriptor() {
+    if (keys_.Configured() &&
+        !(FetchSignature() && CheckDescriptorSignature(versionFile_, signatureFile_, keys_)))
+      return false;
+    return ReadArchiveExpectation(versionFile_, keys_.Configured(), &expected_);
+  }
+
+  bool FetchSignature() {
+    char base[kPathSize] = {};
+    char url[kPathSize] = {};
+    if (!base::FormatInto(base, sizeof base, "%s.minisig", setup_.versionCdnUrl ? setup_.versionCdnUrl : "") ||
+        !ComposeTickUrl(url, sizeof url, base, descriptorTick_)) {
+      LogTransferFailure(base, kCurlUrlMalformat);
+      WriteLog("Refused version.cfg: version.cfg.minisig not fetched\n");
+      return false;
+    }
+    BodyLimit limit(kMaxSignatureFileBytes);
+    if (Fetch(url, "version.cfg.minisig", signatureFile_, sizeof signatureFile_, &limit)) return true;
+    if (limit.Exceeded())
+      WriteLog("Refused version.cfg: version.cfg.minisig is larger than %u bytes\n",
+               static_cast<unsigned>(kMaxSignatureFileBytes));
+    else
+      WriteLog("Refused version.cfg: version.cfg.minisig not fetched\n");
+    return false;
+  }
+
+  // Fetches `url` into Temp\<name>, leaving the local path in `localFile`. A
+  // path that does not fit fails the transfer.
+  bool Fetch(const char* url, const char* name, char* localFile, std::size_t localFileSize,
+             BodyObserver* observer) {
     if (!ComposePath(localFile, localFileSize, tempDirectory_, name)) {
       WriteLog("Failed to open %s\n", CutPath(tempDirectory_, name).text);
       return false;
     }
-    char url[kPathSize] = {};
-    if (!ComposeTickUrl(url, sizeof url, base, ::GetTickCount())) {
-      LogTransferFailure(base, kCurlUrlMalformat);
-      return false;
-    }
-    return DownloadFile(localFile, url, setup_.progress, setup_.limits);
+    return DownloadFile(localFile, url, setup_.progress, setup_.limits, observer);
   }
 
   bool PrepareGame() {
@@ -120,10 +160,29 @@ class UpdateRun {
     return false;
   }
 
+  // The archive: by its digest prefix when the descriptor names one (a URL a
+  // cache can answer), else by the tick. An archive that fails its size or
+  // digest is logged and deleted.
   bool FetchArchive() {
     char base[kPathSize] = {};
     ::GetPrivateProfileStringA(kSection, "Url", "", base, sizeof base, versionFile_);
-    return Fetch(base, "ClientContent", archiveFile_, sizeof archiveFile_);
+    char url[kPathSize] = {};
+    const bool composed = expected_.hasDigest ? ComposeDigestUrl(url, sizeof url, base, expected_.digest)
+                                              : ComposeTickUrl(url, sizeof url, base, ::GetTickCount());
+    if (!composed) {
+      LogTransferFailure(base, kCurlUrlMalformat);
+      return false;
+    }
+    if (!expected_.Any()) return Fetch(url, "ClientContent", archiveFile_, sizeof archiveFile_, nullptr);
+
+    ArchiveVerifier verifier(expected_);
+    const bool fetched = Fetch(url, "ClientContent", archiveFile_, sizeof archiveFile_, &verifier);
+    if (!fetched && !verifier.Stopped()) return false;  // the transfer's own failure, logged
+    const ArchiveCheck check = verifier.Finish();
+    if (check == ArchiveCheck::Match) return true;
+    LogArchiveRefusal(check, verifier);
+    ::DeleteFileA(archiveFile_);
+    return false;
   }
 
   // The client is complete whether or not the record can be written, so the
@@ -187,6 +246,10 @@ class UpdateRun {
   char gameDirectory_[kPathSize] = {};
   char installRecord_[kPathSize] = {};
   char archiveFile_[kPathSize] = {};
+  char signatureFile_[kPathSize] = {};
+  DWORD descriptorTick_ = 0;
+  TrustedKeys keys_;
+  ArchiveExpectation expected_;
 };
 
 }  // namespace

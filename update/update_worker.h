@@ -1,8 +1,10 @@
 // The update worker: brings the client in Game up to the version the version
 // server announces, starts the game with the page's parameters and asks the
 // main window to close. It reaches the rest of the launcher only through the
-// setup below: a window to post WM_DESTROY to, the VersionCDN URL, the
-// progress targets and the progress window to repaint.
+// setup below: a window to post WM_DESTROY to, the VersionCDN URL and the
+// operator's public keys, the progress targets and the progress window to
+// repaint. With a key configured the descriptor must carry a valid signature
+// and name the archive's digest, which the archive must then match.
 #pragma once
 
 #include <windows.h>
@@ -20,6 +22,8 @@ namespace update {
 struct WorkerSetup {
   HWND mainWindow = nullptr;                       // gets the posted WM_DESTROY
   const char* versionCdnUrl = nullptr;             // lives as long as the process
+  const char* publicKey = nullptr;                 // [VersionCDN] PublicKey, may be null or empty
+  const char* publicKey2 = nullptr;                // [VersionCDN] PublicKey2, for a key rollover
   progress::ProgressTargets* progress = nullptr;   // may be null
   HWND progressWindow = nullptr;                   // repainted at each stage; may be null
   TransferLimits limits{};

@@ -30,7 +30,8 @@ const char kFullConfig[] =
     "[WebBrowser]\r\nX=20\r\nY=30\r\nW=800\r\nH=600\r\n"
     "Url=http://example.test/news.htm?a=1\r\nStartPage=http://example.test/start.htm\r\n"
     "[Icon]\r\nFile=launcher.ico\r\n"
-    "[VersionCDN]\r\nUrl=http://cdn.example.test/\r\n";
+    "[VersionCDN]\r\nUrl=http://cdn.example.test/\r\n"
+    "PublicKey=RWTLi8B2yAx4+DP17lT9uycPw5gmrUPkx5PPPhjJt8zgIQCpq8W/WTuQ\r\nPublicKey2=RWQ2\r\n";
 
 TEST(ReadConfigTest, StoresEveryKeyInItsOwnField) {
   apptest::ScratchDir dir;
@@ -52,6 +53,8 @@ TEST(ReadConfigTest, StoresEveryKeyInItsOwnField) {
       {"startPage", c.page.startPage, "http://example.test/start.htm"},
       {"iconFile", c.iconFile, "launcher.ico"},
       {"versionCdnUrl", c.versionCdnUrl, "http://cdn.example.test/"},
+      {"publicKey", c.publicKey, "RWTLi8B2yAx4+DP17lT9uycPw5gmrUPkx5PPPhjJt8zgIQCpq8W/WTuQ"},
+      {"publicKey2", c.publicKey2, "RWQ2"},
   };
   for (const auto& s : strings) EXPECT_EQ(s.actual, s.expected) << s.field;
 
@@ -80,6 +83,8 @@ TEST(ReadConfigTest, EmptyFileGivesTheDefaults) {
   EXPECT_STREQ(c.page.startPage, "");
   EXPECT_STREQ(c.iconFile, "");
   EXPECT_STREQ(c.versionCdnUrl, "");
+  EXPECT_STREQ(c.publicKey, "");
+  EXPECT_STREQ(c.publicKey2, "");
   EXPECT_EQ(c.skin.minX, 0);
   EXPECT_EQ(c.page.height, 0);
 }

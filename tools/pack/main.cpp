@@ -1,7 +1,11 @@
-// pack --client DIR --version N --url URL --out DIR
+// pack --client DIR --version N --url URL --out DIR [--sign SECRET_KEY]
+// pack keygen --public FILE --secret FILE
 // Packs a client folder into OUT/ClientContent and writes OUT/version.cfg
-// announcing it. Exit codes: 0 packed, 1 refused or failed, 2 usage.
+// announcing it with its size and SHA-256, and with --sign its signature
+// OUT/version.cfg.minisig; or makes a minisign key pair. Exit codes: 0 done,
+// 1 refused or failed, 2 usage.
 #include "tools/pack/client_tree.h"
+#include "tools/pack/signing.h"
 #include "tools/pack/version_file.h"
 #include "tools/pack/zip_writer.h"
 
@@ -11,8 +15,10 @@
 #endif
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -26,12 +32,16 @@ struct Options {
   fs::path out;
   std::string version;
   std::string url;
+  fs::path secretKey;  // --sign
 };
 
 const char kUsage[] =
-    "usage: pack --client DIR --version N --url URL --out DIR\n"
+    "usage: pack --client DIR --version N --url URL --out DIR [--sign SECRET_KEY]\n"
+    "       pack keygen --public FILE --secret FILE\n"
     "  Packs DIR into OUT/ClientContent and writes OUT/version.cfg\n"
-    "  ([Launcher] Version=N, Url=URL, where URL is where ClientContent will be served).\n";
+    "  ([Launcher] Version=N, Url=URL, where URL is where ClientContent will be served,\n"
+    "  Sha256 and Size of the archive); with --sign also OUT/version.cfg.minisig.\n"
+    "  keygen makes a minisign key pair; the secret key is stored unencrypted.\n";
 
 // Arguments as paths: wide on Windows, so any folder name gets through.
 std::vector<fs::path> Arguments(int argc, char** argv) {
@@ -60,6 +70,8 @@ bool ParseOptions(const std::vector<fs::path>& args, Options* options) {
       options->version = args[i + 1].u8string();
     } else if (key == "--url") {
       options->url = args[i + 1].u8string();
+    } else if (key == "--sign") {
+      options->secretKey = args[i + 1];
     } else {
       return false;
     }
@@ -75,11 +87,98 @@ bool WriteTextFile(const fs::path& path, const std::string& text) {
   return static_cast<bool>(out);
 }
 
+bool ReadTextFile(const fs::path& path, std::string* text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+// pack keygen --public FILE --secret FILE; existing files are never replaced.
+int KeyGen(const std::vector<fs::path>& args) {
+  fs::path publicFile;
+  fs::path secretFile;
+  for (size_t i = 1; i + 1 < args.size(); i += 2) {
+    const std::string key = args[i].u8string();
+    if (key == "--public") {
+      publicFile = args[i + 1];
+    } else if (key == "--secret") {
+      secretFile = args[i + 1];
+    } else {
+      publicFile.clear();
+      break;
+    }
+  }
+  if (args.size() % 2 == 0 || publicFile.empty() || secretFile.empty()) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  std::error_code ec;
+  for (const fs::path& file : {publicFile, secretFile}) {
+    if (fs::exists(file, ec)) {
+      std::fprintf(stderr, "pack: %s exists; not replaced\n", file.u8string().c_str());
+      return 1;
+    }
+  }
+  pack::KeyPair pair;
+  if (!pack::GenerateKeyPair(&pair)) {
+    std::fputs("pack: no randomness for a key pair\n", stderr);
+    return 1;
+  }
+  if (!WriteTextFile(secretFile, pack::FormatSecretKeyFile(pair)) ||
+      !WriteTextFile(publicFile, pack::FormatPublicKeyFile(pair.publicKey))) {
+    std::fputs("pack: cannot write the key files\n", stderr);
+    return 1;
+  }
+  std::printf("pack: public key for [VersionCDN] PublicKey= in Config.cfg:\n%s\n",
+              pack::PublicKeyLine(pair.publicKey).c_str());
+  return 0;
+}
+
+bool LoadSecretKey(const fs::path& path, pack::KeyPair* pair) {
+  std::string text;
+  if (!ReadTextFile(path, &text)) {
+    std::fprintf(stderr, "pack: cannot read %s\n", path.u8string().c_str());
+    return false;
+  }
+  switch (pack::ParseSecretKeyFile(text, pair)) {
+    case pack::SecretKeyRead::Read:
+      return true;
+    case pack::SecretKeyRead::Malformed:
+      std::fprintf(stderr, "pack: %s is not a minisign secret key\n", path.u8string().c_str());
+      return false;
+    case pack::SecretKeyRead::Encrypted:
+      std::fprintf(stderr, "pack: %s is encrypted; use a key made by pack keygen or minisign -G -W\n",
+                   path.u8string().c_str());
+      return false;
+    case pack::SecretKeyRead::Damaged:
+      std::fprintf(stderr, "pack: %s is damaged (checksum or public half)\n", path.u8string().c_str());
+      return false;
+  }
+  return false;
+}
+
+// The signature of the descriptor, checked with the launcher's own verifier
+// before anything is written.
+bool SignDescriptor(const std::string& descriptor, const pack::KeyPair& pair, const std::string& version,
+                    std::string* signature) {
+  const std::string comment = "timestamp:" + std::to_string(static_cast<long long>(std::time(nullptr))) +
+                              "\tfile:version.cfg\tversion:" + version;
+  *signature = pack::SignPrehashed(descriptor, pair, comment);
+  update::MinisignSignature parsed;
+  return !signature->empty() &&
+         update::ParseSignatureFile(signature->data(), signature->size(), &parsed) == update::SignatureParse::Parsed &&
+         update::VerifyDescriptor(descriptor.data(), descriptor.size(), parsed, &pair.publicKey, 1) ==
+             update::DescriptorCheck::Valid;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::vector<fs::path> args = Arguments(argc, argv);
+  if (!args.empty() && args[0].u8string() == "keygen") return KeyGen(args);
   Options options;
-  if (!ParseOptions(Arguments(argc, argv), &options)) {
+  if (!ParseOptions(args, &options)) {
     std::fputs(kUsage, stderr);
     return 2;
   }
@@ -89,6 +188,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pack: %s\n", error.c_str());
     return 1;
   }
+  pack::KeyPair signer;
+  if (!options.secretKey.empty() && !LoadSecretKey(options.secretKey, &signer)) return 1;
   std::vector<std::string> refused;
   std::vector<pack::PackEntry> entries = pack::CollectClientEntries(options.client, &refused);
   if (!refused.empty()) {
@@ -111,6 +212,28 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pack: %s: %s\n", archive.u8string().c_str(), ec.message().c_str());
     return 1;
   }
+  update::Sha256Digest digest;
+  std::uint64_t archiveSize = 0;
+  if (!pack::DigestFile(archive, &digest, &archiveSize)) {
+    std::fprintf(stderr, "pack: cannot read %s back\n", archive.u8string().c_str());
+    return 1;
+  }
+  pack::AppendArchiveFacts(digest, archiveSize, &versionText);
+  // The signature goes in before the descriptor it belongs to.
+  const fs::path signatureFile = options.out / "version.cfg.minisig";
+  if (!options.secretKey.empty()) {
+    std::string signature;
+    if (!SignDescriptor(versionText, signer, options.version, &signature)) {
+      std::fputs("pack: signing failed\n", stderr);
+      return 1;
+    }
+    if (!WriteTextFile(signatureFile, signature)) {
+      std::fprintf(stderr, "pack: cannot write %s\n", signatureFile.u8string().c_str());
+      return 1;
+    }
+  } else {
+    fs::remove(signatureFile, ec);  // an older signature would no longer match
+  }
   if (!WriteTextFile(options.out / "version.cfg", versionText)) {
     std::fprintf(stderr, "pack: cannot write version.cfg in %s\n", options.out.u8string().c_str());
     return 1;
@@ -124,6 +247,14 @@ int main(int argc, char** argv) {
   std::printf("pack: %zu entries (%zu folders, %zu files, %ju bytes) -> %s (%ju bytes)\n", entries.size(),
               folders, entries.size() - folders, bytes, archive.u8string().c_str(),
               static_cast<std::uintmax_t>(fs::file_size(archive, ec)));
-  std::printf("pack: version.cfg: Version=%s Url=%s\n", options.version.c_str(), options.url.c_str());
+  char hex[update::kSha256HexSize];
+  update::FormatSha256Hex(digest, hex);
+  std::printf("pack: version.cfg: Version=%s Url=%s Sha256=%s Size=%ju\n", options.version.c_str(),
+              options.url.c_str(), hex, static_cast<std::uintmax_t>(archiveSize));
+  if (!options.secretKey.empty()) {
+    char id[update::kKeyIdTextSize];
+    update::FormatKeyId(signer.publicKey.keyId, id);
+    std::printf("pack: version.cfg.minisig: signed by key %s\n", id);
+  }
   return 0;
 }

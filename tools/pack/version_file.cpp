@@ -1,6 +1,7 @@
 #include "tools/pack/version_file.h"
 
 #include <cstdint>
+#include <fstream>
 
 namespace pack {
 
@@ -46,6 +47,28 @@ bool FormatVersionFile(const std::string& version, const std::string& url, std::
     }
   }
   *content = "[Launcher]\r\nVersion=" + std::to_string(number) + "\r\nUrl=" + url + "\r\n";
+  return true;
+}
+
+void AppendArchiveFacts(const update::Sha256Digest& digest, std::uint64_t size, std::string* content) {
+  char hex[update::kSha256HexSize];
+  update::FormatSha256Hex(digest, hex);
+  *content += std::string("Sha256=") + hex + "\r\nSize=" + std::to_string(size) + "\r\n";
+}
+
+bool DigestFile(const std::filesystem::path& path, update::Sha256Digest* digest, std::uint64_t* size) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  update::ArchiveVerifier hasher{update::ArchiveExpectation{}};
+  char buffer[65536];
+  while (in) {
+    in.read(buffer, sizeof buffer);
+    if (in.gcount() > 0) hasher.OnBody(buffer, static_cast<std::size_t>(in.gcount()));
+  }
+  if (in.bad()) return false;
+  hasher.Finish();
+  *digest = hasher.ReceivedDigest();
+  *size = hasher.Received();
   return true;
 }
 

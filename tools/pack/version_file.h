@@ -1,9 +1,14 @@
 // The version descriptor the launcher fetches before it updates: an INI file
 // with section "Launcher", keys "Version" (compared as a signed 32-bit number
-// with install.cfg) and "Url" (where the archive is).
+// with install.cfg), "Url" (where the archive is), and "Sha256" and "Size",
+// which the archive must match.
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
 #include <string>
+
+#include "update/archive_digest.h"
 
 namespace pack {
 
@@ -17,5 +22,12 @@ inline constexpr std::size_t kMaxArchiveUrlBytes = 259 - 12;
 // URL is empty, too long, or holds characters the INI reader would mangle.
 bool FormatVersionFile(const std::string& version, const std::string& url, std::string* content,
                        std::string* error);
+
+// Appends "Sha256=<64 hex digits>" and "Size=<bytes>" lines to a descriptor
+// made by FormatVersionFile.
+void AppendArchiveFacts(const update::Sha256Digest& digest, std::uint64_t size, std::string* content);
+
+// SHA-256 and size of a file, read once. False when it cannot be read.
+bool DigestFile(const std::filesystem::path& path, update::Sha256Digest* digest, std::uint64_t* size);
 
 }  // namespace pack
