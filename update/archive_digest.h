@@ -38,7 +38,7 @@ struct ArchiveExpectation {
 enum class ArchiveCheck {
   Match,           // size and digest as announced
   TooLarge,        // more than Size bytes arrived; the transfer was stopped
-  SizeMismatch,    // the transfer ended short of (or, without a cap, past) Size
+  SizeMismatch,    // the transfer ended short of Size
   DigestMismatch,  // the size was right (or not announced), the digest was not
 };
 

@@ -1,0 +1,162 @@
+// The harness of whole update-worker runs on a thread of the test: a main
+// window that notes the posted WM_DESTROY, a progress window that notes the
+// stages it paints, the worker's message boxes read and dismissed, and the
+// scratch directory, served folder and setup of one run.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/progress_targets.h"
+#include "tests/update/test_support.h"
+#include "base/thread.h"
+#include "update/download_log_testing.h"
+#include "update/update_worker.h"
+
+namespace testing_update {
+
+using Stage = std::pair<int, int>;  // stage index, lower-bar target
+
+// The worker's texts in code page 936.
+extern const char kCaption[];
+extern const char kTempFailed[];
+extern const char kVersionFailed[];
+extern const char kArchiveFailed[];
+extern const char kInstallFailed[];
+extern const char kStarted[];
+
+// What one run showed to the outside.
+struct Observed {
+  bool closeRequested = false;
+  std::vector<Stage> stages;
+  std::vector<std::string> boxes;
+};
+
+void RegisterClasses();
+void HandleBoxes(Observed* observed, HWND* lastBox);
+std::string WaitForFile(const std::string& path, int ms);
+std::string Descriptor(int version, const std::string& url);
+
+extern Observed* g_observed;
+extern progress::ProgressTargets* g_targets;
+
+// Pumps this thread's messages and the worker's boxes until `done` says so.
+template <typename Done>
+void Pump(Observed* observed, HANDLE waitFor, Done done) {
+  HWND lastBox = nullptr;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!done() && std::chrono::steady_clock::now() < deadline) {
+    ::MsgWaitForMultipleObjects(waitFor ? 1 : 0, waitFor ? &waitFor : nullptr, FALSE, 20, QS_ALLINPUT);
+    MSG msg;
+    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageA(&msg);
+    }
+    HandleBoxes(observed, &lastBox);
+  }
+  MSG msg;  // what the worker posted last
+  while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
+}
+
+class Worker : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RegisterClasses();
+    ::GetCurrentDirectoryA(sizeof previous_, previous_);
+    UseDirectory(cwd_.Path());
+    main_ = ::CreateWindowExA(0, "UpdateTestMain", "main", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    bar_ = ::CreateWindowExA(0, "UpdateTestProgress", "bar", WS_POPUP | WS_VISIBLE, 0, 0, 120, 30, nullptr, nullptr,
+                             nullptr, nullptr);
+    ASSERT_NE(nullptr, main_);
+    ASSERT_NE(nullptr, bar_);
+    g_targets = &targets_;
+  }
+  void TearDown() override {
+    ::DestroyWindow(bar_);
+    ::DestroyWindow(main_);
+    g_observed = nullptr;
+    ::SetCurrentDirectoryA(previous_);
+    update::ResetDownloadLogForTesting();
+  }
+
+  void UseDirectory(const std::string& path) {
+    ASSERT_TRUE(::SetCurrentDirectoryA(path.c_str())) << path;
+    directory_ = path;
+    update::ResetDownloadLogForTesting();
+  }
+  std::string At(const std::string& name) const { return directory_ + "\\" + name; }
+  std::string Game() const { return At("Game"); }
+  std::string Log() const { return ReadWholeFile(At("download.log")); }
+  int InstalledVersion() const {
+    return static_cast<int>(::GetPrivateProfileIntA("Launcher", "Version", -1, At("install.cfg").c_str()));
+  }
+  void PlaceGame() {
+    ::CreateDirectoryA(Game().c_str(), nullptr);
+    ASSERT_TRUE(::CopyFileA(TEST_GAME_STUB, (Game() + "\\TLVR.exe").c_str(), FALSE));
+  }
+  void SetInstalled(int version) {
+    ::WritePrivateProfileStringA("Launcher", "Version", std::to_string(version).c_str(), At("install.cfg").c_str());
+  }
+  std::string Serve(const std::string& name, const std::string& bytes) {
+    EXPECT_TRUE(WriteWholeFile(served_ / name, bytes));
+    return HttpUrl(served_.UrlPath(name));
+  }
+  std::string ServeZip(const std::string& name, const std::vector<ZipEntry>& entries) {
+    EXPECT_TRUE(WriteZip(served_ / name, entries));
+    return HttpUrl(served_.UrlPath(name));
+  }
+
+  // Runs the worker on its own thread against `versionUrl` with `parameters`.
+  Observed Run(const std::string& versionUrl, const std::string& parameters = "token=abc;server=1") {
+    versionUrl_ = versionUrl;
+    parameters_.Store(parameters.c_str());
+    update::WorkerSetup setup;
+    setup.mainWindow = main_;
+    setup.versionCdnUrl = versionUrl_.c_str();
+    setup.publicKey = publicKey_.c_str();
+    setup.publicKey2 = publicKey2_.c_str();
+    setup.progress = &targets_;
+    setup.progressWindow = bar_;
+    setup.limits = limits_;
+    setup_ = setup;
+    targets_.upperTarget = 0;  // a fresh progress bar for every run
+    targets_.lowerTarget = 0;
+    targets_.stageIndex = 0;
+    ::UpdateWindow(bar_);  // its first paint comes before the run
+    Observed observed;
+    g_observed = &observed;
+    base::Thread worker;
+    EXPECT_TRUE(worker.Start(&Worker::Proc, this));
+    Pump(&observed, worker.Handle(), [&] { return worker.Join(0); });
+    EXPECT_TRUE(worker.Join(0)) << "the worker did not end";
+    g_observed = nullptr;
+    return observed;
+  }
+
+  static unsigned __stdcall Proc(void* self) {
+    Worker* w = static_cast<Worker*>(self);
+    return update::RunUpdate(w->setup_, w->parameters_);
+  }
+
+  ScratchDir cwd_;
+  ServedDir served_;
+  progress::ProgressTargets targets_;
+  update::TransferLimits limits_;
+  update::GameParameters parameters_;
+  update::WorkerSetup setup_;
+  std::string versionUrl_;
+  std::string publicKey_;   // [VersionCDN] PublicKey of the run; empty: none
+  std::string publicKey2_;
+  std::string directory_;
+  HWND main_ = nullptr;
+  HWND bar_ = nullptr;
+  char previous_[MAX_PATH] = {};
+};
+
+}  // namespace testing_update
