@@ -152,14 +152,18 @@ TEST_F(Trust, RefusedDescriptorShowsItsBoxAndFetchesNothingMore) {
     const std::string log = Log();
     ASSERT_GE(log.size(), c.log.size()) << log;
     EXPECT_EQ(c.log, log.substr(log.size() - c.log.size())) << log;
-    if (i == 2) EXPECT_NE(std::string::npos, log.find("404 Not Found")) << log;
+    if (i == 2) {
+      EXPECT_NE(std::string::npos, log.find("404 Not Found")) << log;
+    }
     EXPECT_EQ(std::vector<std::string>{kVersionFailed}, seen.boxes);
     EXPECT_TRUE(seen.closeRequested);
     EXPECT_EQ((std::vector<Stage>{{0, 25}}), seen.stages);
     EXPECT_EQ(1, InstalledVersion());
     EXPECT_TRUE(NothingInstalled());
     EXPECT_EQ("-", RequestQuery(served_.UrlPath(archive))) << "no archive request after a refused descriptor";
-    if (i == 7) EXPECT_EQ("-", RequestQuery(served_.UrlPath(name))) << "a bad key fetches nothing";
+    if (i == 7) {
+      EXPECT_EQ("-", RequestQuery(served_.UrlPath(name))) << "a bad key fetches nothing";
+    }
   }
   publicKey_.clear();
 }
