@@ -9,6 +9,8 @@
 
 #include "launcher_process.h"
 #include "tests/update/test_support.h"
+#include "tools/pack/signing.h"
+#include "update/archive_digest.h"
 
 namespace {
 
@@ -163,6 +165,51 @@ TEST_F(LauncherRun, MissingArchiveShowsTheBoxAndCloses) {
   EXPECT_EQ(0u, ::GetPrivateProfileIntA("Launcher", "Version", 0, (run_ / "install.cfg").c_str()));
   EXPECT_NE(std::string::npos, ReadWholeFile(run_ / "download.log").find("404 Not Found"));
   EXPECT_TRUE(GameRecord(500).empty());
+}
+
+// 下载版本文件错误，请重新启动
+constexpr char kVersionFailedText[] =
+    "\xCF\xC2\xD4\xD8\xB0\xE6\xB1\xBE\xCE\xC4\xBC\xFE\xB4\xED\xCE\xF3\xA3\xAC\xC7\xEB\xD6\xD8"
+    "\xD0\xC2\xC6\xF4\xB6\xAF";
+
+// The public key reaches the worker from Data\Config.cfg: a release signed
+// with it installs, one signed with another key is refused before the archive.
+TEST_F(LauncherRun, PublicKeyInTheConfigurationDecidesWhichReleasesInstall) {
+  pack::KeyPair key;
+  pack::KeyPair other;
+  ASSERT_TRUE(pack::GenerateKeyPair(&key));
+  ASSERT_TRUE(pack::GenerateKeyPair(&other));
+  ServeClientArchive("ClientContent");
+  const std::string archive = ReadWholeFile(served_ / "ClientContent");
+  update::ArchiveVerifier hasher{update::ArchiveExpectation{}};
+  hasher.OnBody(archive.data(), archive.size());
+  hasher.Finish();
+  char hex[update::kSha256HexSize];
+  update::FormatSha256Hex(hasher.ReceivedDigest(), hex);
+  const std::string descriptor = "[Launcher]\r\nVersion=2\r\nUrl=" +
+                                 testing_update::HttpUrl(served_.UrlPath("ClientContent")) + "\r\nSha256=" + hex +
+                                 "\r\nSize=" + std::to_string(archive.size()) + "\r\n";
+  ASSERT_TRUE(WriteWholeFile(served_ / "version.cfg", descriptor));
+  const std::string config = ReadWholeFile(run_ / "Data\\Config.cfg");
+  ASSERT_TRUE(WriteWholeFile(run_ / "Data\\Config.cfg", config + "\r\nPublicKey=" + pack::PublicKeyLine(key.publicKey) + "\r\n"));
+  WriteScript("window.external.IntoGame('signed');");
+
+  ASSERT_TRUE(WriteWholeFile(served_ / "version.cfg.minisig", pack::SignPrehashed(descriptor, other, "version:2")));
+  ASSERT_TRUE(Run());
+  ASSERT_EQ(1u, launcher_.Boxes().size()) << ReadWholeFile(run_ / "download.log");
+  EXPECT_EQ(kVersionFailedText, launcher_.Boxes()[0].text);
+  EXPECT_NE(std::string::npos, ReadWholeFile(run_ / "download.log").find("Refused version.cfg: signed by key "));
+  EXPECT_FALSE(ArchiveWasRequested());
+
+  ASSERT_TRUE(WriteWholeFile(served_ / "version.cfg.minisig", pack::SignPrehashed(descriptor, key, "version:2")));
+  e2e::LauncherProcess again;
+  ASSERT_TRUE(again.Start(run_ / "LauncherScripted.exe", "", run_.Path(), ScriptPath()) &&
+              again.WaitForExit(kRunTimeoutMs));
+  EXPECT_EQ(0u, again.ExitCode());
+  EXPECT_TRUE(again.Boxes().empty()) << ReadWholeFile(run_ / "download.log");
+  EXPECT_EQ("Successfully started the game.", ReadWholeFile(run_ / "download.log"));
+  EXPECT_EQ(2u, ::GetPrivateProfileIntA("Launcher", "Version", 0, (run_ / "install.cfg").c_str()));
+  EXPECT_NE(std::string::npos, GameRecord().find(" signed"));
 }
 
 TEST_F(LauncherRun, NoConfigurationFileShowsTheBoxAndNoWindow) {
