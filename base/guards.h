@@ -194,6 +194,31 @@ class UniqueFile {
   FILE* file_ = nullptr;
 };
 
+// A module loaded with LoadLibrary, freed with FreeLibrary.
+class UniqueModule {
+ public:
+  UniqueModule() = default;
+  explicit UniqueModule(HMODULE m) : module_(m) {}
+  ~UniqueModule() { Reset(); }
+  UniqueModule(UniqueModule&& other) noexcept : module_(other.module_) { other.module_ = nullptr; }
+  UniqueModule& operator=(UniqueModule&& other) noexcept {
+    if (this != &other) { Reset(other.module_); other.module_ = nullptr; }
+    return *this;
+  }
+  UniqueModule(const UniqueModule&) = delete;
+  UniqueModule& operator=(const UniqueModule&) = delete;
+
+  HMODULE Get() const { return module_; }
+  explicit operator bool() const { return module_ != nullptr; }
+  void Reset(HMODULE m = nullptr) {
+    if (module_) ::FreeLibrary(module_);
+    module_ = m;
+  }
+
+ private:
+  HMODULE module_ = nullptr;
+};
+
 // Memory from LocalAlloc (or FormatMessage's allocation), freed with LocalFree.
 template <typename T>
 class LocalMemory {
