@@ -7,98 +7,30 @@
 
 #include <string>
 
-#include "launcher_process.h"
+#include "launcher_installation.h"
 #include "tests/update/test_support.h"
 #include "tools/pack/signing.h"
 #include "update/archive_digest.h"
 
 namespace {
 
+using e2e::kPromptCaption;
 using testing_update::ReadWholeFile;
 using testing_update::WriteWholeFile;
 
 constexpr DWORD kRunTimeoutMs = 90000;
-constexpr char kPromptCaption[] = "\xCC\xE1\xCA\xBE";  // 提示
 // 下载游戏资源错误，请重新启动
 constexpr char kArchiveFailedText[] =
     "\xCF\xC2\xD4\xD8\xD3\xCE\xCF\xB7\xD7\xCA\xD4\xB4\xB4\xED\xCE\xF3\xA3\xAC\xC7\xEB\xD6\xD8"
     "\xD0\xC2\xC6\xF4\xB6\xAF";
-const char* const kSkinFiles[] = {"bg.png",      "min_n.png", "min_h.png", "close_n.png",
-                                  "close_h.png", "progress_bg.png", "bar1.png", "bar2.png",
-                                  "launcher.ico"};
 
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
-  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-  return text;
-}
-
-// One launcher installation: a fresh folder with the program, Data\Config.cfg
-// pointing at a served folder, and the demo skin. The current directory of
-// the run is the same folder, so Temp, Game, install.cfg and download.log land there.
-class LauncherRun : public ::testing::Test {
+// The x86_64 scripted twin in a fresh installation.
+class LauncherRun : public e2e::LauncherInstallation {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(::CopyFileA(LAUNCHER_SCRIPTED_EXE, (run_ / "LauncherScripted.exe").c_str(), FALSE));
-    ASSERT_TRUE(::CreateDirectoryA((run_ / "Data").c_str(), nullptr));
-    ASSERT_TRUE(::CreateDirectoryA((run_ / "Data\\skin").c_str(), nullptr));
-    for (const char* file : kSkinFiles) {
-      const std::string from = std::string(E2E_SKIN_DIR) + "\\" + file;
-      ASSERT_TRUE(::CopyFileA(from.c_str(), (run_ / ("Data\\skin\\" + std::string(file))).c_str(), FALSE))
-          << from;
-    }
-    std::string base = testing_update::HttpUrl(served_.UrlPath(""));
-    base.pop_back();  // no trailing "/"
-    const std::string config = ReplaceAll(ReadWholeFile(E2E_CONFIG_TEMPLATE), "@BASE_URL@", base);
-    ASSERT_FALSE(config.empty());
-    ASSERT_TRUE(WriteWholeFile(run_ / "Data\\Config.cfg", config));
-  }
-
-  void ServeVersion(int version, const std::string& archiveName) {
-    const std::string descriptor = "[Launcher]\r\nVersion=" + std::to_string(version) +
-                                   "\r\nUrl=" + testing_update::HttpUrl(served_.UrlPath(archiveName)) +
-                                   "\r\n";
-    ASSERT_TRUE(WriteWholeFile(served_ / "version.cfg", descriptor));
-  }
-
-  // The client archive: the stub game and a data file.
-  void ServeClientArchive(const std::string& archiveName) {
-    const std::string game = ReadWholeFile(TEST_GAME_STUB);
-    ASSERT_FALSE(game.empty());
-    ASSERT_TRUE(testing_update::WriteZip(served_ / archiveName,
-                                         {{"data/", "", 16, true},
-                                          {"data/a.pak", "pak contents", 0x20, false},
-                                          {"TLVR.exe", game, 0x20, false}}));
-  }
-
-  void WriteScript(const std::string& script) { ASSERT_TRUE(WriteWholeFile(ScriptPath(), script)); }
-  std::string ScriptPath() const { return run_ / "page.js"; }
-
+  void SetUp() override { Install(LAUNCHER_SCRIPTED_EXE, "LauncherScripted.exe"); }
   bool Run(const std::string& arguments = "") {
-    return launcher_.Start(run_ / "LauncherScripted.exe", arguments, run_.Path(), ScriptPath()) &&
-           launcher_.WaitForExit(kRunTimeoutMs);
+    return LauncherInstallation::Run(kRunTimeoutMs, arguments);
   }
-
-  // What the stub game recorded: its command line, then its working directory.
-  // The game runs on after the launcher has closed, so give it a moment.
-  std::string GameRecord(DWORD waitMs = 15000) const {
-    const ULONGLONG deadline = ::GetTickCount64() + waitMs;
-    std::string record = ReadWholeFile(run_ / "Game\\launch.txt");
-    while (record.empty() && ::GetTickCount64() < deadline) {
-      ::Sleep(50);
-      record = ReadWholeFile(run_ / "Game\\launch.txt");
-    }
-    return record;
-  }
-
-  bool ArchiveWasRequested() const {
-    const std::string log = ReadWholeFile(testing_update::ServerEnv("LAUNCHER_ACCESS_LOG_WIN"));
-    return log.find(served_.UrlPath("ClientContent")) != std::string::npos;
-  }
-
-  testing_update::ScratchDir run_;
-  testing_update::ServedDir served_;
-  e2e::LauncherProcess launcher_;
 };
 
 TEST_F(LauncherRun, OlderClientIsUpdatedRecordedAndStarted) {
@@ -229,7 +161,7 @@ class LauncherClosed : public LauncherRun {
  protected:
   HWND StartAndFindMainWindow() {
     WriteScript("var idle = true;");
-    if (!launcher_.Start(run_ / "LauncherScripted.exe", "", run_.Path(), ScriptPath())) return nullptr;
+    if (!launcher_.Start(ProgramPath(), "", run_.Path(), ScriptPath())) return nullptr;
     return launcher_.FindWindowOfClass("ZIrregularWindow", 30000);
   }
 };
@@ -258,7 +190,7 @@ TEST_F(LauncherClosed, DuringAStalledTransferWithoutRecordingAnything) {
   ASSERT_TRUE(WriteWholeFile(served_ / "version.cfg",
                              "[Launcher]\r\nVersion=5\r\nUrl=" + testing_update::FixtureUrl("/stall") + "\r\n"));
   WriteScript("window.external.IntoGame('x');");
-  ASSERT_TRUE(launcher_.Start(run_ / "LauncherScripted.exe", "", run_.Path(), ScriptPath()));
+  ASSERT_TRUE(launcher_.Start(ProgramPath(), "", run_.Path(), ScriptPath()));
   const ULONGLONG deadline = ::GetTickCount64() + 30000;
   while (!testing_update::Exists(run_ / "Temp\\ClientContent") && ::GetTickCount64() < deadline)
     ::Sleep(50);
