@@ -1,4 +1,6 @@
-// Unpacking the client archive over the Game directory with minizip.
+// Unpacking the client archive straight over a directory with minizip. The
+// update itself goes through staging (update/staging.h), which shares the
+// archive reading; this in-place form is the measure staging is held to.
 #pragma once
 
 namespace progress { struct ProgressTargets; }

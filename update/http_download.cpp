@@ -1,6 +1,7 @@
 #include "update/http_download.h"
 
 #include <curl/curl.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <memory>
@@ -61,10 +62,49 @@ void LogTransferFailure(const char* url, int curlCode) {
   WriteLog("curl (%s) error. CURLcode=%s\n", url, curl_easy_strerror(static_cast<CURLcode>(curlCode)));
 }
 
-bool DownloadFile(const char* localPath, const char* url, progress::ProgressTargets* progress,
-                  const TransferLimits& limits, BodyObserver* observer) {
+namespace {
+
+struct Attempt {
+  bool started = false;   // false: no handle, or the local file did not open (logged)
+  CURLcode result = CURLE_OK;
+  bool notFound = false;
+  bool stopped = false;   // the observer stopped the transfer
+  long status = 0;
+  bool Succeeded() const { return started && result == CURLE_OK && !notFound && !stopped; }
+};
+
+TransferFailure Classify(const Attempt& attempt) {
+  if (attempt.Succeeded()) return TransferFailure::None;
+  if (!attempt.started || attempt.notFound) return TransferFailure::Permanent;
+  switch (attempt.result) {
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+      return TransferFailure::ConnectFailed;
+    case CURLE_OPERATION_TIMEDOUT:
+      return TransferFailure::TimedOut;
+    case CURLE_PARTIAL_FILE:
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+      return TransferFailure::BodyCut;
+    default:
+      return TransferFailure::Permanent;
+  }
+}
+
+// A small generator for the jitter; its seed differs from run to run.
+std::uint32_t NextRandom() {
+  static std::uint32_t state = ::GetTickCount() ^ (::GetCurrentProcessId() << 16);
+  state = state * 1664525u + 1013904223u;
+  return state >> 8;
+}
+
+Attempt Download(const char* localPath, const char* url, progress::ProgressTargets* progress,
+                 const TransferLimits& limits, BodyObserver* observer) {
+  Attempt attempt;
   EasyHandle curl(curl_easy_init());
-  if (!curl) return false;
+  if (!curl) return attempt;
 
   Transfer transfer;
   transfer.progress = progress;
@@ -72,8 +112,9 @@ bool DownloadFile(const char* localPath, const char* url, progress::ProgressTarg
   base::UniqueFile file(std::fopen(localPath, "wb"));
   if (!file) {
     WriteLog("Failed to open %s\n", localPath);
-    return false;
+    return attempt;
   }
+  attempt.started = true;
   transfer.file = file.Get();
 
   CURL* h = curl.get();
@@ -92,14 +133,45 @@ bool DownloadFile(const char* localPath, const char* url, progress::ProgressTarg
   CURLcode result = curl_easy_perform(h);
   // Bytes that never reached the disk fail the transfer like a short write.
   if (!file.Close() && result == CURLE_OK) result = CURLE_WRITE_ERROR;
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &attempt.status);
   curl.reset();
 
-  if (transfer.stoppedByObserver) return false;
-  if (result != CURLE_OK || transfer.notFound) {
-    LogTransferFailure(url, result);
-    return false;
+  attempt.result = result;
+  attempt.notFound = transfer.notFound;
+  attempt.stopped = transfer.stoppedByObserver;
+  if (!attempt.stopped && (result != CURLE_OK || transfer.notFound)) LogTransferFailure(url, result);
+  return attempt;
+}
+
+}  // namespace
+
+bool DownloadFile(const char* localPath, const char* url, progress::ProgressTargets* progress,
+                  const TransferLimits& limits, BodyObserver* observer) {
+  return Download(localPath, url, progress, limits, observer).Succeeded();
+}
+
+bool FetchFile(const char* localPath, const char* url, progress::ProgressTargets* progress,
+               const TransferLimits& limits, const RetryTiming& timing, BodyCheck* check) {
+  for (std::int32_t retry = 1;; ++retry) {
+    if (check != nullptr) check->Begin();
+    const Attempt attempt = Download(localPath, url, progress, limits, check);
+    TransferFailure failure = attempt.stopped ? TransferFailure::None : Classify(attempt);
+    if (failure == TransferFailure::None && check != nullptr) {
+      switch (check->Verdict()) {
+        case BodyCheck::Result::Accepted: break;
+        case BodyCheck::Result::Short: failure = TransferFailure::BodyShort; break;
+        case BodyCheck::Result::Wrong: failure = TransferFailure::BodyWrong; break;
+      }
+    }
+    if (failure == TransferFailure::None) return true;
+    if (retry > timing.maxRetries || !MayRetry(failure, static_cast<std::int32_t>(attempt.status))) return false;
+    if (failure == TransferFailure::BodyShort || failure == TransferFailure::BodyWrong)
+      WriteLog("Rejected body of (%s)\n", url);
+    const std::int32_t delay = RetryDelayMs(timing, retry, NextRandom());
+    WriteLog("Retrying (%s) in %d ms, retry %d of %d\n", url, static_cast<int>(delay), static_cast<int>(retry),
+             static_cast<int>(timing.maxRetries));
+    ::Sleep(static_cast<DWORD>(delay));
   }
-  return true;
 }
 
 }  // namespace update

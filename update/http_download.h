@@ -1,10 +1,12 @@
 // One HTTP(S) GET into one local file, with libcurl's easy interface. HTTP
 // error statuses do not fail a transfer and redirects are not followed; a
 // body whose first piece holds "404 Not Found" does fail it. Certificates
-// are not verified. There is no retry.
+// are not verified. FetchFile adds retries (update/transfer_retry.h).
 #pragma once
 
+#include "update/body_checks.h"
 #include "update/body_observer.h"
+#include "update/transfer_retry.h"
 
 namespace progress { struct ProgressTargets; }
 
@@ -28,6 +30,14 @@ bool DownloadFile(const char* localPath, const char* url,
                   progress::ProgressTargets* progress = nullptr,
                   const TransferLimits& limits = TransferLimits{},
                   BodyObserver* observer = nullptr);
+
+// DownloadFile with retries: a failure that may pass (see MayRetry) is logged
+// as usual, followed by "Retrying (<url>) in <ms> ms, retry <n> of <max>\n",
+// and the transfer starts again after that wait; a body that `check` (when
+// not null) does not accept and that is tried again logs "Rejected body of
+// (<url>)\n" first. Without a retry the caller says why it failed.
+bool FetchFile(const char* localPath, const char* url, progress::ProgressTargets* progress,
+               const TransferLimits& limits, const RetryTiming& timing, BodyCheck* check = nullptr);
 
 // The log line of a failed transfer, for callers that fail before one starts
 // (a URL that does not fit its buffer).

@@ -19,6 +19,16 @@ std::int32_t InstallPercent(std::uint64_t done, std::uint64_t count) {
   return static_cast<std::int32_t>(done * 100 / count);
 }
 
+std::uint64_t StagedFileBytes(std::uint64_t fileSize) {
+  constexpr std::uint64_t kCluster = 4096;
+  const std::uint64_t clusters = fileSize / kCluster + (fileSize % kCluster != 0 ? 1 : 0);
+  return clusters > UINT64_MAX / kCluster ? UINT64_MAX : clusters * kCluster;
+}
+
+std::uint64_t AddBytes(std::uint64_t total, std::uint64_t add) {
+  return add > UINT64_MAX - total ? UINT64_MAX : total + add;
+}
+
 std::size_t NotFoundTextLength(const char* piece, std::size_t length) {
   static const char kPhrase[] = "404 Not Found";
   constexpr std::size_t kPhraseLength = sizeof kPhrase - 1;

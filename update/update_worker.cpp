@@ -9,7 +9,7 @@
 
 #include "base/bounded_format.h"
 #include "base/progress_targets.h"
-#include "update/archive_install.h"
+#include "update/commit.h"
 #include "update/descriptor_trust.h"
 #include "update/directory_levels.h"
 #include "update/download_log.h"
@@ -29,6 +29,9 @@ const char kArchiveFailed[] =                // 下载游戏资源错误，请�
     "\xcf\xc2\xd4\xd8\xd3\xce\xcf\xb7\xd7\xca\xd4\xb4\xb4\xed\xce\xf3\xa3\xac\xc7\xeb\xd6\xd8\xd0\xc2\xc6\xf4\xb6\xaf";
 const char kInstallFailed[] =                // 安装游戏失败，请重新启动
     "\xb0\xb2\xd7\xb0\xd3\xce\xcf\xb7\xca\xa7\xb0\xdc\xa3\xac\xc7\xeb\xd6\xd8\xd0\xc2\xc6\xf4\xb6\xaf";
+
+const char kNoSpace[] =                      // 磁盘空间不足，请重新启动
+    "\xb4\xc5\xc5\xcc\xbf\xd5\xbc\xe4\xb2\xbb\xd7\xe3\xa3\xac\xc7\xeb\xd6\xd8\xd0\xc2\xc6\xf4\xb6\xaf";
 
 const char kSection[] = "Launcher";
 const char kGameExecutable[] = "TLVR.exe";
@@ -50,11 +53,15 @@ class UpdateRun {
   void Execute() {
     if (!PrepareTemp()) return CloseLauncher(kTempFailed);
     ShowStage(0, 25);
+    if (!FinishInterruptedCommit()) {
+      WriteLog("Failed to install game\n");
+      return CloseLauncher(kInstallFailed);
+    }
     if (!LoadTrustedKeys(setup_.publicKey, setup_.publicKey2, &keys_)) return CloseLauncher(kVersionFailed);
     if (!FetchVersionDescriptor()) return CloseLauncher(kVersionFailed);
     if (!TrustVersionDescriptor()) return CloseLauncher(kVersionFailed);
     if (!PrepareGame()) return;  // the one ending that leaves the launcher open
-    if (!ComposePath(installRecord_, sizeof installRecord_, current_, "install.cfg")) {
+    if (installRecord_[0] == '\0') {
       WriteLog("Failed to install game\n");
       return CloseLauncher(kInstallFailed);
     }
@@ -65,9 +72,11 @@ class UpdateRun {
       ShowStage(1, 50);
       if (!FetchArchive()) return CloseLauncher(kArchiveFailed);
       ShowStage(2, 75);
-      if (!InstallArchive(gameDirectory_, archiveFile_, setup_.progress)) {
+      const InstallResult result =
+          commitPathsFit_ ? InstallUpdate(Place(), archiveFile_, remote, setup_.progress) : InstallResult::Failed;
+      if (result != InstallResult::Installed) {
         WriteLog("Failed to install game\n");
-        return CloseLauncher(kInstallFailed);
+        return CloseLauncher(result == InstallResult::NoSpace ? kNoSpace : kInstallFailed);
       }
       RecordVersion(remote);
     }
@@ -95,6 +104,43 @@ class UpdateRun {
     return false;
   }
 
+  // The paths the commit and its recovery use, composed before the version
+  // check; a commit never began when they do not fit.
+  bool ComposeCommitPaths() {
+    ComposePath(installRecord_, sizeof installRecord_, current_, "install.cfg");
+    return installRecord_[0] != '\0' && ComposePath(gameDirectory_, sizeof gameDirectory_, current_, "Game") &&
+           ComposePath(stagingDirectory_, sizeof stagingDirectory_, tempDirectory_, "Staging") &&
+           ComposePath(journalFile_, sizeof journalFile_, tempDirectory_, "commit.journal") &&
+           std::strlen(journalFile_) + 4 < sizeof journalFile_;  // room for its ".tmp"
+  }
+
+  CommitPlace Place() const {
+    CommitPlace place;
+    place.gameDirectory = gameDirectory_;
+    place.stagingDirectory = stagingDirectory_;
+    place.journalPath = journalFile_;
+    return place;
+  }
+
+  // A commit that an earlier run began is finished (and its version
+  // recorded) before anything else; false when a target cannot be replaced.
+  bool FinishInterruptedCommit() {
+    commitPathsFit_ = ComposeCommitPaths();
+    if (!commitPathsFit_) return true;
+    std::int32_t version = 0;
+    switch (RecoverCommit(Place(), &version)) {
+      case RecoveryResult::NoCommit:
+      case RecoveryResult::Discarded:
+        return true;
+      case RecoveryResult::Finished:
+        RecordVersion(version);
+        return true;
+      case RecoveryResult::Blocked:
+        return false;
+    }
+    return false;
+  }
+
   // The descriptor with the tick query; under a key, also its signature with
   // the same query, and both are bounded in size.
   bool FetchVersionDescriptor() {
@@ -106,7 +152,7 @@ class UpdateRun {
       return false;
     }
     if (!keys_.Configured()) return Fetch(url, "version.cfg", versionFile_, sizeof versionFile_, nullptr);
-    BodyLimit limit(kMaxSignedDescriptorBytes);
+    LimitCheck limit(kMaxSignedDescriptorBytes);
     if (Fetch(url, "version.cfg", versionFile_, sizeof versionFile_, &limit)) return true;
     if (limit.Exceeded())
       WriteLog("Refused version.cfg: larger than %u bytes\n", static_cast<unsigned>(kMaxSignedDescriptorBytes));
@@ -131,7 +177,7 @@ class UpdateRun {
       WriteLog("Refused version.cfg: version.cfg.minisig not fetched\n");
       return false;
     }
-    BodyLimit limit(kMaxSignatureFileBytes);
+    LimitCheck limit(kMaxSignatureFileBytes);
     if (Fetch(url, "version.cfg.minisig", signatureFile_, sizeof signatureFile_, &limit)) return true;
     if (limit.Exceeded())
       WriteLog("Refused version.cfg: version.cfg.minisig is larger than %u bytes\n",
@@ -144,17 +190,17 @@ class UpdateRun {
   // Fetches `url` into Temp\<name>, leaving the local path in `localFile`. A
   // path that does not fit fails the transfer.
   bool Fetch(const char* url, const char* name, char* localFile, std::size_t localFileSize,
-             BodyObserver* observer) {
+             BodyCheck* check) {
     if (!ComposePath(localFile, localFileSize, tempDirectory_, name)) {
       WriteLog("Failed to open %s\n", CutPath(tempDirectory_, name).text);
       return false;
     }
-    return DownloadFile(localFile, url, setup_.progress, setup_.limits, observer);
+    return FetchFile(localFile, url, setup_.progress, setup_.limits, setup_.retry, check);
   }
 
   bool PrepareGame() {
-    if (ComposePath(gameDirectory_, sizeof gameDirectory_, current_, "Game") &&
-        (::PathFileExistsA(gameDirectory_) || ::CreateDirectoryA(gameDirectory_, nullptr)))
+    if (gameDirectory_[0] == '\0') ComposePath(gameDirectory_, sizeof gameDirectory_, current_, "Game");
+    if (gameDirectory_[0] != '\0' && (::PathFileExistsA(gameDirectory_) || ::CreateDirectoryA(gameDirectory_, nullptr)))
       return true;
     WriteLog("Failed to CreateDirectory(%s)\n", gameDirectory_[0] ? gameDirectory_ : CutPath(current_, "Game").text);
     return false;
@@ -175,12 +221,10 @@ class UpdateRun {
     }
     if (!expected_.Any()) return Fetch(url, "ClientContent", archiveFile_, sizeof archiveFile_, nullptr);
 
-    ArchiveVerifier verifier(expected_);
-    const bool fetched = Fetch(url, "ClientContent", archiveFile_, sizeof archiveFile_, &verifier);
-    if (!fetched && !verifier.Stopped()) return false;  // the transfer's own failure, logged
-    const ArchiveCheck check = verifier.Finish();
-    if (check == ArchiveCheck::Match) return true;
-    LogArchiveRefusal(check, verifier);
+    ArchiveBodyCheck check(expected_);
+    if (Fetch(url, "ClientContent", archiveFile_, sizeof archiveFile_, &check)) return true;
+    if (!check.Refused()) return false;  // the transfer's own failure, logged
+    LogArchiveRefusal(check.Last(), check.Verifier());
     ::DeleteFileA(archiveFile_);
     return false;
   }
@@ -191,9 +235,13 @@ class UpdateRun {
   void RecordVersion(INT version) {
     char number[16] = {};
     base::FormatInto(number, sizeof number, "%d", version);
-    if (!::WritePrivateProfileStringA(kSection, "Version", number, installRecord_))
+    if (!::WritePrivateProfileStringA(kSection, "Version", number, installRecord_)) {
+      // The journal stays, so that the next start records the version again.
       WriteLog("Failed to write version %s to %s, GetLastError=%d\n", number, installRecord_,
                static_cast<int>(::GetLastError()));
+      return;
+    }
+    EndCommit(Place());
   }
 
   void StartGame() {
@@ -247,6 +295,9 @@ class UpdateRun {
   char installRecord_[kPathSize] = {};
   char archiveFile_[kPathSize] = {};
   char signatureFile_[kPathSize] = {};
+  char stagingDirectory_[kPathSize] = {};
+  char journalFile_[kPathSize] = {};
+  bool commitPathsFit_ = false;
   DWORD descriptorTick_ = 0;
   TrustedKeys keys_;
   ArchiveExpectation expected_;

@@ -27,6 +27,7 @@ struct WorkerSetup {
   progress::ProgressTargets* progress = nullptr;   // may be null
   HWND progressWindow = nullptr;                   // repainted at each stage; may be null
   TransferLimits limits{};
+  RetryTiming retry{};
 };
 
 // The game's parameter string: written by the GUI thread on every IntoGame,

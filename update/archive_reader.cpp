@@ -1,0 +1,145 @@
+#include "update/archive_reader.h"
+
+#include <unzip.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "base/bounded_format.h"
+#include "base/guards.h"
+#include "update/download_log.h"
+#include "update/entry_name.h"
+#include "update/transfer_rules.h"
+
+namespace update {
+
+namespace {
+
+constexpr std::size_t kCopyBufferSize = 8192;
+
+// The current entry, opened for reading; Close reports the CRC check.
+class OpenEntry {
+ public:
+  explicit OpenEntry(unzFile archive) : archive_(archive), open_(unzOpenCurrentFile(archive) == UNZ_OK) {}
+  ~OpenEntry() { if (open_) unzCloseCurrentFile(archive_); }
+  OpenEntry(const OpenEntry&) = delete;
+  OpenEntry& operator=(const OpenEntry&) = delete;
+  bool IsOpen() const { return open_; }
+  bool Close() {
+    open_ = false;
+    return unzCloseCurrentFile(archive_) == UNZ_OK;
+  }
+
+ private:
+  unzFile archive_;
+  bool open_;
+};
+
+// minizip cannot open an archive whose end record starts at offset 0 (it takes
+// that position for "not found"), which is exactly what an archive without
+// entries is. Recognise that record ourselves: signature, no entries.
+bool IsEmptyArchive(const char* path) {
+  base::UniqueFile file(std::fopen(path, "rb"));
+  unsigned char record[22];
+  if (!file || std::fread(record, 1, sizeof record, file.Get()) != sizeof record) return false;
+  static const unsigned char kEndSignature[4] = {'P', 'K', 5, 6};
+  const bool noEntries = record[8] == 0 && record[9] == 0 && record[10] == 0 && record[11] == 0;
+  return std::memcmp(record, kEndSignature, sizeof kEndSignature) == 0 && noEntries;
+}
+
+}  // namespace
+
+bool ComposeEntryTarget(char (&out)[kPathSize], const char* directory, const char* name) {
+  return base::FormatInto(out, sizeof out, "%s/%s", directory, name);
+}
+
+ArchiveReader::ArchiveReader(const char* path) : buffer_(std::make_unique<char[]>(kCopyBufferSize)) {
+  unzFile archive = unzOpen64(path);
+  if (archive == nullptr) {
+    if (IsEmptyArchive(path)) {
+      state_ = State::Empty;
+      return;
+    }
+    WriteLog("Failed to open %s\n", path);
+    return;
+  }
+  archive_ = archive;
+  unz_global_info64 global;
+  if (unzGetGlobalInfo64(archive, &global) != UNZ_OK) return;
+  count_ = global.number_entry;
+  state_ = count_ == 0 ? State::Empty : State::Open;
+}
+
+ArchiveReader::~ArchiveReader() {
+  if (archive_ != nullptr) unzClose(static_cast<unzFile>(archive_));
+}
+
+bool ArchiveReader::ReadCurrent(ArchiveEntry* entry) {
+  unz_file_info64 info;
+  std::memset(entry->name, 0, sizeof entry->name);
+  if (unzGetCurrentFileInfo64(static_cast<unzFile>(archive_), &info, entry->name, sizeof entry->name, nullptr, 0,
+                              nullptr, 0) != UNZ_OK)
+    return false;
+  entry->nameFits = info.size_filename < sizeof entry->name;
+  entry->attributes = static_cast<std::uint32_t>(info.external_fa);
+  entry->size = info.uncompressed_size;
+  return true;
+}
+
+bool ArchiveReader::MoveToNext() { return unzGoToNextFile(static_cast<unzFile>(archive_)) == UNZ_OK; }
+
+bool ArchiveReader::CheckNames(const char* targetDirectory, std::uint64_t* fileBytes) {
+  ArchiveEntry entry;
+  char target[kPathSize];
+  for (std::uint64_t i = 0; i < count_; ++i) {
+    if (i > 0 && !MoveToNext()) return false;
+    if (!ReadCurrent(&entry)) return false;
+    if (!entry.nameFits || !IsConfinedEntryName(entry.name) || !ComposeEntryTarget(target, targetDirectory, entry.name)) {
+      WriteLog("Refused archive entry (%s)\n", entry.name);
+      return false;
+    }
+    if (fileBytes != nullptr && !IsDirectoryEntry(entry.name, entry.attributes))
+      *fileBytes = AddBytes(*fileBytes, StagedFileBytes(entry.size));
+  }
+  return unzGoToFirstFile(static_cast<unzFile>(archive_)) == UNZ_OK;
+}
+
+ExtractResult ArchiveReader::ExtractCurrent(const ArchiveEntry& entry, const char* path, DirectoryCache* directories) {
+  // Every failure of a file entry names it: its data could not be read,
+  // failed its check, or its file could not be made or written.
+  const ExtractResult result = Extract(entry, path, directories);
+  if (result != ExtractResult::Extracted) WriteLog("Failed to extract %s\n", entry.name);
+  return result;
+}
+
+ExtractResult ArchiveReader::Extract(const ArchiveEntry& entry, const char* path, DirectoryCache* directories) {
+  unzFile archive = static_cast<unzFile>(archive_);
+  OpenEntry open(archive);
+  if (!open.IsOpen()) return ExtractResult::Corrupt;
+  if (!CreateDirectoryTree(path, LastLevel::FileName, directories)) return ExtractResult::WriteFailed;
+  base::UniqueFile file(std::fopen(path, "wb"));
+  if (!file) return ExtractResult::WriteFailed;
+  std::uint64_t written = 0;
+  bool dataGood = true;
+  for (;;) {
+    const int n = unzReadCurrentFile(archive, buffer_.get(), kCopyBufferSize);
+    if (n < 0) {
+      dataGood = false;
+      break;
+    }
+    if (n == 0) {
+      if (!file.Close()) return ExtractResult::WriteFailed;
+      // The reader checks the CRC only of data read to the declared size.
+      dataGood = written == entry.size;
+      break;
+    }
+    written += static_cast<std::uint64_t>(n);
+    if (std::fwrite(buffer_.get(), 1, static_cast<std::size_t>(n), file.Get()) != static_cast<std::size_t>(n))
+      return ExtractResult::WriteFailed;
+  }
+  // Closing checks the CRC of data read to its end.
+  if (!dataGood || !open.Close()) return ExtractResult::Corrupt;
+  return ExtractResult::Extracted;
+}
+
+}  // namespace update
