@@ -2,7 +2,8 @@
 """Loopback HTTP server for the transfer behaviours nginx does not offer:
 no length, a stall, a silent server, a dropped connection, a redirect with a
 body, a 200 page holding "404 Not Found", a 500 page, a late not-found text,
-an empty 404 and a delayed answer. Binds 127.0.0.1 on a free port, writes the
+an empty 404, a delayed answer, and a flaky file that fails a set number of
+times (dropped mid-body, stalled, or answered 503) before it is served. Binds 127.0.0.1 on a free port, writes the
 port to --port-file and ends by itself after --lifetime seconds."""
 import argparse
 import http.server
@@ -13,6 +14,16 @@ import time
 import urllib.parse
 
 HOLD_LIMIT = 120  # a stalled or silent answer never lasts longer than this
+
+
+FLAKY_LOCK = threading.Lock()
+FLAKY_COUNTS = {}  # key -> requests seen
+
+
+def flaky_body(size):
+    """The flaky file's bytes: a repeating pattern that a cut copy cannot match."""
+    pattern = bytes(range(256))
+    return (pattern * (size // 256 + 1))[:size]
 
 
 def hold_until_closed(sock):
@@ -106,6 +117,37 @@ class Handler(http.server.BaseHTTPRequestHandler):
         time.sleep(0.3)
         self.wfile.write(second)
         self.wfile.flush()
+
+    def route_flaky(self, q):
+        """/flaky?key=K&mode=drop|stall|503&fails=N&size=S: the first N
+        requests for K fail in that way, the later ones get the whole file;
+        /flaky?key=K&count=1 answers how many requests K has seen."""
+        key = q.get("key", "")
+        if q.get("count"):
+            with FLAKY_LOCK:
+                seen = FLAKY_COUNTS.get(key, 0)
+            return self.reply(200, str(seen).encode())
+        with FLAKY_LOCK:
+            seen = FLAKY_COUNTS.get(key, 0)
+            FLAKY_COUNTS[key] = seen + 1
+        body = flaky_body(int(q.get("size", "100000")))
+        if seen >= int(q.get("fails", "1")):
+            return self.reply(200, body)
+        mode = q.get("mode", "drop")
+        if mode == "503":
+            return self.reply(503, b"<h1>503 Service Unavailable</h1>")
+        self.send_response(200)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if mode == "stall":
+            self.wfile.write(body[:10])
+            self.wfile.flush()
+            hold_until_closed(self.connection)
+        else:
+            self.wfile.write(body[: len(body) // 2])
+            self.wfile.flush()
+            self.connection.shutdown(socket.SHUT_RDWR)
+        self.close_connection = True
 
     def route_delay(self, q):
         time.sleep(min(int(q.get("ms", "0")), 10000) / 1000.0)
