@@ -1,0 +1,436 @@
+// The staged installation and its commit on real files: what staging leaves
+// untouched when it fails, the free-space check on a small real volume, the
+// commit's moves, recovery from every interrupted or damaged state, a target
+// held open by another process, and the retried transfers against the
+// fixture server.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/update/test_support.h"
+#include "update/archive_install.h"
+#include "update/commit.h"
+#include "update/download_log_testing.h"
+#include "update/http_download.h"
+#include "update/staging.h"
+
+namespace {
+
+using namespace testing_update;
+using Tree = std::map<std::string, std::string>;  // path below the root -> content ("/" for a directory)
+
+void Snapshot(const std::string& root, const std::string& below, Tree* tree) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = ::FindFirstFileA((root + below + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    const std::string path = below + "\\" + name;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      (*tree)[path] = "/";
+      Snapshot(root, path, tree);
+    } else {
+      (*tree)[path] = ReadWholeFile(root + path);
+    }
+  } while (::FindNextFileA(search, &found));
+  ::FindClose(search);
+}
+
+Tree Snapshot(const std::string& root) {
+  Tree tree;
+  Snapshot(root, "", &tree);
+  return tree;
+}
+
+class Staged : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::GetCurrentDirectoryA(sizeof previous_, previous_);
+    UseRoot(dir_.Path());
+  }
+  void TearDown() override {
+    ::SetCurrentDirectoryA(previous_);
+    update::ResetDownloadLogForTesting();
+  }
+  // A fresh log for the next step: a step that writes nothing leaves none.
+  void ResetLog() {
+    update::ResetDownloadLogForTesting();
+    ::DeleteFileA((root_ + "\\download.log").c_str());
+  }
+  void UseRoot(const std::string& root) {
+    root_ = root;
+    ASSERT_TRUE(::SetCurrentDirectoryA(root.c_str()));
+    ResetLog();
+    ::CreateDirectoryA(Game().c_str(), nullptr);
+    ::CreateDirectoryA(Temp().c_str(), nullptr);
+    game_ = Game();
+    staging_ = Temp() + "\\Staging";
+    journal_ = Temp() + "\\commit.journal";
+  }
+  std::string Game() const { return root_ + "\\Game"; }
+  std::string Temp() const { return root_ + "\\Temp"; }
+  std::string Archive() const { return Temp() + "\\ClientContent"; }
+  std::string Log() const { return ReadWholeFile(root_ + "\\download.log"); }
+  update::CommitPlace Place() const {
+    update::CommitPlace place;
+    place.gameDirectory = game_.c_str();
+    place.stagingDirectory = staging_.c_str();
+    place.journalPath = journal_.c_str();
+    return place;
+  }
+  update::InstallResult Install(std::int32_t version = 2) {
+    return update::InstallUpdate(Place(), Archive().c_str(), version);
+  }
+  // What a commit that stopped after `moved` files leaves: the journal, the
+  // rest still staged.
+  update::JournalRecord Interrupt(std::int32_t version, std::size_t moved) {
+    update::JournalRecord plan;
+    plan.version = version;
+    EXPECT_EQ(update::StageResult::Staged,
+              update::StageArchive(Archive().c_str(), game_.c_str(), staging_.c_str(), &plan));
+    EXPECT_TRUE(update::WriteJournalFile(journal_.c_str(), plan));
+    std::size_t done = 0;
+    for (const update::JournalEntry& e : plan.entries) {
+      if (e.kind != update::JournalEntryKind::File || done == moved) continue;
+      const std::string target = Game() + "\\" + e.name;
+      ::CreateDirectoryA(target.substr(0, target.find_last_of("\\/")).c_str(), nullptr);
+      EXPECT_TRUE(::MoveFileExA((staging_ + "\\" + update::StagedFileName(e.staged)).c_str(), target.c_str(),
+                                MOVEFILE_REPLACE_EXISTING));
+      ++done;
+    }
+    return plan;
+  }
+
+  ScratchDir dir_;
+  std::string root_, game_, staging_, journal_;
+  char previous_[MAX_PATH] = {};
+};
+
+// The old client in Game and the new one in the archive.
+const Tree kOld = {{"\\a.txt", "old a"}, {"\\data", "/"}, {"\\data\\b.pak", "old b, longer"}, {"\\keep.txt", "mine"}};
+const std::vector<ZipEntry> kNewEntries = {
+    {"a.txt", "new a", 0}, {"data/", "", 0x10}, {"data/b.pak", "new b", 0}, {"data/sub/c.bin", std::string(9000, 'c'), 0},
+    {"empty/", "", 0x10}};
+const Tree kNew = {{"\\a.txt", "new a"},
+                   {"\\data", "/"},
+                   {"\\data\\b.pak", "new b"},
+                   {"\\data\\sub", "/"},
+                   {"\\data\\sub\\c.bin", std::string(9000, 'c')},
+                   {"\\empty", "/"},
+                   {"\\keep.txt", "mine"}};
+
+void Plant(const std::string& root, const Tree& tree) {
+  for (const auto& item : tree) {
+    if (item.second == "/") {
+      ::CreateDirectoryA((root + item.first).c_str(), nullptr);
+    } else {
+      ASSERT_TRUE(WriteWholeFile(root + item.first, item.second)) << item.first;
+    }
+  }
+}
+
+TEST_F(Staged, InstallsWhatTheInPlaceInstallationInstalls) {
+  const std::vector<std::vector<ZipEntry>> archives = {
+      kNewEntries,
+      {},
+      {{"./x//y.txt", "Y", 0}, {"bin/readme", "R", 0}, {"LICENSE", "L", 0}},
+      {{"\xd7\xca\xd4\xb4/", "", 0x10}, {"\xd7\xca\xd4\xb4/\x81\x5c.txt", "G", 0}},
+      {{"dup.txt", "first", 0}, {"dup.txt", "second", 0}},
+      {{"pack.new/", "", 0x10}, {"file/sub/", "", 0x10}, {"after.txt", "after", 0}},
+  };
+  for (std::size_t i = 0; i < archives.size(); ++i) {
+    SCOPED_TRACE(i);
+    RemoveTree(Game());
+    ::CreateDirectoryA(Game().c_str(), nullptr);
+    Plant(Game(), kOld);
+    ASSERT_TRUE(WriteWholeFile(Game() + "\\file", "a file where a directory is named"));
+    ASSERT_TRUE(WriteZip(Archive(), archives[i]));
+    const std::string inPlace = root_ + "\\InPlace";
+    RemoveTree(inPlace);
+    ::CreateDirectoryA(inPlace.c_str(), nullptr);
+    Plant(inPlace, kOld);
+    ASSERT_TRUE(WriteWholeFile(inPlace + "\\file", "a file where a directory is named"));
+    ResetLog();
+    ASSERT_TRUE(update::InstallArchive(inPlace.c_str(), Archive().c_str()));
+    const std::string inPlaceLog = Log();
+    ResetLog();
+    ASSERT_EQ(update::InstallResult::Installed, Install());
+    update::EndCommit(Place());
+    EXPECT_EQ(Snapshot(inPlace), Snapshot(Game()));
+    // The same lines, with the same target directory named.
+    std::string expected = inPlaceLog;
+    for (std::size_t at; (at = expected.find(inPlace)) != std::string::npos;) expected.replace(at, inPlace.size(), Game());
+    EXPECT_EQ(expected, Log());
+    EXPECT_FALSE(Exists(staging_));
+    EXPECT_FALSE(Exists(journal_));
+  }
+}
+
+TEST_F(Staged, FailedStagingLeavesGameAsItWasAndNothingBehind) {
+  struct Case { const char* label; std::vector<ZipEntry> entries; const char* corruptAfter; std::string log; };
+  const std::vector<Case> cases = {
+      {"corrupt last entry", {{"a.txt", "new a", 0}, {"data/b.pak", "new b", 0}, {"bad.bin", std::string(4000, 'q'), 0, true}},
+       "bad.bin", "Failed to extract bad.bin\n"},
+      {"name reaching outside", {{"a.txt", "new a", 0}, {"../x", "no", 0}}, nullptr, "Refused archive entry (../x)\n"},
+      {"not an archive", {}, nullptr, "Failed to open " + Archive() + "\n"},
+  };
+  Plant(Game(), kOld);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    ResetLog();
+    if (c.entries.empty()) {
+      ASSERT_TRUE(WriteWholeFile(Archive(), "<html>not a zip</html>"));
+    } else {
+      ASSERT_TRUE(WriteZip(Archive(), c.entries));
+    }
+    if (c.corruptAfter) {
+      ASSERT_TRUE(CorruptAfter(Archive(), c.corruptAfter));
+    }
+    EXPECT_EQ(update::InstallResult::Failed, Install());
+    EXPECT_EQ(kOld, Snapshot(Game()));
+    EXPECT_FALSE(Exists(staging_));
+    EXPECT_FALSE(Exists(journal_));
+    EXPECT_EQ(c.log, Log());
+  }
+}
+
+TEST_F(Staged, CommitMovesEveryStagedFileAndKeepsTheJournalUntilEnded) {
+  Plant(Game(), kOld);
+  ASSERT_TRUE(WriteZip(Archive(), kNewEntries));
+  ASSERT_EQ(update::InstallResult::Installed, Install(5));
+  EXPECT_EQ(kNew, Snapshot(Game()));
+  EXPECT_TRUE(Snapshot(staging_).empty());  // moved, not copied
+  EXPECT_TRUE(Exists(journal_));            // until the version is recorded
+  update::EndCommit(Place());
+  EXPECT_FALSE(Exists(journal_));
+  EXPECT_FALSE(Exists(staging_));
+  EXPECT_EQ("", Log());
+}
+
+TEST_F(Staged, RecoveryFinishesOrDiscardsEveryInterruptedState) {
+  enum class Damage { None, CutJournal, JournalOnlyTemporary, StagedFileMissing, StagedFileShort, MovedFileChanged };
+  struct Case {
+    const char* label;
+    std::size_t moved;  // files moved before the interruption (of 3)
+    Damage damage;
+    update::RecoveryResult result;
+    std::string log;
+  };
+  const std::vector<Case> cases = {
+      {"nothing moved yet", 0, Damage::None, update::RecoveryResult::Finished, "Finished interrupted commit of version 9\n"},
+      {"half moved", 2, Damage::None, update::RecoveryResult::Finished, "Finished interrupted commit of version 9\n"},
+      {"all moved, version not recorded", 3, Damage::None, update::RecoveryResult::Finished,
+       "Finished interrupted commit of version 9\n"},
+      {"journal cut", 1, Damage::CutJournal, update::RecoveryResult::Discarded,
+       "Discarded damaged commit journal " + journal_ + "\n"},
+      {"staging begun, journal never written", 0, Damage::JournalOnlyTemporary, update::RecoveryResult::NoCommit, ""},
+      {"a staged file lost", 1, Damage::StagedFileMissing, update::RecoveryResult::Discarded,
+       "Discarded commit of version 9: staged file for data/sub/c.bin is missing or damaged\n"},
+      {"a staged file cut", 1, Damage::StagedFileShort, update::RecoveryResult::Discarded,
+       "Discarded commit of version 9: staged file for data/sub/c.bin is missing or damaged\n"},
+      {"a moved file changed since", 2, Damage::MovedFileChanged, update::RecoveryResult::Discarded,
+       "Discarded commit of version 9: staged file for a.txt is missing or damaged\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    RemoveTree(Game());
+    RemoveTree(Temp());
+    ::CreateDirectoryA(Game().c_str(), nullptr);
+    ::CreateDirectoryA(Temp().c_str(), nullptr);
+    ResetLog();
+    Plant(Game(), kOld);
+    ASSERT_TRUE(WriteZip(Archive(), kNewEntries));
+    update::JournalRecord plan = Interrupt(9, c.moved);
+    const std::string lastStaged = staging_ + "\\" + update::StagedFileName(plan.entries[3].staged);  // c.bin
+    switch (c.damage) {
+      case Damage::None: break;
+      case Damage::CutJournal: {
+        const std::string bytes = ReadWholeFile(journal_);
+        ASSERT_TRUE(WriteWholeFile(journal_, bytes.substr(0, bytes.size() - 3)));
+        break;
+      }
+      case Damage::JournalOnlyTemporary:
+        ASSERT_TRUE(::MoveFileExA(journal_.c_str(), (journal_ + ".tmp").c_str(), MOVEFILE_REPLACE_EXISTING));
+        break;
+      case Damage::StagedFileMissing: ASSERT_TRUE(::DeleteFileA(lastStaged.c_str())); break;
+      case Damage::StagedFileShort: ASSERT_TRUE(WriteWholeFile(lastStaged, "cut")); break;
+      case Damage::MovedFileChanged: ASSERT_TRUE(WriteWholeFile(Game() + "\\a.txt", "edited since")); break;
+    }
+    const Tree before = Snapshot(Game());
+    std::int32_t version = 0;
+    EXPECT_EQ(c.result, update::RecoverCommit(Place(), &version));
+    EXPECT_EQ(c.log, Log());
+    if (c.result == update::RecoveryResult::Finished) {
+      EXPECT_EQ(9, version);
+      EXPECT_EQ(kNew, Snapshot(Game()));
+      update::EndCommit(Place());
+    } else {
+      EXPECT_EQ(before, Snapshot(Game())) << "a damaged commit moves nothing more";
+    }
+    EXPECT_FALSE(Exists(journal_));
+    EXPECT_FALSE(Exists(journal_ + ".tmp"));
+    EXPECT_FALSE(Exists(staging_));
+  }
+}
+
+TEST_F(Staged, TargetHeldByAnotherProcessStopsTheCommitUntilItIsReleased) {
+  Plant(Game(), kOld);
+  ASSERT_TRUE(WriteZip(Archive(), kNewEntries));
+  const std::string held = Game() + "\\data\\b.pak";
+  const std::string ready = root_ + "\\held.ready";
+  std::string command = std::string("\"") + TEST_FILE_HOLDER + "\" \"" + held + "\" \"" + ready + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION holder{};
+  ASSERT_TRUE(::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &holder));
+  for (int i = 0; i < 400 && !Exists(ready); ++i) ::Sleep(25);
+  ASSERT_TRUE(Exists(ready));
+
+  EXPECT_EQ(update::InstallResult::Blocked, Install(4));
+  const std::string log = Log();
+  EXPECT_EQ(0u, log.find("Failed to replace " + Game() + "/data/b.pak, GetLastError=")) << log;
+  EXPECT_TRUE(Exists(journal_));
+  EXPECT_EQ("new a", ReadWholeFile(Game() + "\\a.txt"));  // moved before the held one
+  EXPECT_EQ("new b", ReadWholeFile(staging_ + "\\" + update::StagedFileName(2)));  // still staged
+
+  std::int32_t version = 0;
+  EXPECT_EQ(update::RecoveryResult::Blocked, update::RecoverCommit(Place(), &version));  // still held
+  EXPECT_TRUE(Exists(journal_));
+
+  ::TerminateProcess(holder.hProcess, 0);
+  ::WaitForSingleObject(holder.hProcess, 10000);
+  ::CloseHandle(holder.hProcess);
+  ::CloseHandle(holder.hThread);
+  EXPECT_EQ(update::RecoveryResult::Finished, update::RecoverCommit(Place(), &version));
+  EXPECT_EQ(4, version);
+  update::EndCommit(Place());
+  Tree expected = kNew;
+  EXPECT_EQ(expected, Snapshot(Game()));
+}
+
+// A real small volume: a 48 MiB file system that scripts/test-servers mounts
+// when it runs as root.
+TEST_F(Staged, FreeSpaceIsCheckedAgainstTheDeclaredSizesOnARealSmallVolume) {
+  const char* small = std::getenv("LAUNCHER_SMALL_VOLUME_WIN");
+  if (small == nullptr || *small == '\0') GTEST_SKIP() << "no small volume (scripts/test-servers mounts one as root)";
+  ScratchDir onSmall(small);
+  UseRoot(onSmall.Path());
+  Plant(Game(), kOld);
+  // Zeros pack small: the archive itself takes little of the volume.
+  ASSERT_TRUE(WriteZip(Archive(), {{"a.txt", "new a", 0}, {"big.bin", std::string(40u << 20, '\0'), 0}}));
+  EXPECT_EQ(update::InstallResult::NoSpace, Install());
+  const std::string log = Log();
+  EXPECT_EQ(0u, log.find("Not enough disk space: 58724352 bytes needed, ")) << log;
+  EXPECT_EQ(kOld, Snapshot(Game()));
+  EXPECT_FALSE(Exists(staging_));
+
+  ResetLog();
+  ASSERT_TRUE(WriteZip(Archive(), {{"a.txt", "new a", 0}, {"big.bin", std::string(8u << 20, '\0'), 0}}));
+  EXPECT_EQ(update::InstallResult::Installed, Install());
+  update::EndCommit(Place());
+  EXPECT_EQ("new a", ReadWholeFile(Game() + "\\a.txt"));
+  EXPECT_EQ("", Log());
+}
+
+// ---- retried transfers ----------------------------------------------------
+
+// A size the caller expects, as a descriptor declares it.
+class SizeCheck : public update::BodyCheck {
+ public:
+  explicit SizeCheck(std::size_t size) : size_(size) {}
+  Verdict Check(const char* path) override {
+    const std::size_t got = ReadWholeFile(path).size();
+    return got == size_ ? Verdict::Accepted : got < size_ ? Verdict::Short : Verdict::Wrong;
+  }
+
+ private:
+  std::size_t size_;
+};
+
+std::string Pattern(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i & 0xFF);
+  return bytes;
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+TEST_F(Staged, TransfersThatMayPassAreRetriedUntilTheyDo) {
+  struct Case { const char* mode; int fails; bool check; bool ok; int retries; const char* failureText; };
+  const Case cases[] = {
+      {"drop", 2, false, true, 2, "CURLcode=Transferred a partial file\n"},
+      {"stall", 1, false, true, 1, "CURLcode=Timeout was reached\n"},
+      {"503", 1, true, true, 1, "Rejected body of ("},
+      {"503", 1, false, true, 0, nullptr},  // without a check the error page is the file, as ever
+      {"drop", 9, false, false, 3, "CURLcode=Transferred a partial file\n"},
+  };
+  update::TransferLimits limits;
+  limits.connectTimeoutSeconds = 2;
+  limits.lowSpeedSeconds = 2;
+  update::RetryTiming timing;
+  timing.firstDelayMs = 20;
+  const std::size_t size = 200000;
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.mode) + " x" + std::to_string(c.fails));
+    ResetLog();
+    const std::string key = "k" + std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(n++);
+    const std::string url = FixtureUrl("/flaky?key=" + key + "&mode=" + c.mode + "&fails=" + std::to_string(c.fails) +
+                                       "&size=" + std::to_string(size));
+    SizeCheck check(size);
+    const std::string target = root_ + "\\out.bin";
+    EXPECT_EQ(c.ok, update::FetchFile(target.c_str(), url.c_str(), nullptr, limits, timing, c.check ? &check : nullptr));
+    const std::string log = Log();
+    EXPECT_EQ(static_cast<std::size_t>(c.retries), Count(log, "Retrying (" + url + ") in ")) << log;
+    if (c.retries > 0) {
+      EXPECT_NE(std::string::npos, log.find(", retry " + std::to_string(c.retries) + " of 3\n")) << log;
+    }
+    if (c.failureText) {
+      EXPECT_NE(std::string::npos, log.find(c.failureText)) << log;
+    }
+    if (c.ok && c.check) {
+      EXPECT_EQ(Pattern(size), ReadWholeFile(target));
+    }
+    if (!c.ok) {
+      const std::string last = "curl (" + url + ") error. CURLcode=Transferred a partial file\n";
+      ASSERT_GE(log.size(), last.size());
+      EXPECT_EQ(last, log.substr(log.size() - last.size())) << "ends as a failed transfer always has";
+    }
+    EXPECT_TRUE(update::DownloadFile((root_ + "\\count").c_str(), FixtureUrl("/flaky?count=1&key=" + key).c_str()));
+    EXPECT_EQ(std::to_string(c.retries + 1), ReadWholeFile(root_ + "\\count")) << "requests the server saw";
+  }
+}
+
+TEST_F(Staged, FailuresThatCannotPassAreNotRetriedAndErrorAnswersAre) {
+  update::RetryTiming timing;
+  timing.firstDelayMs = 20;
+  const update::TransferLimits limits;
+  struct Case { const char* label; std::string url; std::size_t expected; int retries; };
+  ServedDir served;
+  ASSERT_TRUE(WriteWholeFile(served / "other.bin", "0123456789AB"));
+  const std::vector<Case> cases = {
+      {"not-found page", HttpUrl("/no-such-file.bin"), 0, 0},
+      {"a whole other file from a healthy server", HttpUrl(served.UrlPath("other.bin")), 10, 0},
+      {"an error page instead of the file", FixtureUrl("/error500"), 10, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    ResetLog();
+    SizeCheck check(c.expected);
+    EXPECT_FALSE(update::FetchFile((root_ + "\\x").c_str(), c.url.c_str(), nullptr, limits, timing,
+                                   c.expected ? &check : nullptr));
+    EXPECT_EQ(static_cast<std::size_t>(c.retries), Count(Log(), "Retrying (")) << Log();
+  }
+}
+
+}  // namespace
