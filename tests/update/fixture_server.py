@@ -120,7 +120,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def route_flaky(self, q):
         """/flaky?key=K&mode=drop|stall|503&fails=N&size=S: the first N
-        requests for K fail in that way, the later ones get the whole file;
+        requests for K fail in that way, the later ones get the whole file
+        (S bytes of a pattern, or the bytes of the local file given as file=);
         /flaky?key=K&count=1 answers how many requests K has seen."""
         key = q.get("key", "")
         if q.get("count"):
@@ -130,7 +131,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         with FLAKY_LOCK:
             seen = FLAKY_COUNTS.get(key, 0)
             FLAKY_COUNTS[key] = seen + 1
-        body = flaky_body(int(q.get("size", "100000")))
+        if q.get("file"):
+            with open(q["file"], "rb") as f:
+                body = f.read()
+        else:
+            body = flaky_body(int(q.get("size", "100000")))
         if seen >= int(q.get("fails", "1")):
             return self.reply(200, body)
         mode = q.get("mode", "drop")

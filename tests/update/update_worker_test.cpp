@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <chrono>
 #include <string>
 #include <utility>
@@ -17,7 +19,9 @@
 #include "base/thread.h"
 #include "tests/update/test_support.h"
 #include "tests/update/worker_harness.h"
+#include "update/commit.h"
 #include "update/download_log_testing.h"
+#include "update/staging.h"
 #include "update/update_worker.h"
 
 namespace {
@@ -218,6 +222,147 @@ TEST_F(Worker, StartedOncePerProcessWithTheLatestParameters) {
   ::Sleep(2500);
   EXPECT_FALSE(Exists(Game() + "\\launch.txt"));
   g_observed = nullptr;
+}
+
+// ---- staged installation, recovery and retries in whole runs --------------
+
+const char kNoSpace[] =  // 磁盘空间不足，请重新启动
+    "\xb4\xc5\xc5\xcc\xbf\xd5\xbc\xe4\xb2\xbb\xd7\xe3\xa3\xac\xc7\xeb\xd6\xd8\xd0\xc2\xc6\xf4\xb6\xaf";
+
+class StagedWorker : public Worker {
+ protected:
+  std::string Journal() const { return At("Temp\\commit.journal"); }
+  std::string Staging() const { return At("Temp\\Staging"); }
+  // What a run killed during its commit leaves: the archive staged, the
+  // journal for `version` written, the first `moved` files in Game.
+  void LeaveInterruptedCommit(std::int32_t version, const std::vector<ZipEntry>& entries, std::size_t moved) {
+    ::CreateDirectoryA(At("Temp").c_str(), nullptr);
+    const std::string archive = At("Temp\\ClientContent");
+    ASSERT_TRUE(WriteZip(archive, entries));
+    update::JournalRecord plan;
+    plan.version = version;
+    const std::string game = Game(), staging = Staging();
+    ASSERT_EQ(update::StageResult::Staged, update::StageArchive(archive.c_str(), game.c_str(), staging.c_str(), &plan));
+    ASSERT_TRUE(update::WriteJournalFile(Journal().c_str(), plan));
+    for (std::size_t i = 0; i < moved; ++i)
+      ASSERT_TRUE(::MoveFileExA((staging + "\\" + update::StagedFileName(plan.entries[i].staged)).c_str(),
+                                (game + "\\" + plan.entries[i].name).c_str(), MOVEFILE_REPLACE_EXISTING));
+  }
+  bool Requested(const std::string& urlPath) const {
+    return ReadWholeFile(ServerEnv("LAUNCHER_ACCESS_LOG_WIN")).find(urlPath) != std::string::npos;
+  }
+  std::string FlakyArchive(const std::string& zipName, int fails) {
+    const std::string key = "w" + std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(++flakyKeys_);
+    return FixtureUrl("/flaky?mode=drop&fails=" + std::to_string(fails) + "&key=" + key + "&file=" +
+                      ServerEnv("LAUNCHER_DOCROOT") + "/" + served_.Name() + "/" + zipName + "&tick=");  // the tick query lands here
+  }
+  int flakyKeys_ = 0;
+};
+
+const std::vector<ZipEntry> kNewClient = {{"a.txt", "new a", 0}, {"data/b.pak", "new b", 0}, {"c.txt", "new c", 0}};
+
+TEST_F(StagedWorker, InterruptedCommitIsFinishedAndRecordedBeforeTheVersionCheck) {
+  PlaceGame();
+  SetInstalled(1);
+  ASSERT_TRUE(WriteWholeFile(Game() + "\\a.txt", "old a"));
+  ::CreateDirectoryA((Game() + "\\data").c_str(), nullptr);
+  ASSERT_TRUE(WriteWholeFile(Game() + "\\data\\b.pak", "old b"));
+  LeaveInterruptedCommit(2, kNewClient, 1);
+  const std::string neverFetched = served_.UrlPath("never.zip");
+  const Observed seen = Run(Serve("version.cfg", Descriptor(2, HttpUrl(neverFetched))));
+
+  EXPECT_TRUE(seen.boxes.empty());
+  EXPECT_TRUE(seen.closeRequested);
+  EXPECT_EQ(kCurrentStages, seen.stages);  // recorded first, so the client is current
+  EXPECT_EQ(2, InstalledVersion());
+  EXPECT_EQ("new a", ReadWholeFile(Game() + "\\a.txt"));
+  EXPECT_EQ("new b", ReadWholeFile(Game() + "\\data\\b.pak"));
+  EXPECT_EQ("new c", ReadWholeFile(Game() + "\\c.txt"));
+  EXPECT_EQ(std::string("Finished interrupted commit of version 2\n") + kStarted, Log());
+  EXPECT_FALSE(Exists(Journal()));
+  EXPECT_FALSE(Exists(Staging()));
+  EXPECT_FALSE(Requested(neverFetched));
+}
+
+TEST_F(StagedWorker, TargetHeldAtStartStopsWithTheInstallBoxUntilReleased) {
+  PlaceGame();
+  SetInstalled(1);
+  ASSERT_TRUE(WriteWholeFile(Game() + "\\c.txt", "old c"));
+  LeaveInterruptedCommit(2, kNewClient, 0);
+  const std::string held = Game() + "\\c.txt";
+  const std::string ready = At("held.ready");
+  std::string command = std::string("\"") + TEST_FILE_HOLDER + "\" \"" + held + "\" \"" + ready + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION holder{};
+  ASSERT_TRUE(::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &holder));
+  for (int i = 0; i < 400 && !Exists(ready); ++i) ::Sleep(25);
+  ASSERT_TRUE(Exists(ready));
+
+  const std::string versionUrl = Serve("version.cfg", Descriptor(2, HttpUrl(served_.UrlPath("never.zip"))));
+  Observed seen = Run(versionUrl);
+  EXPECT_EQ(std::vector<std::string>{kInstallFailed}, seen.boxes);
+  EXPECT_TRUE(seen.closeRequested);
+  const std::string log = Log();
+  EXPECT_EQ(0u, log.find("Failed to replace " + Game() + "/c.txt, GetLastError=")) << log;
+  EXPECT_EQ(log.size() - std::strlen("Failed to install game\n"), log.find("Failed to install game\n")) << log;
+  EXPECT_EQ(1, InstalledVersion());
+  EXPECT_TRUE(Exists(Journal()));
+  EXPECT_FALSE(Requested(served_.UrlPath("version.cfg")));  // stopped before the version check
+
+  ::TerminateProcess(holder.hProcess, 0);
+  ::WaitForSingleObject(holder.hProcess, 10000);
+  ::CloseHandle(holder.hProcess);
+  ::CloseHandle(holder.hThread);
+  update::ResetDownloadLogForTesting();
+  seen = Run(versionUrl);
+  EXPECT_TRUE(seen.boxes.empty());
+  EXPECT_EQ(2, InstalledVersion());
+  EXPECT_EQ("new c", ReadWholeFile(held));
+  EXPECT_FALSE(Exists(Journal()));
+}
+
+TEST_F(StagedWorker, DiskTooSmallShowsTheSpaceBoxAndLeavesGameAlone) {
+  const char* small = std::getenv("LAUNCHER_SMALL_VOLUME_WIN");
+  if (small == nullptr || *small == '\0') GTEST_SKIP() << "no small volume (scripts/test-servers mounts one as root)";
+  ScratchDir onSmall(small);
+  UseDirectory(onSmall.Path());
+  PlaceGame();
+  SetInstalled(1);
+  ASSERT_TRUE(WriteWholeFile(Game() + "\\a.txt", "old a"));
+  const std::string archive = ServeZip("big.zip", {{"a.txt", "new a", 0}, {"big.bin", std::string(60u << 20, '\0'), 0}});
+  const Observed seen = Run(Serve("version.cfg", Descriptor(2, archive)));
+
+  EXPECT_EQ(std::vector<std::string>{kNoSpace}, seen.boxes);
+  EXPECT_TRUE(seen.closeRequested);
+  const std::string log = Log();
+  EXPECT_EQ(0u, log.find("Not enough disk space: 79695872 bytes needed, ")) << log;
+  EXPECT_NE(std::string::npos, log.find(" free\nFailed to install game\n")) << log;
+  EXPECT_EQ("old a", ReadWholeFile(Game() + "\\a.txt"));
+  EXPECT_EQ(1, InstalledVersion());
+  EXPECT_FALSE(Exists(Staging()));
+}
+
+TEST_F(StagedWorker, DroppedArchiveTransferIsRetriedAndAServerThatKeepsFailingEndsAsBefore) {
+  PlaceGame();
+  ASSERT_TRUE(WriteZip(served_ / "client.zip", kNewClient));
+  Observed seen = Run(Serve("v1.cfg", Descriptor(1, FlakyArchive("client.zip", 2))));
+  EXPECT_TRUE(seen.boxes.empty());
+  EXPECT_EQ(1, InstalledVersion());
+  EXPECT_EQ("new c", ReadWholeFile(Game() + "\\c.txt"));
+  std::string log = Log();
+  EXPECT_NE(std::string::npos, log.find(", retry 2 of 3\n")) << log;
+  EXPECT_EQ(log.size() - std::strlen(kStarted), log.rfind(kStarted)) << log;
+
+  update::ResetDownloadLogForTesting();
+  seen = Run(Serve("v2.cfg", Descriptor(2, FlakyArchive("client.zip", 99))));
+  EXPECT_EQ(std::vector<std::string>{kArchiveFailed}, seen.boxes);
+  EXPECT_TRUE(seen.closeRequested);
+  log = Log();
+  EXPECT_NE(std::string::npos, log.find(", retry 3 of 3\n")) << log;
+  const std::string last = "CURLcode=Transferred a partial file\n";
+  EXPECT_EQ(log.size() - last.size(), log.rfind(last)) << log;
+  EXPECT_EQ(1, InstalledVersion());
 }
 
 }  // namespace

@@ -124,6 +124,7 @@ class Worker : public ::testing::Test {
     setup.progress = &targets_;
     setup.progressWindow = bar_;
     setup.limits = limits_;
+    setup.retry = retry_;
     setup_ = setup;
     targets_.upperTarget = 0;  // a fresh progress bar for every run
     targets_.lowerTarget = 0;
@@ -148,6 +149,11 @@ class Worker : public ::testing::Test {
   ServedDir served_;
   progress::ProgressTargets targets_;
   update::TransferLimits limits_;
+  update::RetryTiming retry_ = [] {  // retries that pass quickly
+    update::RetryTiming fast;
+    fast.firstDelayMs = 20;
+    return fast;
+  }();
   update::GameParameters parameters_;
   update::WorkerSetup setup_;
   std::string versionUrl_;
