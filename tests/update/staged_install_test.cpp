@@ -344,13 +344,16 @@ TEST_F(Staged, FreeSpaceIsCheckedAgainstTheDeclaredSizesOnARealSmallVolume) {
 class SizeCheck : public update::BodyCheck {
  public:
   explicit SizeCheck(std::size_t size) : size_(size) {}
-  Verdict Check(const char* path) override {
-    const std::size_t got = ReadWholeFile(path).size();
-    return got == size_ ? Verdict::Accepted : got < size_ ? Verdict::Short : Verdict::Wrong;
+  void Begin() override { got_ = 0; }
+  bool OnBody(const char*, std::size_t size) override {
+    got_ += size;
+    return true;
   }
+  Result Verdict() override { return got_ == size_ ? Result::Accepted : got_ < size_ ? Result::Short : Result::Wrong; }
 
  private:
   std::size_t size_;
+  std::size_t got_ = 0;
 };
 
 std::string Pattern(std::size_t size) {
