@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "base/guards.h"
+
 namespace e2e {
 
 namespace {
@@ -51,9 +53,18 @@ bool LauncherProcess::Start(const std::string& exe, const std::string& arguments
   if (!arguments.empty()) commandLine += " " + arguments;
   std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
   mutableLine.push_back('\0');
+  // Its output goes nowhere: helpers Wine starts for it (and that may outlive
+  // it when it is killed) must not hold the test runner's output open.
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  base::UniqueHandle nul(::CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       &inheritable, OPEN_EXISTING, 0, nullptr));
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
-  const BOOL ok = ::CreateProcessA(exe.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0,
+  if (nul.Valid()) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul.Get();
+  }
+  const BOOL ok = ::CreateProcessA(exe.c_str(), mutableLine.data(), nullptr, nullptr, nul.Valid(), 0,
                                    nullptr, directory.c_str(), &startup, &info_);
   ::SetEnvironmentVariableA("LAUNCHER_PAGE_SCRIPT", nullptr);
   return ok != FALSE;
@@ -96,6 +107,13 @@ bool LauncherProcess::WaitForExit(DWORD timeoutMs) {
     }
   }
   return false;
+}
+
+void LauncherProcess::Kill() {
+  if (!info_.hProcess) return;
+  ::TerminateProcess(info_.hProcess, 99);
+  ::WaitForSingleObject(info_.hProcess, 30000);
+  ::GetExitCodeProcess(info_.hProcess, &exitCode_);
 }
 
 HWND LauncherProcess::FindWindowOfClass(const char* className, DWORD timeoutMs, bool hiddenToo) {

@@ -36,6 +36,10 @@ class LauncherProcess {
   HWND FindWindowOfClass(const char* className, DWORD timeoutMs, bool hiddenToo = false);
   bool EverShowedClass(const char* className) const;
 
+  // Ends the process at once, wherever it is, as a crash or the task manager
+  // would; waits until it is gone.
+  void Kill();
+
   DWORD ExitCode() const { return exitCode_; }
   const std::vector<SeenBox>& Boxes() const { return boxes_; }
 

@@ -1,0 +1,202 @@
+// The launcher killed at random moments of an update (while the archive
+// downloads, while it is staged, while the commit moves files into Game) and
+// then run again to the end. After every kill each file in Game is its old or
+// its new content, never a mix, and install.cfg names the new version only
+// when all of Game is new; after the run to the end Game is exactly the new
+// client. The client has thousands of files and tens of MB, served slowly by
+// nginx so that every phase lasts long enough to be hit.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "launcher_process.h"
+#include "tests/update/test_support.h"
+
+namespace {
+
+using testing_update::Exists;
+using testing_update::ReadWholeFile;
+using testing_update::WriteWholeFile;
+
+constexpr std::uint32_t kSeed = 20261207;
+constexpr int kRounds = 7;
+constexpr int kFiles = 2500;           // in both versions
+constexpr int kNewOnlyFiles = 100;     // only in the new one
+constexpr std::size_t kFileSize = 8192;
+const char* const kSkinFiles[] = {"bg.png",      "min_n.png", "min_h.png", "close_n.png",
+                                  "close_h.png", "progress_bg.png", "bar1.png", "bar2.png",
+                                  "launcher.ico"};
+
+std::string Bytes(std::mt19937* rng, std::size_t size) {
+  std::string bytes(size, '\0');
+  for (char& b : bytes) b = static_cast<char>((*rng)() & 0xFF);
+  return bytes;
+}
+
+std::string NameOf(int i) { return "pack" + std::to_string(i % 40) + "\\file" + std::to_string(i) + ".dat"; }
+
+using Content = std::map<std::string, std::string>;  // path below Game -> bytes
+
+void ListFiles(const std::string& root, const std::string& below, Content* out) {
+  const std::string directory = below.empty() ? root : root + "\\" + below;
+  WIN32_FIND_DATAA found;
+  HANDLE search = ::FindFirstFileA((directory + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    const std::string relative = below.empty() ? name : below + "\\" + name;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      ListFiles(root, relative, out);
+    } else {
+      (*out)[relative] = ReadWholeFile(root + "\\" + relative);
+    }
+  } while (::FindNextFileA(search, &found));
+  ::FindClose(search);
+}
+
+Content GameFiles(const std::string& game) {
+  Content files;
+  ListFiles(game, "", &files);
+  files.erase("launch.txt");  // what the started stub game writes
+  return files;
+}
+
+class KilledUpdate : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(::CopyFileA(LAUNCHER_SCRIPTED_EXE, (run_ / "LauncherScripted.exe").c_str(), FALSE));
+    ASSERT_TRUE(::CreateDirectoryA((run_ / "Data").c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryA((run_ / "Data\\skin").c_str(), nullptr));
+    for (const char* file : kSkinFiles)
+      ASSERT_TRUE(::CopyFileA((std::string(E2E_SKIN_DIR) + "\\" + file).c_str(),
+                              (run_ / ("Data\\skin\\" + std::string(file))).c_str(), FALSE));
+    std::string base = testing_update::HttpUrl(served_.UrlPath(""));
+    base.pop_back();
+    std::string config = ReadWholeFile(E2E_CONFIG_TEMPLATE);
+    const std::string marker = "@BASE_URL@";
+    for (std::size_t at; (at = config.find(marker)) != std::string::npos;) config.replace(at, marker.size(), base);
+    ASSERT_TRUE(WriteWholeFile(run_ / "Data\\Config.cfg", config));
+    ASSERT_TRUE(WriteWholeFile(run_ / "page.js", "window.external.IntoGame('killed');"));
+
+    std::mt19937 rng(kSeed);
+    const std::string game = ReadWholeFile(TEST_GAME_STUB);
+    ASSERT_FALSE(game.empty());
+    old_["TLVR.exe"] = game;
+    new_["TLVR.exe"] = game;
+    std::vector<testing_update::ZipEntry> entries = {{"TLVR.exe", game, 0x20, true}};
+    for (int i = 0; i < kFiles + kNewOnlyFiles; ++i) {
+      if (i < kFiles) old_[NameOf(i)] = Bytes(&rng, kFileSize - 100 + rng() % 200);
+      new_[NameOf(i)] = Bytes(&rng, kFileSize - 100 + rng() % 200);
+      std::string name = NameOf(i);
+      for (char& c : name) if (c == '\\') c = '/';
+      entries.push_back({name, new_[NameOf(i)], 0x20, true});  // stored: tens of MB on the wire
+    }
+    ASSERT_TRUE(testing_update::WriteZip(served_ / "ClientContent", entries));
+    ASSERT_TRUE(WriteWholeFile(served_ / "version.cfg",
+                               "[Launcher]\r\nVersion=2\r\nUrl=" +
+                                   testing_update::HttpUrl("/slow" + served_.UrlPath("ClientContent")) + "\r\n"));
+  }
+
+  std::string Game() const { return run_ / "Game"; }
+  int Installed() const {
+    return static_cast<int>(::GetPrivateProfileIntA("Launcher", "Version", 0, (run_ / "install.cfg").c_str()));
+  }
+
+  void PlantOldClient() {
+    testing_update::RemoveTree(Game());
+    testing_update::RemoveTree(run_ / "Temp");
+    ASSERT_TRUE(::CreateDirectoryA(Game().c_str(), nullptr));
+    for (int p = 0; p < 40; ++p) ::CreateDirectoryA((Game() + "\\pack" + std::to_string(p)).c_str(), nullptr);
+    for (const auto& file : old_) ASSERT_TRUE(WriteWholeFile(Game() + "\\" + file.first, file.second));
+    ASSERT_TRUE(::WritePrivateProfileStringA("Launcher", "Version", "1", (run_ / "install.cfg").c_str()));
+  }
+
+  // Every file is old or new; install.cfg says 2 only over a wholly new Game.
+  void ExpectOldOrNew(const std::string& when) {
+    const Content now = GameFiles(Game());
+    bool allNew = true;
+    for (const auto& file : now) {
+      const auto n = new_.find(file.first);
+      ASSERT_NE(new_.end(), n) << when << ": a file of neither version: " << file.first;
+      const auto o = old_.find(file.first);
+      const bool isNew = file.second == n->second;
+      const bool isOld = o != old_.end() && file.second == o->second;
+      ASSERT_TRUE(isNew || isOld) << when << ": " << file.first << " is neither old nor new (" << file.second.size()
+                                  << " bytes)";
+      allNew = allNew && isNew;
+    }
+    for (const auto& file : old_) ASSERT_TRUE(now.count(file.first)) << when << ": lost " << file.first;
+    allNew = allNew && now.size() == new_.size();
+    if (Installed() == 2) {
+      EXPECT_TRUE(allNew) << when << ": version 2 recorded over a Game not wholly new";
+    }
+  }
+
+  testing_update::ScratchDir run_;
+  testing_update::ServedDir served_;
+  Content old_;
+  Content new_;
+};
+
+TEST_F(KilledUpdate, GameIsOldOrNewAfterEveryKillAndNewAfterTheRunToTheEnd) {
+  std::mt19937 rng(kSeed);
+  const auto start = std::chrono::steady_clock::now();
+  const char* const kPhases[] = {"download", "staging", "commit"};
+  const char* const kMarkers[] = {"Temp\\ClientContent", "Temp\\Staging", "Temp\\commit.journal"};
+  const int kMaxDelayMs[] = {2500, 1500, 400};
+  int kills = 0, killsBy[3] = {0, 0, 0};
+  for (int round = 0; round < kRounds; ++round) {
+    PlantOldClient();
+    // One to three kills, each in a phase and at a moment the seed chooses.
+    const int killsThisRound = 1 + static_cast<int>(rng() % 3);
+    for (int k = 0; k < killsThisRound; ++k) {
+      const int phase = static_cast<int>(rng() % 3);
+      const int delayMs = static_cast<int>(rng() % kMaxDelayMs[phase]);
+      const std::string when = "round " + std::to_string(round) + ", kill " + std::to_string(k) + " during " +
+                               kPhases[phase] + " +" + std::to_string(delayMs) + " ms";
+      SCOPED_TRACE(when);
+      e2e::LauncherProcess launcher;
+      ASSERT_TRUE(launcher.Start(run_ / "LauncherScripted.exe", "", run_.Path(), run_ / "page.js"));
+      const ULONGLONG deadline = ::GetTickCount64() + 60000;
+      bool reached = false;
+      while (::GetTickCount64() < deadline && !(reached = Exists(run_ / kMarkers[phase]))) {
+        if (launcher.WaitForExit(2)) break;  // finished (or failed) before that phase
+      }
+      if (reached) {
+        ::Sleep(static_cast<DWORD>(delayMs));
+        launcher.Kill();
+        ++kills;
+        ++killsBy[phase];
+      } else {
+        launcher.Kill();
+      }
+      ExpectOldOrNew(when);
+      if (HasFatalFailure()) return;
+    }
+    // The run to the end finishes what the kills interrupted.
+    e2e::LauncherProcess launcher;
+    ASSERT_TRUE(launcher.Start(run_ / "LauncherScripted.exe", "", run_.Path(), run_ / "page.js"));
+    ASSERT_TRUE(launcher.WaitForExit(120000)) << "round " << round;
+    EXPECT_EQ(0u, launcher.ExitCode());
+    EXPECT_TRUE(launcher.Boxes().empty()) << ReadWholeFile(run_ / "download.log");
+    EXPECT_EQ(2, Installed()) << "round " << round << ": " << ReadWholeFile(run_ / "download.log");
+    EXPECT_TRUE(new_ == GameFiles(Game())) << "round " << round << ": Game is not exactly the new client";
+    EXPECT_FALSE(Exists(run_ / "Temp\\commit.journal"));
+    EXPECT_FALSE(Exists(run_ / "Temp\\Staging"));
+    for (int i = 0; i < 300 && !Exists(Game() + "\\launch.txt"); ++i) ::Sleep(50);  // the stub game ends
+    if (HasFailure()) return;
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("kill test: seed %u, %d rounds, %d kills (download %d, staging %d, commit %d), %.0f s\n", kSeed, kRounds,
+              kills, killsBy[0], killsBy[1], killsBy[2], seconds);
+}
+
+}  // namespace
