@@ -28,6 +28,21 @@ double TimeInstall(const std::string& game, const std::string& archive) {
   return ms;
 }
 
+// The staged path as the worker runs it: stage, journal, commit, end.
+double TimeStagedInstall(const std::string& root, const std::string& archive) {
+  const std::string game = root + "\\Game", staging = root + "\\Staging", journal = root + "\\commit.journal";
+  update::CommitPlace place;
+  place.gameDirectory = game.c_str();
+  place.stagingDirectory = staging.c_str();
+  place.journalPath = journal.c_str();
+  const auto start = std::chrono::steady_clock::now();
+  const bool ok = update::InstallUpdate(place, archive.c_str(), 2) == update::InstallResult::Installed;
+  update::EndCommit(place);
+  const double ms = Milliseconds(std::chrono::steady_clock::now() - start);
+  if (!ok) std::printf("staged installation failed\n");
+  return ms;
+}
+
 size_t PeakWorkingSetKb() {
   PROCESS_MEMORY_COUNTERS counters = {};
   ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters);

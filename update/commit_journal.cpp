@@ -107,11 +107,19 @@ std::uint32_t Crc32(std::uint32_t crc, const char* data, std::size_t size) {
   return ~crc;
 }
 
-std::string StagedFileName(std::uint32_t number) {
+namespace {
+
+std::string EightDigits(std::uint32_t number) {
   std::string digits;
   AppendUnsigned(&digits, number);
   if (digits.size() < 8) digits.insert(0, 8 - digits.size(), '0');
   return digits;
+}
+
+}  // namespace
+
+std::string StagedFileName(std::uint32_t number) {
+  return EightDigits(number / kStagedFilesPerFolder) + "\\" + EightDigits(number);
 }
 
 bool FormatJournal(const JournalRecord& record, std::string* out) {

@@ -28,8 +28,12 @@ struct JournalRecord {
   std::vector<JournalEntry> entries;  // in archive order
 };
 
-// The name of staged file `number` inside the staging folder: eight decimal
-// digits, so that the folder is flat and no entry name has to fit in it.
+// The name of staged file `number` inside the staging folder: a folder for
+// every kStagedFilesPerFolder files and the number, each as eight decimal
+// digits ("00000001\00000130"), so that no entry name has to fit in it and no
+// folder grows so large that creating a file in it (which looks for a name
+// differing only in case) becomes slow.
+constexpr std::uint32_t kStagedFilesPerFolder = 128;
 std::string StagedFileName(std::uint32_t number);
 
 // The journal's bytes. False when an entry cannot be written into a journal

@@ -137,10 +137,12 @@ TEST(CommitJournal, NamesThatCannotBeWrittenAreRefused) {
   }
 }
 
-TEST(CommitJournal, StagedNamesAreFlatFixedWidthNumbers) {
-  EXPECT_EQ("00000000", update::StagedFileName(0));
-  EXPECT_EQ("00012345", update::StagedFileName(12345));
-  EXPECT_EQ("4294967295", update::StagedFileName(4294967295u));
+TEST(CommitJournal, StagedNamesAreFixedWidthNumbersInSmallFolders) {
+  EXPECT_EQ("00000000\\00000000", update::StagedFileName(0));
+  EXPECT_EQ("00000000\\00000127", update::StagedFileName(127));
+  EXPECT_EQ("00000001\\00000128", update::StagedFileName(128));
+  EXPECT_EQ("00000096\\00012345", update::StagedFileName(12345));
+  EXPECT_EQ("33554431\\4294967295", update::StagedFileName(4294967295u));
 }
 
 TEST(CommitJournal, Crc32IsTheZipChecksum) {
