@@ -1,15 +1,20 @@
-// Measurements of the window framework (numbers for the notes, not tests):
-//   - one full DrawLayered of the main window at the demo skin's size
-//     (1000 x 600 with per-pixel alpha, two 24 x 24 buttons);
-//   - the progress window's animation thread while nothing moves: wake-ups
-//     per second and CPU time over 10 s.
+// Measurements of the window framework, one per mode; bench/run calls each
+// and reads the "key=value" line it prints.
+//   hover            mouse moves over a 1000 x 600 main window (the demo
+//                    skin's size, per-pixel alpha, two 24 x 24 buttons) with a
+//                    page host beside it: moves that change the hover state,
+//                    moves that keep it, and, as the anchor, the same state
+//                    changes with the frame composed anew on every move;
+//   target-latency   the progress window: from a new target being stored to
+//                    the paint that shows it;
+//   idle-floor       a plain window in its message loop and nothing else: the
+//                    whole-process floor Wine itself sets, for the idle figures.
 #include <windows.h>
 #include <gdiplus.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -33,8 +38,15 @@ void SetPath(wchar_t (&target)[512], const std::string& path) {
   ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, target, 512);
 }
 
-double Milliseconds(LARGE_INTEGER a, LARGE_INTEGER b, LARGE_INTEGER frequency) {
-  return 1000.0 * static_cast<double>(b.QuadPart - a.QuadPart) / static_cast<double>(frequency.QuadPart);
+double Now() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    ::QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER t;
+  ::QueryPerformanceCounter(&t);
+  return 1000.0 * static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
 void Pump(DWORD ms) {
@@ -46,21 +58,50 @@ void Pump(DWORD ms) {
   }
 }
 
-double CpuMs(HANDLE thread) {
-  FILETIME created, exited, kernel, user;
-  ::GetThreadTimes(thread, &created, &exited, &kernel, &user);
-  auto ms = [](FILETIME t) {
-    return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000.0;
-  };
-  return ms(kernel) + ms(user);
+struct Spread {
+  double median, p90;
+};
+Spread Summarise(std::vector<double> times) {
+  std::sort(times.begin(), times.end());
+  return {times[times.size() / 2], times[times.size() * 9 / 10]};
 }
 
-}  // namespace
+// A plain popup owned by the main window, standing in for the page host.
+class BenchHost : public ui::PageHostView {
+ public:
+  explicit BenchHost(HWND owner) : owner_(owner) {
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = ::DefWindowProcA;
+    wc.hInstance = ::GetModuleHandleA(nullptr);
+    wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
+    wc.lpszClassName = "BenchHost";
+    ::RegisterClassExA(&wc);
+    RECT owned{};
+    ::GetWindowRect(owner, &owned);
+    window_ = ::CreateWindowExA(0, "BenchHost", "WebBrowser", WS_POPUP | WS_VISIBLE, owned.left + 40,
+                                owned.top + 90, 920, 470, owner, nullptr, wc.hInstance, nullptr);
+  }
+  ~BenchHost() { ::DestroyWindow(window_); }
+  HWND GetHostWindow() override { return window_; }
+  void ShowAtOffset() override {
+    ::ShowWindow(window_, SW_RESTORE);
+    ::ShowWindow(window_, SW_SHOWNORMAL);
+    PlaceAtOffset();
+    ::UpdateWindow(window_);
+  }
+  void PlaceAtOffset() override {
+    RECT owned{};
+    ::GetWindowRect(owner_, &owned);
+    ::MoveWindow(window_, owned.left + 40, owned.top + 90, 920, 470, TRUE);
+  }
 
-int main() {
-  Gdiplus::GdiplusStartupInput input;
-  ULONG_PTR token = 0;
-  Gdiplus::GdiplusStartup(&token, &input, nullptr);
+ private:
+  HWND owner_;
+  HWND window_ = nullptr;
+};
+
+std::string WriteSkin() {
   const std::string dir = Folder();
   const int width = 1000, height = 600;
   std::vector<std::uint32_t> bg(static_cast<std::size_t>(width) * height);
@@ -75,7 +116,11 @@ int main() {
   testpng::WriteSolid(dir + "b_h.png", 24, 24, 0xFFF0C040);
   testpng::WriteSolid(dir + "p_bg.png", 820, 140, 0xFF1C2A44);
   testpng::WriteSolid(dir + "p_bar.png", 700, 12, 0xFFF0A030);
+  return dir;
+}
 
+int Hover() {
+  const std::string dir = WriteSkin();
   ui::ZIrregularWindow main;
   SetPath(main.backgroundImageFile, dir + "bg.png");
   SetPath(main.minNormalFile, dir + "b_n.png");
@@ -86,56 +131,114 @@ int main() {
   main.minY = 20;
   main.closeX = 958;
   main.closeY = 20;
+  ui::WindowSet set;
+  set.mainWindow = &main;
+  ui::SetWindowSet(&set);
+  main.Init(::GetModuleHandleA(nullptr), nullptr);
+  const HWND window = main.Create("bench", 0, 0, 0, 0, WS_EX_LAYERED, WS_POPUP | WS_VISIBLE | WS_SYSMENU);
+  BenchHost host(window);
+  set.pageHost = &host;
+  Pump(300);
+
+  const LPARAM onMin = MAKELPARAM(930, 25), offButtons = MAKELPARAM(500, 40), offToo = MAKELPARAM(501, 41);
+  auto timeMoves = [&](int count, LPARAM first, LPARAM second) {
+    std::vector<double> times;
+    for (int i = 0; i < count; ++i) {
+      const double a = Now();
+      ::SendMessageA(window, WM_MOUSEMOVE, 0, i % 2 ? second : first);
+      times.push_back(Now() - a);
+    }
+    return times;
+  };
+  timeMoves(4, onMin, offButtons);  // both frames composed once
+  const std::uint32_t composed = main.composeCount, handed = main.handOverCount;
+  const Spread change = Summarise(timeMoves(200, onMin, offButtons));
+  const std::uint32_t changeHandOvers = main.handOverCount - handed;
+  const std::uint32_t changeComposes = main.composeCount - composed;
+  const std::uint32_t handed2 = main.handOverCount;
+  const Spread same = Summarise(timeMoves(200, offButtons, offToo));
+  const std::uint32_t sameHandOvers = main.handOverCount - handed2;
+
+  // The anchor: what every move cost when each one composed the frame anew.
+  std::vector<double> recompose;
+  for (int i = 0; i < 200; ++i) {
+    main.DiscardFrames();
+    const double a = Now();
+    ::SendMessageA(window, WM_MOUSEMOVE, 0, i % 2 ? offButtons : onMin);
+    recompose.push_back(Now() - a);
+  }
+  const Spread anchor = Summarise(recompose);
+  std::printf(
+      "change_median_ms=%.4f change_p90_ms=%.4f change_handovers=%u change_composes=%u "
+      "same_median_ms=%.4f same_p90_ms=%.4f same_handovers=%u "
+      "recompose_median_ms=%.4f recompose_p90_ms=%.4f\n",
+      change.median, change.p90, changeHandOvers, changeComposes, same.median, same.p90, sameHandOvers,
+      anchor.median, anchor.p90);
+  ui::SetWindowSet(nullptr);
+  ::DestroyWindow(window);
+  return 0;
+}
+
+int TargetLatency() {
+  const std::string dir = WriteSkin();
   ui::ZProgressBar progress;
   base::CopyInto(progress.backgroundFile, (dir + "p_bg.png").c_str());
   base::CopyInto(progress.upperBarFile, (dir + "p_bar.png").c_str());
   base::CopyInto(progress.lowerBarFile, (dir + "p_bar.png").c_str());
   ui::WindowSet set;
-  set.mainWindow = &main;
   set.progressBar = &progress;
   ui::SetWindowSet(&set);
-
-  const HINSTANCE instance = ::GetModuleHandleA(nullptr);
-  main.Init(instance, nullptr);
-  main.Create("bench", 0, 0, 0, 0, WS_EX_LAYERED, WS_POPUP | WS_VISIBLE | WS_SYSMENU);
-  Pump(200);
-
-  LARGE_INTEGER frequency;
-  ::QueryPerformanceFrequency(&frequency);
-  std::vector<double> times;
-  for (int i = 0; i < 200; ++i) {
-    LARGE_INTEGER a, b;
-    ::QueryPerformanceCounter(&a);
-    (i % 2 ? main.DrawMinHover() : main.DrawNormal());
-    ::QueryPerformanceCounter(&b);
-    times.push_back(Milliseconds(a, b, frequency));
-  }
-  std::sort(times.begin(), times.end());
-  double sum = 0;
-  for (double t : times) sum += t;
-  std::printf("DrawLayered %dx%d: median %.2f ms, mean %.2f ms, p90 %.2f ms over %zu draws\n", width,
-              height, times[times.size() / 2], sum / times.size(), times[times.size() * 9 / 10],
-              times.size());
-
-  progress.Init(instance, main.Window());
+  progress.Init(::GetModuleHandleA(nullptr), nullptr);
   progress.Create("ProgressBar", 0, 0, 0, 0, 0, WS_POPUP | WS_VISIBLE | WS_BORDER);
-  ::ShowWindow(progress.Window(), SW_HIDE);
-  Pump(100);
-  const std::uint32_t passes0 = progress.passCount, paints0 = progress.paintCount;
-  const double cpu0 = CpuMs(progress.animationThread.Handle());
-  LARGE_INTEGER a, b;
-  ::QueryPerformanceCounter(&a);
-  Pump(10000);
-  ::QueryPerformanceCounter(&b);
-  const double seconds = Milliseconds(a, b, frequency) / 1000.0;
-  const double cpu = CpuMs(progress.animationThread.Handle()) - cpu0;
-  std::printf("animation thread idle: %.0f wake-ups/s, %.1f ms CPU over %.1f s (%.2f%% of a core), %u paints\n",
-              (progress.passCount - passes0) / seconds, cpu, seconds, cpu / (seconds * 10.0),
-              progress.paintCount - paints0);
-
+  Pump(300);
+  std::vector<double> times;
+  for (int i = 1; i <= 40; ++i) {
+    Pump(30);  // asleep again at the last target
+    const std::uint32_t paints = progress.paintCount;
+    const double a = Now();
+    progress.targets.upperTarget = i;  // one point up: one step, one paint
+    while (progress.paintCount == paints || progress.UpperValue() != i) {
+      MSG msg;
+      while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
+      ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+      if (Now() - a > 2000) break;
+    }
+    times.push_back(Now() - a);
+  }
+  const Spread spread = Summarise(times);
+  std::printf("target_median_ms=%.3f target_p90_ms=%.3f wakes=%u\n", spread.median, spread.p90,
+              progress.wakeCount.load());
   progress.StopAnimation();
   ui::SetWindowSet(nullptr);
   ::DestroyWindow(progress.Window());
-  ::DestroyWindow(main.Window());
   return 0;
+}
+
+int IdleFloor() {
+  WNDCLASSEXA wc{};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = ::DefWindowProcA;
+  wc.hInstance = ::GetModuleHandleA(nullptr);
+  wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
+  wc.lpszClassName = "BenchIdle";
+  ::RegisterClassExA(&wc);
+  ::CreateWindowExA(0, "BenchIdle", "idle", WS_POPUP | WS_VISIBLE, 100, 100, 400, 300, nullptr, nullptr,
+                    wc.hInstance, nullptr);
+  MSG msg;
+  while (::GetMessageA(&msg, nullptr, 0, 0) > 0) ::DispatchMessageA(&msg);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Gdiplus::GdiplusStartupInput input;
+  ULONG_PTR token = 0;
+  Gdiplus::GdiplusStartup(&token, &input, nullptr);
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "hover") return Hover();
+  if (mode == "target-latency") return TargetLatency();
+  if (mode == "idle-floor") return IdleFloor();
+  std::fprintf(stderr, "usage: ui_bench hover|target-latency|idle-floor\n");
+  return 2;
 }

@@ -63,7 +63,13 @@ bool ZIrregularWindow::LoadImages() {
   return true;
 }
 
+void ZIrregularWindow::DiscardFrames() {
+  for (LayeredFrame& frame : frames_) frame.Release();
+  hasShownFrame_ = false;
+}
+
 void ZIrregularWindow::ReleaseImages() {
+  DiscardFrames();
   backgroundImage.reset();
   minNormalImage.reset();
   minHitImage.reset();
@@ -93,15 +99,9 @@ bool ZIrregularWindow::RegisterWindow() {
                              ::LoadIconA(instance, MAKEINTRESOURCEA(108)));
 }
 
-int ZIrregularWindow::DrawNormal() {
-  return DrawLayered(minNormalImage.get(), closeNormalImage.get());
-}
-int ZIrregularWindow::DrawMinHover() {
-  return DrawLayered(minHitImage.get(), closeNormalImage.get());
-}
-int ZIrregularWindow::DrawCloseHover() {
-  return DrawLayered(minNormalImage.get(), closeHitImage.get());
-}
+int ZIrregularWindow::DrawNormal() { return DrawState(HoverState::Normal); }
+int ZIrregularWindow::DrawMinHover() { return DrawState(HoverState::MinHover); }
+int ZIrregularWindow::DrawCloseHover() { return DrawState(HoverState::CloseHover); }
 
 bool ZIrregularWindow::OnMinButton(int x, int y) const {
   return minNormalImage && InRect(x, y, minX, minY, minWidth, minHeight);
@@ -110,7 +110,13 @@ bool ZIrregularWindow::OnCloseButton(int x, int y) const {
   return closeNormalImage && InRect(x, y, closeX, closeY, closeWidth, closeHeight);
 }
 
-int ZIrregularWindow::DrawLayered(Gdiplus::Image* minImage, Gdiplus::Image* closeImage) {
+HoverState ZIrregularWindow::StateAt(int x, int y) const {
+  if (OnMinButton(x, y)) return HoverState::MinHover;
+  if (OnCloseButton(x, y)) return HoverState::CloseHover;
+  return HoverState::Normal;
+}
+
+int ZIrregularWindow::DrawState(HoverState state) {
   if (!backgroundImage) return Gdiplus::Ok;
 
   RECT rect{};
@@ -123,55 +129,48 @@ int ZIrregularWindow::DrawLayered(Gdiplus::Image* minImage, Gdiplus::Image* clos
   }
   if (width <= 0 || height <= 0) return Gdiplus::InvalidParameter;
 
-  base::ScreenDC screen;
-  base::MemoryDC memory(screen.Get());
-
-  // A 32-bit bottom-up DIB section; GDI+ draws into its bits through a
-  // bitmap in premultiplied ARGB, which is what UpdateLayeredWindow's
-  // per-pixel alpha expects (a Graphics made on the DC would not keep alpha
-  // on every system).
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  info.bmiHeader.biSizeImage = static_cast<DWORD>(4 * width * height);
-  void* bits = nullptr;
-  base::GdiObject<HBITMAP> dib(
-      ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-  if (!dib || !bits) return Gdiplus::OutOfMemory;
-  base::SelectedObject selected(memory.Get(), dib.Get());
-
-  Gdiplus::Status status = Gdiplus::Ok;
-  {
-    const INT stride = 4 * width;
-    BYTE* lastRow = static_cast<BYTE*>(bits) + static_cast<std::size_t>(stride) * (height - 1);
-    Gdiplus::Bitmap surface(width, height, -stride, PixelFormat32bppPARGB, lastRow);
-    Gdiplus::Graphics graphics(&surface);
-    graphics.SetSmoothingMode(Gdiplus::SmoothingModeNone);
-    graphics.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
-    graphics.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
-    status = graphics.DrawImage(backgroundImage.get(), 0, 0, width, height);
-    // The minimise button is drawn last, so it is on top where they overlap.
-    if (closeImage) {
-      graphics.DrawImage(closeImage, closeX, closeY, static_cast<INT>(closeImage->GetWidth()),
-                         static_cast<INT>(closeImage->GetHeight()));
-    }
-    if (minImage) {
-      graphics.DrawImage(minImage, minX, minY, static_cast<INT>(minImage->GetWidth()),
-                         static_cast<INT>(minImage->GetHeight()));
-    }
-    graphics.Flush(Gdiplus::FlushIntentionSync);
+  LayeredFrame& frame = frames_[static_cast<std::int32_t>(state)];
+  int status = Gdiplus::Ok;
+  if (!frame.Holds(width, height)) {
+    if (!frame.Allocate(width, height)) return Gdiplus::OutOfMemory;
+    Gdiplus::Image* minImage = state == HoverState::MinHover ? minHitImage.get() : minNormalImage.get();
+    Gdiplus::Image* closeImage =
+        state == HoverState::CloseHover ? closeHitImage.get() : closeNormalImage.get();
+    status = ComposeFrame(frame, minImage, closeImage);
   }
+  frame.HandTo(window, POINT{rect.left, rect.top}, nullptr);
+  ++handOverCount;
+  shownState_ = state;
+  hasShownFrame_ = true;
+  return status;
+}
 
-  POINT destination{rect.left, rect.top};
-  SIZE size{width, height};
-  POINT source{0, 0};
-  BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-  ::UpdateLayeredWindow(window, screen.Get(), &destination, &size, memory.Get(), &source, 0,
-                        &blend, ULW_ALPHA);
+int ZIrregularWindow::ComposeFrame(LayeredFrame& frame, Gdiplus::Image* minImage,
+                                   Gdiplus::Image* closeImage) {
+  ++composeCount;
+  const INT width = frame.Width();
+  const INT height = frame.Height();
+  // GDI+ draws into the DIB section's bits through a bitmap in premultiplied
+  // ARGB, which is what UpdateLayeredWindow's per-pixel alpha expects (a
+  // Graphics made on the DC would not keep alpha on every system).
+  const INT stride = 4 * width;
+  BYTE* lastRow = static_cast<BYTE*>(frame.Bits()) + static_cast<std::size_t>(stride) * (height - 1);
+  Gdiplus::Bitmap surface(width, height, -stride, PixelFormat32bppPARGB, lastRow);
+  Gdiplus::Graphics graphics(&surface);
+  graphics.SetSmoothingMode(Gdiplus::SmoothingModeNone);
+  graphics.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
+  graphics.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+  const Gdiplus::Status status = graphics.DrawImage(backgroundImage.get(), 0, 0, width, height);
+  // The minimise button is drawn last, so it is on top where they overlap.
+  if (closeImage) {
+    graphics.DrawImage(closeImage, closeX, closeY, static_cast<INT>(closeImage->GetWidth()),
+                       static_cast<INT>(closeImage->GetHeight()));
+  }
+  if (minImage) {
+    graphics.DrawImage(minImage, minX, minY, static_cast<INT>(minImage->GetWidth()),
+                       static_cast<INT>(minImage->GetHeight()));
+  }
+  graphics.Flush(Gdiplus::FlushIntentionSync);
   return status;
 }
 

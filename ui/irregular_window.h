@@ -9,12 +9,18 @@
 #include <memory>
 
 #include "ui/base_wnd.h"
+#include "ui/layered_frame.h"
 
 namespace Gdiplus {
 class Image;
 }
 
 namespace ui {
+
+// The three pictures the main window can show: no button lit, or one of the
+// two lit because the mouse is over it.
+enum class HoverState : std::int32_t { Normal = 0, MinHover = 1, CloseHover = 2 };
+constexpr std::int32_t kHoverStateCount = 3;
 
 struct GdiplusImageDeleter {
   void operator()(Gdiplus::Image* image) const;
@@ -40,6 +46,7 @@ class ZIrregularWindow : public ZBaseWnd {
               DWORD style) override;
   bool RegisterWindow() override;
 
+  // Each hands the whole frame of its state to the window.
   virtual int DrawNormal();
   virtual int DrawMinHover();
   virtual int DrawCloseHover();
@@ -48,12 +55,25 @@ class ZIrregularWindow : public ZBaseWnd {
   // Background first (false at once when its file does not exist), then the
   // minimise pair, then the close pair; stops at the first image that fails.
   bool LoadImages();
+  // Frees the images and the frames composed from them.
   void ReleaseImages();
 
-  // Composes the background and the two given button images (either may be
-  // null) into a 32-bit premultiplied surface and hands it to
-  // UpdateLayeredWindow. Returns a GDI+ status (0 when all went well).
-  int DrawLayered(Gdiplus::Image* minImage, Gdiplus::Image* closeImage);
+  // Hands the frame of `state` to UpdateLayeredWindow. The frame is composed
+  // (background and that state's two button images into a 32-bit
+  // premultiplied surface of the window's size) only the first time it is
+  // needed for the loaded skin and size; later hand-overs reuse it. Returns a
+  // GDI+ status (0 when all went well).
+  int DrawState(HoverState state);
+  // Frees the composed frames; each is composed again when it is next needed.
+  void DiscardFrames();
+  // The state whose frame the window was last given; Normal before any.
+  HoverState ShownState() const { return shownState_; }
+  // Whether any frame has been handed over since the window was created or
+  // the skin was loaded.
+  bool HasShownFrame() const { return hasShownFrame_; }
+
+  // The state a mouse at client (x, y) lights: the minimise button first.
+  HoverState StateAt(int x, int y) const;
 
   // Hit tests in client pixels; a button exists only while its normal image does.
   bool OnMinButton(int x, int y) const;
@@ -85,6 +105,17 @@ class ZIrregularWindow : public ZBaseWnd {
   wchar_t closeNormalFile[512] = L"close_n.png";
   wchar_t closeHitFile[512] = L"close_h.png";
   wchar_t backgroundImageFile[512] = L"bgc.png";
+
+  // Counters for tests and measurements: frames composed, frames handed over.
+  std::uint32_t composeCount = 0;
+  std::uint32_t handOverCount = 0;
+
+ private:
+  int ComposeFrame(LayeredFrame& frame, Gdiplus::Image* minImage, Gdiplus::Image* closeImage);
+
+  LayeredFrame frames_[kHoverStateCount];
+  HoverState shownState_ = HoverState::Normal;
+  bool hasShownFrame_ = false;
 };
 
 // The window procedure of the "ZIrregularWindow" class (the main window's

@@ -57,16 +57,21 @@ void OnCreate(HWND window) {
   ::PostMessageW(window, WM_PAINT, 0, 0);
 }
 
+// A move that keeps the hover state hands nothing over: the window already
+// shows that state's frame. Off the buttons the page host is still kept at
+// its offset.
 void OnMouseMove(WindowSet& set, LPARAM lParam) {
-  const int x = PointX(lParam);
-  const int y = PointY(lParam);
   ZIrregularWindow& main = *set.mainWindow;
-  if (main.OnMinButton(x, y)) {
-    main.DrawMinHover();
-  } else if (main.OnCloseButton(x, y)) {
-    main.DrawCloseHover();
-  } else {
-    DrawNormalAndHost(set);
+  const HoverState state = main.StateAt(PointX(lParam), PointY(lParam));
+  const bool changed = !main.HasShownFrame() || main.ShownState() != state;
+  if (state == HoverState::Normal) {
+    if (changed) {
+      DrawNormalAndHost(set);
+    } else if (set.pageHost) {
+      set.pageHost->PlaceAtOffset();
+    }
+  } else if (changed) {
+    main.DrawState(state);
   }
 }
 

@@ -149,18 +149,29 @@ bool ZProgressBar::AnimationPass() {
   if (lower.changed) lowerValue.store(lower.value, std::memory_order_relaxed);
   const bool changed = upper.changed || lower.changed;
   if (changed && window) {
+    // Asynchronous: the GUI thread paints when it next looks at its queue.
     RECT client{};
     ::GetClientRect(window, &client);
     ::InvalidateRect(window, &client, TRUE);
-    ::UpdateWindow(window);
   }
   return changed;
+}
+
+bool ZProgressBar::AtTargets() const {
+  return UpperValue() == targets.upperTarget.load() && LowerValue() == targets.lowerTarget.load();
 }
 
 unsigned __stdcall ZProgressBar::AnimationThreadProc(void* self) {
   auto* bar = static_cast<ZProgressBar*>(self);
   while (!bar->stopAnimation.load()) {
     bar->AnimationPass();
+    // Nothing to move: sleep until a target changes (or the stop comes). A
+    // store after the look above has set the event, so the wait returns.
+    if (bar->AtTargets() && !bar->stopAnimation.load()) {
+      bar->targets.changed.Wait(INFINITE);
+      bar->wakeCount.fetch_add(1, std::memory_order_relaxed);
+    }
+    // The step after a wake-up comes one period later, as between steps.
     ::Sleep(kAnimationPeriodMs);
   }
   return 0;
@@ -168,9 +179,10 @@ unsigned __stdcall ZProgressBar::AnimationThreadProc(void* self) {
 
 void ZProgressBar::StopAnimation() {
   stopAnimation.store(true);
+  targets.changed.Set();
   if (!animationThread.Started()) return;
-  // The thread may be inside UpdateWindow, which waits for this (the
-  // window's) thread to paint: keep handling sent messages while waiting.
+  // Repaint requests are posted, never waited for, but keep handling sent
+  // messages while waiting so that no cross-thread call can block the join.
   HANDLE handle = animationThread.Handle();
   for (;;) {
     const DWORD result = ::MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_SENDMESSAGE);

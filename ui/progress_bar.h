@@ -1,7 +1,8 @@
 // The progress window: a background and two bars revealed from the left by
 // percentages, the two percent texts and a stage text, painted with GDI
 // through one off-screen buffer. An animation thread moves the displayed
-// percentages one point per period towards the targets other threads set.
+// percentages one point per period towards the targets other threads set,
+// and sleeps while every displayed value equals its target.
 #pragma once
 
 #include <windows.h>
@@ -48,9 +49,12 @@ class ZProgressBar : public ZIrregularWindow {
   // Composes the whole picture into `dc` (a buffer of the background's size).
   void Compose(HDC dc);
 
-  // One pass of the animation: steps both bars, and asks for a repaint when a
-  // value changed. Returns whether one did.
+  // One pass of the animation: steps both bars, and asks for a repaint (an
+  // invalidation the GUI thread paints) when a value changed. Returns whether
+  // one did.
   bool AnimationPass();
+  // Whether both displayed values equal their targets (nothing to move).
+  bool AtTargets() const;
   // Sets the stop flag and waits for the animation thread to end, handling
   // the repaint requests it may be waiting on meanwhile.
   void StopAnimation();
@@ -80,8 +84,10 @@ class ZProgressBar : public ZIrregularWindow {
   char lowerBarFile[512] = "progress_2.png";
   char backgroundFile[512] = "progress_bg.png";
 
-  // Counters for tests and measurements: animation passes and paints.
+  // Counters for tests and measurements: animation passes, returns from
+  // sleeping on the targets' event, and paints.
   std::atomic<std::uint32_t> passCount{0};
+  std::atomic<std::uint32_t> wakeCount{0};
   std::atomic<std::uint32_t> paintCount{0};
 
  private:

@@ -266,7 +266,8 @@ class UpdateRun {
       WriteLog("Successfully started the game.");
   }
 
-  // Stage S at P %: the lower bar never goes back; the window repaints now.
+  // Stage S at P %: the lower bar never goes back; the GUI thread repaints
+  // the window (an invalidation, never a wait on that thread).
   void ShowStage(int stage, int percent) {
     if (setup_.progress != nullptr) {
       setup_.progress->RaiseLowerTarget(percent);
@@ -276,7 +277,6 @@ class UpdateRun {
       RECT client;
       ::GetClientRect(setup_.progressWindow, &client);
       ::InvalidateRect(setup_.progressWindow, &client, TRUE);
-      ::UpdateWindow(setup_.progressWindow);
     }
   }
 
