@@ -116,7 +116,24 @@ HoverState ZIrregularWindow::StateAt(int x, int y) const {
   return HoverState::Normal;
 }
 
-int ZIrregularWindow::DrawState(HoverState state) {
+int ZIrregularWindow::DrawState(HoverState state) { return HandOver(state, false); }
+int ZIrregularWindow::ChangeState(HoverState state) { return HandOver(state, true); }
+
+RECT ZIrregularWindow::ButtonArea() const {
+  RECT area{0, 0, 0, 0};
+  auto add = [&area](const SkinImage& image, int x, int y) {
+    if (!image) return;
+    const RECT r{x, y, x + static_cast<int>(image->GetWidth()), y + static_cast<int>(image->GetHeight())};
+    ::UnionRect(&area, &area, &r);
+  };
+  add(minNormalImage, minX, minY);
+  add(minHitImage, minX, minY);
+  add(closeNormalImage, closeX, closeY);
+  add(closeHitImage, closeX, closeY);
+  return area;
+}
+
+int ZIrregularWindow::HandOver(HoverState state, bool buttonsOnly) {
   if (!backgroundImage) return Gdiplus::Ok;
 
   RECT rect{};
@@ -138,8 +155,23 @@ int ZIrregularWindow::DrawState(HoverState state) {
         state == HoverState::CloseHover ? closeHitImage.get() : closeNormalImage.get();
     status = ComposeFrame(frame, minImage, closeImage);
   }
-  frame.HandTo(window, POINT{rect.left, rect.top}, nullptr);
+  // Frames of one size differ only where the buttons are; what the window
+  // shows elsewhere is already right.
+  const bool partial = buttonsOnly && hasShownFrame_ && shownWidth_ == width && shownHeight_ == height;
+  RECT dirty{};
+  if (partial) {
+    const RECT area = ButtonArea();
+    const RECT whole{0, 0, width, height};
+    ::IntersectRect(&dirty, &area, &whole);
+  }
+  if (partial && ::IsRectEmpty(&dirty)) {
+    // No button on the surface: the frames are the same picture.
+  } else {
+    frame.HandTo(window, POINT{rect.left, rect.top}, partial ? &dirty : nullptr);
+  }
   ++handOverCount;
+  shownWidth_ = width;
+  shownHeight_ = height;
   shownState_ = state;
   hasShownFrame_ = true;
   return status;

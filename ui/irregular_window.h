@@ -64,6 +64,10 @@ class ZIrregularWindow : public ZBaseWnd {
   // needed for the loaded skin and size; later hand-overs reuse it. Returns a
   // GDI+ status (0 when all went well).
   int DrawState(HoverState state);
+  // The same for a hover change: when the window already shows a frame of
+  // this size, only the two buttons' rectangles (the only pixels in which
+  // the states differ) are handed over again.
+  int ChangeState(HoverState state);
   // Frees the composed frames; each is composed again when it is next needed.
   void DiscardFrames();
   // The state whose frame the window was last given; Normal before any.
@@ -111,11 +115,16 @@ class ZIrregularWindow : public ZBaseWnd {
   std::uint32_t handOverCount = 0;
 
  private:
+  int HandOver(HoverState state, bool buttonsOnly);
   int ComposeFrame(LayeredFrame& frame, Gdiplus::Image* minImage, Gdiplus::Image* closeImage);
+  // The part of a frame the buttons cover in any state (frame coordinates).
+  RECT ButtonArea() const;
 
   LayeredFrame frames_[kHoverStateCount];
   HoverState shownState_ = HoverState::Normal;
   bool hasShownFrame_ = false;
+  std::int32_t shownWidth_ = 0;
+  std::int32_t shownHeight_ = 0;
 };
 
 // The window procedure of the "ZIrregularWindow" class (the main window's

@@ -31,8 +31,7 @@ void ShowHostAtOffset(WindowSet& set) {
   if (set.pageHost) set.pageHost->ShowAtOffset();
 }
 
-void DrawNormalAndHost(WindowSet& set) {
-  set.mainWindow->DrawNormal();
+void ShowHostOnTop(WindowSet& set) {
   ShowHostAtOffset(set);
   // Owned windows stay above their owner, but a layered window's first
   // UpdateLayeredWindow can restack it on top on some systems (seen under
@@ -41,6 +40,11 @@ void DrawNormalAndHost(WindowSet& set) {
     ::SetWindowPos(set.pageHost->GetHostWindow(), HWND_TOP, 0, 0, 0, 0,
                    SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
+}
+
+void DrawNormalAndHost(WindowSet& set) {
+  set.mainWindow->DrawNormal();
+  ShowHostOnTop(set);
 }
 
 // Mouse positions: both words read unsigned, as client coordinates.
@@ -66,12 +70,13 @@ void OnMouseMove(WindowSet& set, LPARAM lParam) {
   const bool changed = !main.HasShownFrame() || main.ShownState() != state;
   if (state == HoverState::Normal) {
     if (changed) {
-      DrawNormalAndHost(set);
+      main.ChangeState(state);
+      ShowHostOnTop(set);
     } else if (set.pageHost) {
       set.pageHost->PlaceAtOffset();
     }
   } else if (changed) {
-    main.DrawState(state);
+    main.ChangeState(state);
   }
 }
 

@@ -89,7 +89,14 @@ void ZWebBrowser::PlaceAtOffset() {
   if (!owner) return;
   RECT ownerRect = {};
   ::GetWindowRect(owner, &ownerRect);
-  ::MoveWindow(window, ownerRect.left + offsetX, ownerRect.top + offsetY, width, height, TRUE);
+  const int x = ownerRect.left + offsetX;
+  const int y = ownerRect.top + offsetY;
+  // Already there (every mouse move off the buttons asks): nothing to move.
+  RECT now = {};
+  if (::GetWindowRect(window, &now) && now.left == x && now.top == y && now.right - now.left == width &&
+      now.bottom - now.top == height)
+    return;
+  ::MoveWindow(window, x, y, width, height, TRUE);
 }
 
 HRESULT ZWebBrowser::GetExternal(IDispatch** external) {

@@ -283,5 +283,46 @@ TEST_F(MainWindow, NotificationCallback) {
   EXPECT_TRUE(::IsWindow(mainWindow));
 }
 
+// Each hover state is composed once for the loaded skin, and a move hands a
+// frame over only when it changes the state; off the buttons the page host
+// is still kept in place.
+TEST_F(MainWindow, MovesHandOverAFrameOnlyWhenTheHoverStateChanges) {
+  Build();
+  PumpFor(50);  // the first paint
+  ASSERT_TRUE(main->HasShownFrame());
+  struct Step {
+    const char* name;
+    int x, y;
+    bool handsOver;
+  } steps[] = {
+      {"onto minimise", kMinX + 3, kMinY + 3, true},  {"within minimise", kMinX + 20, kMinY + 9, false},
+      {"onto close", kCloseX + 3, kCloseY + 3, true}, {"within close", kCloseX + 4, kCloseY + 20, false},
+      {"off the buttons", 5, 5, true},                {"still off", 6, 150, false},
+      {"minimise again", kMinX + 1, kMinY + 1, true}, {"close again", kCloseX + 1, kCloseY + 1, true},
+      {"off again", 7, 7, true},
+  };
+  for (const Step& s : steps) {
+    const std::uint32_t before = main->handOverCount;
+    ::SendMessageA(mainWindow, WM_MOUSEMOVE, 0, At(s.x, s.y));
+    EXPECT_EQ(main->handOverCount - before, s.handsOver ? 1u : 0u) << s.name;
+  }
+  EXPECT_EQ(main->composeCount, 3u) << "one composition per state";
+  EXPECT_TRUE(Near(WaitForColour(40 + kMinX + 12, 40 + kMinY + 12, kMinNormal & 0xFFFFFF), kMinNormal & 0xFFFFFF));
+
+  ::MoveWindow(host->GetHostWindow(), 0, 0, kHostW, kHostH, TRUE);
+  const std::uint32_t before = main->handOverCount;
+  ::SendMessageA(mainWindow, WM_MOUSEMOVE, 0, At(8, 8));
+  EXPECT_EQ(main->handOverCount, before);
+  RECT hostRect{};
+  ::GetWindowRect(host->GetHostWindow(), &hostRect);
+  EXPECT_TRUE(SameRect(hostRect, host->ExpectedRect())) << "the page host is put back at its offset";
+
+  // A reloaded skin is composed anew.
+  ASSERT_TRUE(main->ReloadImages());
+  ::SendMessageA(mainWindow, WM_MOUSEMOVE, 0, At(8, 9));
+  EXPECT_EQ(main->composeCount, 4u);
+  EXPECT_EQ(main->ShownState(), ui::HoverState::Normal);
+}
+
 }  // namespace
 }  // namespace uitest

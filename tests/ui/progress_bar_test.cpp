@@ -235,5 +235,46 @@ TEST(ProgressWindowImages, BrokenImagesGiveTheFallbackWindow) {
   }
 }
 
+// The animation thread sleeps while the values equal their targets: passes
+// and wake-ups are counted, so a thread that never sleeps or never wakes
+// fails here whatever the machine's speed.
+TEST_F(ProgressWindow, AnimationThreadSleepsAtItsTargetsAndWakesForANewOne) {
+  Build();
+  ::ShowWindow(progress->Window(), SW_SHOWNA);
+  auto reaches = [&](int value) {
+    for (int waited = 0; waited < 3000 && progress->UpperValue() != value; waited += 10) PumpFor(10);
+    return progress->UpperValue() == value;
+  };
+  progress->targets.upperTarget = 10;
+  ASSERT_TRUE(reaches(10));
+  PumpFor(30);
+  const std::uint32_t passes = progress->passCount, wakes = progress->wakeCount;
+  PumpFor(250);  // some fifty periods
+  EXPECT_LE(progress->passCount - passes, 1u) << "passes while nothing moves";
+  for (int i = 0; i < 20; ++i) progress->targets.upperTarget = 10;  // the value it holds
+  progress->targets.lowerTarget = 0;
+  PumpFor(30);
+  EXPECT_EQ(progress->wakeCount.load(), wakes) << "a store of the held value woke it";
+
+  const std::uint32_t paints = progress->paintCount;
+  progress->targets.upperTarget = 15;
+  ASSERT_TRUE(reaches(15)) << "a new target did not wake the thread";
+  PumpFor(30);
+  EXPECT_EQ(progress->wakeCount - wakes, 1u);
+  const std::uint32_t moving = progress->passCount - passes;
+  EXPECT_GE(moving, 5u) << "one point per pass";
+  EXPECT_LE(moving, 7u) << "it went on passing once at the target";
+  EXPECT_GE(progress->paintCount - paints, 1u) << "the GUI thread painted the new values";
+
+  // Stopping wakes it from its sleep.
+  PumpFor(30);
+  HANDLE thread = nullptr;
+  ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), progress->animationThread.Handle(),
+                                ::GetCurrentProcess(), &thread, SYNCHRONIZE, FALSE, 0));
+  progress->StopAnimation();
+  EXPECT_EQ(::WaitForSingleObject(thread, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  ::CloseHandle(thread);
+}
+
 }  // namespace
 }  // namespace uitest
