@@ -6,8 +6,13 @@
 //   first-window                     the anchor: starts this program itself
 //                                    with "plain-window", which shows a plain
 //                                    window and ends at its first paint;
+//   spawn-game GAME                  the part of a game start that is the
+//                                    system's: from ShellExecuteA of GAME (the
+//                                    bench's clock game) to the moment it
+//                                    records as its start;
 // Each prints "ms=..." (bench/run reads it).
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -119,6 +124,33 @@ int FirstWindow() {
   return ended ? 0 : 1;
 }
 
+double UnixMs() {
+  FILETIME now{};
+  ::GetSystemTimePreciseAsFileTime(&now);
+  const unsigned long long ticks = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return static_cast<double>(ticks - 116444736000000000ULL) / 10000.0;
+}
+
+int SpawnGame(const std::string& game) {
+  const std::string folder = game.substr(0, game.find_last_of('\\'));
+  const std::string record = folder + "\\clock-game.txt";
+  ::DeleteFileA(record.c_str());
+  const double start = UnixMs();
+  if (reinterpret_cast<INT_PTR>(::ShellExecuteA(nullptr, "open", game.c_str(), "spawn", folder.c_str(),
+                                                 SW_SHOWNORMAL)) <= 32)
+    return 1;
+  for (int i = 0; i < 5000; ++i) {
+    base::UniqueFile in(std::fopen(record.c_str(), "rb"));
+    double started = 0;
+    if (in && std::fscanf(in.Get(), "started_ms=%lf", &started) == 1) {
+      std::printf("ms=%.1f\n", started - start);
+      return 0;
+    }
+    ::Sleep(1);
+  }
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -128,6 +160,7 @@ int main(int argc, char** argv) {
                       static_cast<unsigned>(std::strtoul(argv[6], nullptr, 16)));
   if (mode == "first-window") return FirstWindow();
   if (mode == "plain-window") return PlainWindow();
+  if (mode == "spawn-game" && argc == 3) return SpawnGame(argv[2]);
   std::fprintf(stderr, "usage: latency_bench first-paint EXE DIR X Y RRGGBB | first-window\n");
   return 2;
 }

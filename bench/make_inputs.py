@@ -4,7 +4,8 @@
                 (compressible) and half random, about 100 MB unpacked;
   large.zip     4 entries of 256 MiB each (two random, two text-like), 1 GiB
                 unpacked;
-  download.bin  1 GiB of random bytes, served for the download figure.
+  download.bin  1 GiB of random bytes, served for the download figure;
+  cdn.zip       20 entries, about 2 MB, the archive of the CDN runs.
 An input that exists already is kept (delete the folder to make them anew)."""
 import os
 import random
@@ -54,10 +55,21 @@ def make_download(path):
     os.replace(tmp, path)
 
 
+def make_cdn(path):
+    rng = random.Random(20)
+    tmp = path + ".part"
+    with zipfile.ZipFile(tmp, "w", zipfile.ZIP_DEFLATED) as z:
+        for i in range(20):
+            data = text_like(rng, 100 * 1024) if i % 2 else os.urandom(100 * 1024)
+            z.writestr("cdn/file%02d.dat" % i, data)
+    os.replace(tmp, path)
+
+
 def main():
     folder = sys.argv[1]
     os.makedirs(folder, exist_ok=True)
-    for name, make in (("small.zip", make_small), ("large.zip", make_large), ("download.bin", make_download)):
+    for name, make in (("small.zip", make_small), ("large.zip", make_large), ("download.bin", make_download),
+                       ("cdn.zip", make_cdn)):
         path = os.path.join(folder, name)
         if not os.path.exists(path):
             print("[bench] making %s" % name, flush=True)
