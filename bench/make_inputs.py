@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Makes the benchmark's inputs once, into the folder given:
   small.zip     5,000 entries of 2 KB to 100 KB in 50 folders, half text-like
-                (compressible) and half random, about 100 MB unpacked;
+                (compressible) and half random, about 150 MB unpacked;
   large.zip     4 entries of 256 MiB each (two random, two text-like), 1 GiB
                 unpacked;
   download.bin  1 GiB of random bytes, served for the download figure;
