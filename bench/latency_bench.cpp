@@ -156,7 +156,8 @@ int SpawnGame(const std::string& game) {
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "first-paint" && argc == 7)
-    return FirstPaint(argv[2], argv[3], std::atoi(argv[4]), std::atoi(argv[5]),
+    return FirstPaint(argv[2], argv[3], static_cast<int>(std::strtol(argv[4], nullptr, 10)),
+                      static_cast<int>(std::strtol(argv[5], nullptr, 10)),
                       static_cast<unsigned>(std::strtoul(argv[6], nullptr, 16)));
   if (mode == "first-window") return FirstWindow();
   if (mode == "plain-window") return PlainWindow();

@@ -190,9 +190,9 @@ int Hover() {
   // The windows' part of the IntoGame hand-over: page view to progress view
   // (hide the main window and the page host, show the progress window).
   ui::ZProgressBar progress;
-  std::strncpy(progress.backgroundFile, (dir + "p_bg.png").c_str(), 511);
-  std::strncpy(progress.upperBarFile, (dir + "p_bar.png").c_str(), 511);
-  std::strncpy(progress.lowerBarFile, (dir + "p_bar.png").c_str(), 511);
+  base::CopyInto(progress.backgroundFile, (dir + "p_bg.png").c_str());
+  base::CopyInto(progress.upperBarFile, (dir + "p_bar.png").c_str());
+  base::CopyInto(progress.lowerBarFile, (dir + "p_bar.png").c_str());
   set.progressBar = &progress;
   progress.Init(::GetModuleHandleA(nullptr), window);
   progress.Create("ProgressBar", 0, 0, 0, 0, 0, WS_POPUP | WS_VISIBLE | WS_BORDER);
