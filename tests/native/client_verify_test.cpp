@@ -1,0 +1,250 @@
+// The installed client checked against its archive: which files are found
+// missing, of another size or of other content, what is read, and how the
+// progress moves.
+#include "update/client_verify.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "zip_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using update::EntryDamage;
+using update::VerifyOutcome;
+
+// More than two read blocks, so that a change in the last one is only seen
+// when every block is checksummed.
+const std::string kLarge = [] {
+  std::string data(2 * update::kVerifyBlockSize + 4321, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 7919) >> 5);
+  return data;
+}();
+
+const std::vector<testing_zip::Entry> kClient = {
+    {"TLVR.exe", "MZ game", 0x20, false},
+    {"data/", "", 0x10, true},
+    {"data/a.pak", "pak contents", 0x20, true},
+    {"data/big.pak", kLarge, 0x20, false},
+    {"data/empty.txt", "", 0x20, false},
+    {"maps/deep/level1.map", "map of level one", 0x20, false},
+};
+
+class ClientVerify : public testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() /
+            ("verify_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(root_);
+    fs::create_directories(Game());
+    archive_ = (root_ / "ClientContent").string();
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+
+  fs::path Game() const { return root_ / "Game"; }
+
+  void Install(const std::vector<testing_zip::Entry>& entries) {
+    ASSERT_TRUE(testing_zip::WriteZip(archive_, entries));
+    for (const testing_zip::Entry& e : entries) {
+      const fs::path target = Game() / e.name;
+      if (e.name.back() == '/') {
+        fs::create_directories(target);
+        continue;
+      }
+      fs::create_directories(target.parent_path());
+      Write(target, e.data);
+    }
+  }
+
+  static void Write(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  static std::string Read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  update::VerifyReport Verify(const update::VerifyProgress& progress = nullptr) const {
+    return update::VerifyClient(Game().string().c_str(), archive_.c_str(), progress);
+  }
+
+  fs::path root_;
+  std::string archive_;
+};
+
+std::uint64_t DeclaredFileBytes(const std::vector<testing_zip::Entry>& entries) {
+  std::uint64_t total = 0;
+  for (const testing_zip::Entry& e : entries) total += e.data.size();
+  return total;
+}
+
+TEST_F(ClientVerify, IntactClientHasNoDamageAndEveryByteIsRead) {
+  Install(kClient);
+  const update::VerifyReport report = Verify();
+  EXPECT_EQ(VerifyOutcome::Verified, report.outcome);
+  EXPECT_TRUE(report.damaged.empty());
+  EXPECT_EQ(5u, report.filesChecked);  // the directory entry is not a file
+  EXPECT_EQ(DeclaredFileBytes(kClient), report.bytesRead);
+}
+
+TEST_F(ClientVerify, EachKindOfDamageIsFoundAndNamed) {
+  struct Case {
+    const char* label;
+    const char* entry;
+    std::function<void(const fs::path&)> damage;
+    EntryDamage expected;
+  };
+  const std::vector<Case> cases = {
+      {"deleted", "TLVR.exe", [](const fs::path& p) { fs::remove(p); }, EntryDamage::Missing},
+      {"folder deleted", "maps/deep/level1.map", [](const fs::path& p) { fs::remove_all(p.parent_path()); },
+       EntryDamage::Missing},
+      {"truncated", "data/a.pak", [](const fs::path& p) { fs::resize_file(p, 3); }, EntryDamage::SizeDiffers},
+      {"grown", "data/empty.txt", [](const fs::path& p) { Write(p, "x"); }, EntryDamage::SizeDiffers},
+      {"one byte changed in the first block", "data/big.pak",
+       [](const fs::path& p) {
+         std::string bytes = Read(p);
+         bytes[10] = static_cast<char>(bytes[10] ^ 1);
+         Write(p, bytes);
+       },
+       EntryDamage::ContentDiffers},
+      {"one byte changed in the last block", "data/big.pak",
+       [](const fs::path& p) {
+         std::string bytes = Read(p);
+         bytes[bytes.size() - 1] = static_cast<char>(bytes.back() ^ 0x80);
+         Write(p, bytes);
+       },
+       EntryDamage::ContentDiffers},
+      {"same size, other text", "maps/deep/level1.map", [](const fs::path& p) { Write(p, "map of level 1!!"); },
+       EntryDamage::ContentDiffers},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    fs::remove_all(Game());
+    fs::create_directories(Game());
+    Install(kClient);
+    c.damage(Game() / c.entry);
+    const update::VerifyReport report = Verify();
+    EXPECT_EQ(VerifyOutcome::Verified, report.outcome);
+    ASSERT_EQ(1u, report.damaged.size());
+    EXPECT_EQ(c.entry, report.damaged[0].name);
+    EXPECT_EQ(c.expected, report.damaged[0].damage);
+    EXPECT_EQ(5u, report.filesChecked);
+  }
+}
+
+TEST_F(ClientVerify, SeveralDamagedFilesAreListedInArchiveOrderAndOthersAreLeftAlone) {
+  Install(kClient);
+  fs::remove(Game() / "TLVR.exe");
+  fs::resize_file(Game() / "data/big.pak", 100);
+  Write(Game() / "data/a.pak", "pak cont3nts");
+  Write(Game() / "save.dat", "the player's own");
+  fs::create_directories(Game() / "screenshots");
+  const auto saved = fs::last_write_time(Game() / "save.dat");
+
+  const update::VerifyReport report = Verify();
+  ASSERT_EQ(VerifyOutcome::Verified, report.outcome);
+  const std::vector<std::pair<std::string, EntryDamage>> expected = {
+      {"TLVR.exe", EntryDamage::Missing},
+      {"data/a.pak", EntryDamage::ContentDiffers},
+      {"data/big.pak", EntryDamage::SizeDiffers},
+  };
+  ASSERT_EQ(expected.size(), report.damaged.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(expected[i].first, report.damaged[i].name);
+    EXPECT_EQ(expected[i].second, report.damaged[i].damage);
+  }
+  // Files of the wrong size are not read at all.
+  EXPECT_EQ(std::string("pak contents").size() + std::string("map of level one").size(), report.bytesRead);
+  EXPECT_EQ("the player's own", Read(Game() / "save.dat"));
+  EXPECT_EQ(saved, fs::last_write_time(Game() / "save.dat"));
+}
+
+TEST_F(ClientVerify, ProgressClimbsToTheDeclaredTotal) {
+  Install(kClient);
+  fs::remove(Game() / "TLVR.exe");  // a missing file still advances the bar
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
+  const update::VerifyReport report =
+      Verify([&](std::uint64_t done, std::uint64_t total) { calls.emplace_back(done, total); });
+  ASSERT_EQ(VerifyOutcome::Verified, report.outcome);
+  const std::uint64_t total = DeclaredFileBytes(kClient);
+  ASSERT_GE(calls.size(), 4u);  // the start, the large file's blocks, the end
+  EXPECT_EQ(0u, calls.front().first);
+  EXPECT_EQ(total, calls.back().first);
+  std::size_t inLargeFile = 0;
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    EXPECT_EQ(total, calls[i].second);
+    if (i > 0) {
+      EXPECT_LE(calls[i - 1].first, calls[i].first);
+    }
+    if (calls[i].first > 30 && calls[i].first < 30 + kLarge.size()) ++inLargeFile;
+  }
+  EXPECT_GE(inLargeFile, 2u);  // the bar moves while a large file is read
+}
+
+TEST_F(ClientVerify, ArchivesThatCannotBeUsed) {
+  struct Case {
+    const char* label;
+    std::vector<testing_zip::Entry> entries;  // empty with `raw` set: the raw bytes below
+    std::string raw;
+    VerifyOutcome outcome;
+    std::string refused;
+  };
+  const std::string emptyArchive = std::string("PK\x05\x06") + std::string(18, '\0');
+  const std::vector<Case> cases = {
+      {"not an archive", {}, "<html>404 Not Found</html>", VerifyOutcome::ArchiveUnreadable, ""},
+      {"missing", {}, "", VerifyOutcome::ArchiveUnreadable, ""},
+      {"reaches outside", {{"ok.txt", "fine"}, {"../outside.txt", "no"}}, "", VerifyOutcome::EntryRefused,
+       "../outside.txt"},
+      {"drive path", {{"C:/x.txt", "no"}}, "", VerifyOutcome::EntryRefused, "C:/x.txt"},
+      {"device name", {{"data/nul.txt", "no"}}, "", VerifyOutcome::EntryRefused, "data/nul.txt"},
+      {"name too long for the client path", {{std::string(250, 'n') + ".pak", "x"}}, "",
+       VerifyOutcome::EntryRefused, std::string(250, 'n') + ".pak"},
+      {"no entries", {}, emptyArchive, VerifyOutcome::Verified, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    fs::remove(archive_);
+    if (!c.entries.empty()) {
+      ASSERT_TRUE(testing_zip::WriteZip(archive_, c.entries));
+    } else if (!c.raw.empty()) {
+      Write(archive_, c.raw);
+    }
+    int calls = 0;
+    const update::VerifyReport report = Verify([&](std::uint64_t, std::uint64_t) { ++calls; });
+    EXPECT_EQ(c.outcome, report.outcome);
+    EXPECT_EQ(c.refused, report.refusedName);
+    EXPECT_TRUE(report.damaged.empty());
+    EXPECT_EQ(0u, report.filesChecked);
+    EXPECT_EQ(0u, report.bytesRead);
+    if (c.outcome != VerifyOutcome::Verified) {
+      EXPECT_EQ(0, calls);  // refused before anything was read
+    }
+  }
+}
+
+TEST_F(ClientVerify, DeclaredSizeAndCrcAreWhatIsCompared) {
+  // An archive that only declares its files: the verifier reads no entry data.
+  Write(Game() / "a.bin", "abc");
+  const std::uint32_t crcOfAbc = 0x352441c2u;
+  ASSERT_TRUE(testing_zip::WriteDeclaredZip(archive_, {{"a.bin", 3, crcOfAbc}, {"b.bin", 3, crcOfAbc}}));
+  Write(Game() / "b.bin", "abd");
+  const update::VerifyReport report = Verify();
+  ASSERT_EQ(VerifyOutcome::Verified, report.outcome);
+  ASSERT_EQ(1u, report.damaged.size());
+  EXPECT_EQ("b.bin", report.damaged[0].name);
+  EXPECT_EQ(EntryDamage::ContentDiffers, report.damaged[0].damage);
+}
+
+}  // namespace
