@@ -3,10 +3,14 @@
 #include <unzip.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 #include "base/bounded_format.h"
 #include "base/unique_file.h"
@@ -68,6 +72,14 @@ bool StreamSize(FILE* file, std::uint64_t* size) {
   return true;
 }
 
+bool SeekTo(FILE* file, std::uint64_t offset) {
+#ifdef _WIN32
+  return _fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
+#else
+  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
 // minizip cannot open an archive whose end record starts at offset 0 (it takes
 // that position for "not found"), which is exactly what an archive without
 // entries is. Recognise that record: signature, no entries.
@@ -80,86 +92,172 @@ bool IsEmptyArchive(const char* path) {
   return std::memcmp(record, kEndSignature, sizeof kEndSignature) == 0 && noEntries;
 }
 
+// One file entry as the central directory declares it.
+struct FileEntry {
+  std::string name;
+  std::uint64_t size;
+  std::uint32_t crc;
+};
+
+// A piece of one file: files are checksummed in pieces so that several
+// threads share even a single large file; the pieces' CRCs are joined in
+// order with crc32_combine.
+struct Piece {
+  std::size_t entry;
+  std::uint64_t offset;
+  std::uint64_t length;
+};
+
+enum class PieceState : std::uint8_t { Read, Missing, SizeDiffers, ReadFailed };
+struct PieceResult {
+  PieceState state = PieceState::ReadFailed;
+  std::uint32_t crc = 0;
+};
+
+// First pass over the central directory: every name is checked (nothing is
+// read before all are), and the file entries are collected.
+bool CollectFiles(unzFile archive, const char* directory, std::uint64_t count, std::vector<FileEntry>* files,
+                  VerifyReport* report) {
+  Entry entry;
+  char target[kPathSize];
+  for (std::uint64_t i = 0; i < count; ++i) {
+    if (i > 0 && unzGoToNextFile(archive) != UNZ_OK) return false;
+    if (!ReadEntry(archive, &entry)) return false;
+    if (!entry.nameFits || !IsConfinedEntryName(entry.name) || !ComposeTarget(target, directory, entry.name)) {
+      report->outcome = VerifyOutcome::EntryRefused;
+      report->refusedName = entry.name;
+      return false;
+    }
+    if (!entry.isDirectory) files->push_back({entry.name, entry.size, entry.crc});
+  }
+  return true;
+}
+
 class Verifier {
  public:
-  Verifier(unzFile archive, const char* directory, const VerifyProgress& progress)
-      : archive_(archive), directory_(directory), progress_(progress),
-        buffer_(std::make_unique<unsigned char[]>(kVerifyBlockSize)) {}
-
-  // First pass over the central directory: every name is checked and the
-  // declared bytes of the file entries are summed for the progress total.
-  bool CheckNames(std::uint64_t count, VerifyReport* report) {
-    Entry entry;
-    char target[kPathSize];
-    for (std::uint64_t i = 0; i < count; ++i) {
-      if (i > 0 && unzGoToNextFile(archive_) != UNZ_OK) return false;
-      if (!ReadEntry(archive_, &entry)) return false;
-      if (!entry.nameFits || !IsConfinedEntryName(entry.name) || !ComposeTarget(target, directory_, entry.name)) {
-        report->outcome = VerifyOutcome::EntryRefused;
-        report->refusedName = entry.name;
-        return false;
-      }
-      if (!entry.isDirectory) total_ += entry.size;
+  Verifier(const char* directory, const std::vector<FileEntry>& files, const VerifyProgress& progress)
+      : directory_(directory), files_(files), progress_(progress) {
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+      total_ += files_[i].size;
+      std::uint64_t offset = 0;
+      do {
+        const std::uint64_t length = std::min(kVerifyPieceSize, files_[i].size - offset);
+        pieces_.push_back({i, offset, length});
+        offset += length;
+      } while (offset < files_[i].size);
     }
-    return unzGoToFirstFile(archive_) == UNZ_OK;
+    results_.resize(pieces_.size());
   }
 
-  bool VerifyAll(std::uint64_t count, VerifyReport* report) {
-    Entry entry;
-    for (std::uint64_t i = 0; i < count; ++i) {
-      if (i > 0 && unzGoToNextFile(archive_) != UNZ_OK) return false;
-      if (!ReadEntry(archive_, &entry)) return false;
-      if (entry.isDirectory) continue;
-      ++report->filesChecked;
-      const std::uint64_t before = done_;
-      if (const std::optional<EntryDamage> damage = Compare(entry, report))
-        report->damaged.push_back({entry.name, *damage});
-      done_ = before + entry.size;  // a missing or short file still counts as done
-      Report();
-    }
-    return true;
-  }
-
-  void Report() const {
-    if (progress_) progress_(done_, total_);
+  // Runs the pieces on this thread and on helpers.
+  void Run(VerifyReport* report) {
+    Report();
+    const unsigned cores = std::thread::hardware_concurrency();
+    const unsigned helpers = std::min(cores == 0 ? 1u : cores, kMaxThreads) - 1;
+    std::vector<std::thread> threads;
+    for (unsigned i = 0; i < helpers && i + 1 < pieces_.size(); ++i) threads.emplace_back([this] { Work(); });
+    Work();
+    for (std::thread& thread : threads) thread.join();
+    Report();
+    Collect(report);
   }
 
  private:
-  // Nothing when the file matches its entry.
-  std::optional<EntryDamage> Compare(const Entry& entry, VerifyReport* report) {
-    char target[kPathSize];
-    if (!ComposeTarget(target, directory_, entry.name)) return EntryDamage::Missing;  // checked in the first pass
-    base::UniqueFile file(std::fopen(target, "rb"));
-    if (!file) return EntryDamage::Missing;
-    std::uint64_t size = 0;
-    if (!StreamSize(file.Get(), &size)) return EntryDamage::ContentDiffers;
-    if (size != entry.size) return EntryDamage::SizeDiffers;
-    // The buffer is large; the stream's own would only add a copy.
-    std::setvbuf(file.Get(), nullptr, _IONBF, 0);
-    uLong crc = crc32(0L, Z_NULL, 0);
-    std::uint64_t read = 0;
-    for (;;) {
-      const std::size_t n = std::fread(buffer_.get(), 1, kVerifyBlockSize, file.Get());
-      if (n > 0) {
-        crc = crc32(crc, buffer_.get(), static_cast<uInt>(n));
-        read += n;
-        report->bytesRead += n;
-        done_ += n;
-        Report();
-      }
-      if (n < kVerifyBlockSize || read > entry.size) break;
-    }
-    if (std::ferror(file.Get()) || read != entry.size) return EntryDamage::ContentDiffers;  // changed while read
-    if (static_cast<std::uint32_t>(crc) != entry.crc) return EntryDamage::ContentDiffers;
-    return std::nullopt;
+  static constexpr unsigned kMaxThreads = 4;
+
+  // One call at a time, whichever thread asks; read under the lock, the count
+  // never goes back between calls.
+  void Report() {
+    if (!progress_) return;
+    std::lock_guard<std::mutex> lock(reportLock_);
+    progress_(done_.load(), total_);
   }
 
-  unzFile archive_;
+  void Work() {
+    auto buffer = std::make_unique<unsigned char[]>(kVerifyBlockSize);
+    for (std::size_t i; (i = next_.fetch_add(1)) < pieces_.size();)
+      results_[i] = CheckPiece(pieces_[i], buffer.get());
+  }
+
+  PieceResult CheckPiece(const Piece& piece, unsigned char* buffer) {
+    const FileEntry& entry = files_[piece.entry];
+    PieceResult result;
+    char target[kPathSize];
+    base::UniqueFile file;
+    if (ComposeTarget(target, directory_, entry.name.c_str())) file.Reset(std::fopen(target, "rb"));
+    std::uint64_t size = 0;
+    if (!file) {
+      result.state = PieceState::Missing;
+    } else if (!StreamSize(file.Get(), &size)) {
+      result.state = PieceState::ReadFailed;
+    } else if (size != entry.size) {
+      result.state = PieceState::SizeDiffers;  // size first: such a file is not read
+    } else {
+      result = ReadPiece(file.Get(), piece, buffer);
+    }
+    if (result.state != PieceState::Read) Advance(piece.length);
+    return result;
+  }
+
+  PieceResult ReadPiece(FILE* file, const Piece& piece, unsigned char* buffer) {
+    PieceResult result;
+    if (!SeekTo(file, piece.offset)) return result;
+    // The buffer is large; the stream's own would only add a copy.
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    uLong crc = crc32(0L, Z_NULL, 0);
+    for (std::uint64_t left = piece.length; left > 0;) {
+      const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, kVerifyBlockSize));
+      const std::size_t n = std::fread(buffer, 1, want, file);
+      crc = crc32(crc, buffer, static_cast<uInt>(n));
+      bytesRead_ += n;
+      Advance(n);
+      if (n != want) {
+        Advance(left - n);
+        return result;  // shorter than its size said, or unreadable: changed while read
+      }
+      left -= n;
+    }
+    result.state = PieceState::Read;
+    result.crc = static_cast<std::uint32_t>(crc);
+    return result;
+  }
+
+  void Advance(std::uint64_t bytes) {
+    done_ += bytes;
+    Report();
+  }
+
+  // Joins the pieces of each file, in archive order.
+  void Collect(VerifyReport* report) const {
+    report->filesChecked = files_.size();
+    report->bytesRead = bytesRead_.load();
+    std::size_t p = 0;
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+      std::optional<EntryDamage> damage;
+      uLong crc = crc32(0L, Z_NULL, 0);
+      for (; p < pieces_.size() && pieces_[p].entry == i; ++p) {
+        const PieceResult& r = results_[p];
+        if (damage) continue;
+        if (r.state == PieceState::Missing) damage = EntryDamage::Missing;
+        else if (r.state == PieceState::SizeDiffers) damage = EntryDamage::SizeDiffers;
+        else if (r.state == PieceState::ReadFailed) damage = EntryDamage::ContentDiffers;
+        else crc = crc32_combine(crc, r.crc, static_cast<z_off_t>(pieces_[p].length));
+      }
+      if (!damage && static_cast<std::uint32_t>(crc) != files_[i].crc) damage = EntryDamage::ContentDiffers;
+      if (damage) report->damaged.push_back({files_[i].name, *damage});
+    }
+  }
+
   const char* directory_;
+  const std::vector<FileEntry>& files_;
   const VerifyProgress& progress_;
-  std::unique_ptr<unsigned char[]> buffer_;
+  std::vector<Piece> pieces_;
+  std::vector<PieceResult> results_;  // one per piece, each written by the thread that took it
   std::uint64_t total_ = 0;
-  std::uint64_t done_ = 0;
+  std::atomic<std::size_t> next_{0};
+  std::atomic<std::uint64_t> done_{0};
+  std::atomic<std::uint64_t> bytesRead_{0};
+  std::mutex reportLock_;
 };
 
 }  // namespace
@@ -177,13 +275,10 @@ VerifyReport VerifyClient(const char* clientDirectory, const char* archivePath, 
   }
   unz_global_info64 global;
   if (unzGetGlobalInfo64(archive.Get(), &global) != UNZ_OK) return report;
-  Verifier verifier(archive.Get(), clientDirectory, progress);
-  if (!verifier.CheckNames(global.number_entry, &report)) return report;
-  verifier.Report();  // 0 of the total before the first file is read
-  if (!verifier.VerifyAll(global.number_entry, &report)) {
-    report.damaged.clear();
-    return report;
-  }
+  std::vector<FileEntry> files;
+  if (!CollectFiles(archive.Get(), clientDirectory, global.number_entry, &files, &report)) return report;
+  Verifier verifier(clientDirectory, files, progress);
+  verifier.Run(&report);
   report.outcome = VerifyOutcome::Verified;
   return report;
 }

@@ -39,8 +39,9 @@ struct VerifyReport {
 
 // Told, as the verification goes, how many of the bytes that the archive's
 // file entries declare are done (read, or passed over for a file found
-// missing or of the wrong size). `total` is the same in every call; the last
-// call has done == total.
+// missing or of the wrong size). Files are read by several threads; the calls
+// come from any of them, one at a time, with `done` never going back.
+// `total` is the same in every call; the last call has done == total.
 using VerifyProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
 // Verifies every file entry of the ZIP archive at `archivePath` against
@@ -54,5 +55,8 @@ VerifyReport VerifyClient(const char* clientDirectory, const char* archivePath,
 // The block size in which files are read: large, so that verifying costs
 // little more than reading the files once.
 constexpr std::size_t kVerifyBlockSize = 1u << 20;
+// Files are shared out among the verifying threads in pieces of this size;
+// the CRCs of a file's pieces are joined in order.
+constexpr std::uint64_t kVerifyPieceSize = 8 * static_cast<std::uint64_t>(kVerifyBlockSize);
 
 }  // namespace update

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <algorithm>
 #include <functional>
 #include <fstream>
 #include <iterator>
@@ -230,6 +231,47 @@ TEST_F(ClientVerify, ArchivesThatCannotBeUsed) {
     EXPECT_EQ(0u, report.bytesRead);
     if (c.outcome != VerifyOutcome::Verified) {
       EXPECT_EQ(0, calls);  // refused before anything was read
+    }
+  }
+}
+
+TEST_F(ClientVerify, FilesOfSeveralPiecesAreJoinedInOrder) {
+  // Three pieces and a bit; the pieces may be checksummed by different threads.
+  std::string data(3 * update::kVerifyPieceSize + 77, '\0');
+  std::uint32_t state = 2463534242u;  // xorshift: no period that a piece could line up with
+  for (char& c : data) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    c = static_cast<char>(state);
+  }
+  std::string swapped = data;  // two pieces exchanged: every piece's CRC is still found, in another order
+  std::swap_ranges(swapped.begin(), swapped.begin() + update::kVerifyPieceSize,
+                   swapped.begin() + update::kVerifyPieceSize);
+  std::string lastByte = data;
+  lastByte.back() = static_cast<char>(lastByte.back() ^ 4);
+  std::string middle = data;
+  middle[update::kVerifyPieceSize * 2 + 5] = static_cast<char>(middle[update::kVerifyPieceSize * 2 + 5] ^ 1);
+  struct Case {
+    const char* label;
+    const std::string* bytes;
+    bool damaged;
+  };
+  const Case cases[] = {{"intact", &data, false},
+                        {"pieces swapped", &swapped, true},
+                        {"last byte changed", &lastByte, true},
+                        {"a byte of the third piece changed", &middle, true}};
+  Install({{"big.pak", data, 0x20, true}, {"small.txt", "small", 0x20, false}});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    Write(Game() / "big.pak", *c.bytes);
+    const update::VerifyReport report = Verify();
+    ASSERT_EQ(VerifyOutcome::Verified, report.outcome);
+    EXPECT_EQ(data.size() + 5, report.bytesRead);
+    ASSERT_EQ(c.damaged ? 1u : 0u, report.damaged.size());
+    if (c.damaged) {
+      EXPECT_EQ("big.pak", report.damaged[0].name);
+      EXPECT_EQ(EntryDamage::ContentDiffers, report.damaged[0].damage);
     }
   }
 }
