@@ -13,7 +13,7 @@ namespace progress {
 struct ProgressTargets {
   std::atomic<std::int32_t> upperTarget{0};  // percent of the current transfer or installation
   std::atomic<std::int32_t> lowerTarget{0};  // overall percent: 25, 50, 75, 100
-  std::atomic<std::int32_t> stageIndex{0};   // 0..3, chooses the stage text
+  std::atomic<std::int32_t> stageIndex{0};   // 0..4, chooses the stage text
 
   // The lower bar never goes back: a value is stored only when it is higher.
   void RaiseLowerTarget(std::int32_t percent) {
