@@ -6,9 +6,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "base/bounded_format.h"
 #include "base/progress_targets.h"
+#include "update/client_mend.h"
+#include "update/client_verify.h"
 #include "update/commit.h"
 #include "update/descriptor_trust.h"
 #include "update/directory_levels.h"
@@ -29,6 +33,8 @@ const char kArchiveFailed[] =                // 下载游戏资源错误，请�
     "\xcf\xc2\xd4\xd8\xd3\xce\xcf\xb7\xd7\xca\xd4\xb4\xb4\xed\xce\xf3\xa3\xac\xc7\xeb\xd6\xd8\xd0\xc2\xc6\xf4\xb6\xaf";
 const char kInstallFailed[] =                // 安装游戏失败，请重新启动
     "\xb0\xb2\xd7\xb0\xd3\xce\xcf\xb7\xca\xa7\xb0\xdc\xa3\xac\xc7\xeb\xd6\xd8\xd0\xc2\xc6\xf4\xb6\xaf";
+const char kRepairFailed[] =                 // 修复游戏文件失败，请重新启动
+    "\xd0\xde\xb8\xb4\xd3\xce\xcf\xb7\xce\xc4\xbc\xfe\xca\xa7\xb0\xdc\xa3\xac\xc7\xeb\xd6\xd8\xd0\xc2\xc6\xf4\xb6\xaf";
 
 const char kNoSpace[] =                      // 磁盘空间不足，请重新启动
     "\xb4\xc5\xc5\xcc\xbf\xd5\xbc\xe4\xb2\xbb\xd7\xe3\xa3\xac\xc7\xeb\xd6\xd8\xd0\xc2\xc6\xf4\xb6\xaf";
@@ -36,6 +42,7 @@ const char kNoSpace[] =                      // 磁盘空间不足，请重新�
 const char kSection[] = "Launcher";
 const char kGameExecutable[] = "TLVR.exe";
 constexpr int kCurlUrlMalformat = 3;  // CURLE_URL_MALFORMAT
+constexpr int kVerifyStage = 4;       // "正在校验游戏文件...", between the update and the game start
 
 // A path for the log line of a composition that did not fit: as much as fits.
 struct CutPath {
@@ -68,18 +75,12 @@ class UpdateRun {
 
     const INT remote = static_cast<INT>(::GetPrivateProfileIntA(kSection, "Version", 0, versionFile_));
     const INT installed = static_cast<INT>(::GetPrivateProfileIntA(kSection, "Version", 0, installRecord_));
+    bool archiveJustInstalled = false;
     if (NeedsUpdate(installed, remote)) {
-      ShowStage(1, 50);
-      if (!FetchArchive()) return CloseLauncher(kArchiveFailed);
-      ShowStage(2, 75);
-      const InstallResult result =
-          commitPathsFit_ ? InstallUpdate(Place(), archiveFile_, remote, setup_.progress) : InstallResult::Failed;
-      if (result != InstallResult::Installed) {
-        WriteLog("Failed to install game\n");
-        return CloseLauncher(result == InstallResult::NoSpace ? kNoSpace : kInstallFailed);
-      }
-      RecordVersion(remote);
+      if (!Update(remote)) return;
+      archiveJustInstalled = true;
     }
+    if ((setup_.repairOnEntry || parameters_.RepairRequested()) && !Repair(remote, archiveJustInstalled)) return;
     ShowStage(3, 100);
     StartGame();
     CloseLauncher(nullptr);
@@ -204,6 +205,89 @@ class UpdateRun {
       return true;
     WriteLog("Failed to CreateDirectory(%s)\n", gameDirectory_[0] ? gameDirectory_ : CutPath(current_, "Game").text);
     return false;
+  }
+
+  // Fetches and installs the archive and records it. False when the launcher
+  // was closed.
+  bool Update(INT remote) {
+    ShowStage(1, 50);
+    if (!FetchArchive()) {
+      CloseLauncher(kArchiveFailed);
+      return false;
+    }
+    ShowStage(2, 75);
+    const InstallResult result =
+        commitPathsFit_ ? InstallUpdate(Place(), archiveFile_, remote, setup_.progress) : InstallResult::Failed;
+    if (result != InstallResult::Installed) {
+      WriteLog("Failed to install game\n");
+      CloseLauncher(result == InstallResult::NoSpace ? kNoSpace : kInstallFailed);
+      return false;
+    }
+    RecordVersion(remote);
+    return true;
+  }
+
+  // Verifies Game against the installed archive and mends what differs. The
+  // archive in Temp is used when it is the one installed; otherwise it is
+  // fetched again when the server still offers the same one, and the client
+  // is updated as a whole when it does not. False when the launcher was closed.
+  bool Repair(INT remote, bool archiveJustInstalled) {
+    ShowStage(kVerifyStage, 75);
+    if (!archiveJustInstalled && !CachedArchiveIsInstalled()) {
+      if (ServerOffersInstalledArchive()) {
+        ShowStage(1, 50);
+        if (!FetchArchive()) {
+          CloseLauncher(kArchiveFailed);
+          return false;
+        }
+        ShowStage(kVerifyStage, 75);
+      } else if (!Update(remote)) {
+        return false;
+      } else {
+        ShowStage(kVerifyStage, 75);
+      }
+    }
+    StoreUpper(0);
+    const VerifyReport report = VerifyClient(gameDirectory_, archiveFile_, [this](std::uint64_t done, std::uint64_t total) {
+      StoreUpper(total == 0 ? 100 : static_cast<std::int32_t>(done * 100 / total));
+    });
+    if (report.outcome != VerifyOutcome::Verified) {
+      if (report.outcome == VerifyOutcome::EntryRefused) WriteLog("Refused archive entry (%s)\n", report.refusedName.c_str());
+      else WriteLog("Failed to open %s\n", archiveFile_);
+      WriteLog("Failed to verify game\n");
+      CloseLauncher(kRepairFailed);
+      return false;
+    }
+    WriteLog("Verified %llu files (%llu bytes): %llu missing or different\n",
+             static_cast<unsigned long long>(report.filesChecked), static_cast<unsigned long long>(report.bytesRead),
+             static_cast<unsigned long long>(report.damaged.size()));
+    if (report.damaged.empty()) return true;
+    ShowStage(2, 75);
+    return Mend(report.damaged);
+  }
+
+  // Extracts the damaged entries again; any that cannot be written fails the
+  // repair, with a line for each.
+  bool Mend(const std::vector<DamagedEntry>& damaged) {
+    const MendReport mended = MendClient(gameDirectory_, archiveFile_, damaged, setup_.progress);
+    WriteLog("Mended %llu files\n", static_cast<unsigned long long>(mended.mended));
+    for (const std::string& name : mended.failed) WriteLog("Failed to mend %s\n", name.c_str());
+    if (mended.failed.empty()) return true;
+    CloseLauncher(kRepairFailed);
+    return false;
+  }
+
+  // The archive in Temp is the one installed: its SHA-256 is the one install.cfg records.
+  bool CachedArchiveIsInstalled() {
+    if (!ComposePath(archiveFile_, sizeof archiveFile_, tempDirectory_, "ClientContent")) return false;
+    return false;
+  }
+
+  // The descriptor names the archive install.cfg records.
+  bool ServerOffersInstalledArchive() { return false; }
+
+  void StoreUpper(std::int32_t percent) {
+    if (setup_.progress != nullptr) setup_.progress->upperTarget.store(percent);
   }
 
   // The archive: by its digest prefix when the descriptor names one (a URL a
