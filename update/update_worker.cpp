@@ -270,7 +270,8 @@ class UpdateRun {
   // repair, with a line for each.
   bool Mend(const std::vector<DamagedEntry>& damaged) {
     const MendReport mended = MendClient(gameDirectory_, archiveFile_, damaged, setup_.progress);
-    WriteLog("Mended %llu files\n", static_cast<unsigned long long>(mended.mended));
+    WriteLog("Mended %llu of %llu files\n", static_cast<unsigned long long>(mended.mended),
+             static_cast<unsigned long long>(damaged.size()));
     for (const std::string& name : mended.failed) WriteLog("Failed to mend %s\n", name.c_str());
     if (mended.failed.empty()) return true;
     CloseLauncher(kRepairFailed);
