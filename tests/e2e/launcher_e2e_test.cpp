@@ -174,6 +174,7 @@ class LauncherRepair : public LauncherRun {
     ASSERT_TRUE(Run());
     ASSERT_EQ("pak contents", ReadWholeFile(run_ / "Game\\data\\a.pak"));
     ASSERT_EQ(1, ArchiveRequests());
+    ASSERT_FALSE(GameRecord().empty());  // the game of the first run has started and written its record
     ASSERT_TRUE(::DeleteFileA((run_ / "Game\\launch.txt").c_str()));
     ASSERT_TRUE(WriteWholeFile(run_ / "Game\\data\\a.pak", "pak"));
   }
@@ -189,21 +190,21 @@ class LauncherRepair : public LauncherRun {
 };
 
 TEST_F(LauncherRepair, FromThePage) {
-  InstallThenDamage();
+  ASSERT_NO_FATAL_FAILURE(InstallThenDamage());
   WriteScript("window.external.Repair('second');");
   ASSERT_TRUE(Run());
   ExpectMendedAndStartedWith("second");
 }
 
 TEST_F(LauncherRepair, ByRepairOnTheCommandLine) {
-  InstallThenDamage();
+  ASSERT_NO_FATAL_FAILURE(InstallThenDamage());
   WriteScript("window.external.IntoGame('third');");
   ASSERT_TRUE(Run("token=abc;repair=1"));
   ExpectMendedAndStartedWith("third");
 }
 
 TEST_F(LauncherRepair, NotAskedForLeavesTheDamage) {
-  InstallThenDamage();
+  ASSERT_NO_FATAL_FAILURE(InstallThenDamage());
   WriteScript("window.external.IntoGame('fourth');");
   ASSERT_TRUE(Run("repair=0"));
   EXPECT_EQ("pak", ReadWholeFile(run_ / "Game\\data\\a.pak"));
