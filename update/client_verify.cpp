@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "base/bounded_format.h"
+#include "base/stream_position.h"
 #include "base/unique_file.h"
 #include "update/directory_levels.h"
 #include "update/entry_name.h"
@@ -55,29 +56,6 @@ bool ReadEntry(unzFile archive, Entry* entry) {
 
 bool ComposeTarget(char (&out)[kPathSize], const char* directory, const char* name) {
   return base::FormatInto(out, sizeof out, "%s/%s", directory, name);
-}
-
-// The size of an open stream, which is left at its start.
-bool StreamSize(FILE* file, std::uint64_t* size) {
-#ifdef _WIN32
-  if (_fseeki64(file, 0, SEEK_END) != 0) return false;
-  const long long end = _ftelli64(file);
-  if (end < 0 || _fseeki64(file, 0, SEEK_SET) != 0) return false;
-#else
-  if (fseeko(file, 0, SEEK_END) != 0) return false;
-  const off_t end = ftello(file);
-  if (end < 0 || fseeko(file, 0, SEEK_SET) != 0) return false;
-#endif
-  *size = static_cast<std::uint64_t>(end);
-  return true;
-}
-
-bool SeekTo(FILE* file, std::uint64_t offset) {
-#ifdef _WIN32
-  return _fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
-#else
-  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
 }
 
 // minizip cannot open an archive whose end record starts at offset 0 (it takes
@@ -188,7 +166,7 @@ class Verifier {
     std::uint64_t size = 0;
     if (!file) {
       result.state = PieceState::Missing;
-    } else if (!StreamSize(file.Get(), &size)) {
+    } else if (!base::StreamSize(file.Get(), &size)) {
       result.state = PieceState::ReadFailed;
     } else if (size != entry.size) {
       result.state = PieceState::SizeDiffers;  // size first: such a file is not read
@@ -201,7 +179,7 @@ class Verifier {
 
   PieceResult ReadPiece(FILE* file, const Piece& piece, unsigned char* buffer) {
     PieceResult result;
-    if (!SeekTo(file, piece.offset)) return result;
+    if (!base::SeekTo(file, piece.offset)) return result;
     // The buffer is large; the stream's own would only add a copy.
     std::setvbuf(file, nullptr, _IONBF, 0);
     uLong crc = crc32(0L, Z_NULL, 0);

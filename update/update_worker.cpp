@@ -15,6 +15,7 @@
 #include "update/client_verify.h"
 #include "update/commit.h"
 #include "update/descriptor_trust.h"
+#include "update/file_digest.h"
 #include "update/directory_levels.h"
 #include "update/download_log.h"
 #include "update/update_paths.h"
@@ -223,8 +224,24 @@ class UpdateRun {
       CloseLauncher(result == InstallResult::NoSpace ? kNoSpace : kInstallFailed);
       return false;
     }
+    RecordArchiveDigest();
     RecordVersion(remote);
     return true;
+  }
+
+  // The installed archive's SHA-256 goes beside the version; a digest that is
+  // not known removes an older one rather than leave it naming another archive.
+  void RecordArchiveDigest() {
+    char hex[kSha256HexSize] = {};
+    if (fetchedDigestKnown_) FormatSha256Hex(fetchedDigest_, hex);
+    if (!::WritePrivateProfileStringA(kSection, "Sha256", fetchedDigestKnown_ ? hex : nullptr, installRecord_))
+      WriteLog("Failed to write Sha256 to %s, GetLastError=%d\n", installRecord_, static_cast<int>(::GetLastError()));
+  }
+
+  bool RecordedArchiveDigest(Sha256Digest* digest) const {
+    char hex[2 * kSha256HexSize] = {};
+    ::GetPrivateProfileStringA(kSection, "Sha256", "", hex, sizeof hex, installRecord_);
+    return ParseSha256Hex(hex, digest);
   }
 
   // Verifies Game against the installed archive and mends what differs. The
@@ -278,14 +295,28 @@ class UpdateRun {
     return false;
   }
 
-  // The archive in Temp is the one installed: its SHA-256 is the one install.cfg records.
+  // The archive in Temp is the one installed: its SHA-256 is the one
+  // install.cfg records. Reading it moves the upper bar.
   bool CachedArchiveIsInstalled() {
-    if (!ComposePath(archiveFile_, sizeof archiveFile_, tempDirectory_, "ClientContent")) return false;
-    return false;
+    Sha256Digest recorded;
+    if (!ComposePath(archiveFile_, sizeof archiveFile_, tempDirectory_, "ClientContent") ||
+        !RecordedArchiveDigest(&recorded))
+      return false;
+    StoreUpper(0);
+    Sha256Digest kept;
+    if (!FileSha256(archiveFile_, &kept, [this](std::uint64_t done, std::uint64_t total) {
+          StoreUpper(total == 0 ? 100 : static_cast<std::int32_t>(done * 100 / total));
+        }))
+      return false;
+    return std::memcmp(kept.bytes, recorded.bytes, sizeof kept.bytes) == 0;
   }
 
-  // The descriptor names the archive install.cfg records.
-  bool ServerOffersInstalledArchive() { return false; }
+  // The descriptor names, by its Sha256, the archive install.cfg records.
+  bool ServerOffersInstalledArchive() const {
+    Sha256Digest recorded;
+    return expected_.hasDigest && RecordedArchiveDigest(&recorded) &&
+           std::memcmp(expected_.digest.bytes, recorded.bytes, sizeof recorded.bytes) == 0;
+  }
 
   void StoreUpper(std::int32_t percent) {
     if (setup_.progress != nullptr) setup_.progress->upperTarget.store(percent);
@@ -304,10 +335,15 @@ class UpdateRun {
       LogTransferFailure(base, kCurlUrlMalformat);
       return false;
     }
-    if (!expected_.Any()) return Fetch(url, "ClientContent", archiveFile_, sizeof archiveFile_, nullptr);
-
+    // The digest is taken while the archive streams in, also when the
+    // descriptor names none: install.cfg records it for a later repair.
     ArchiveBodyCheck check(expected_);
-    if (Fetch(url, "ClientContent", archiveFile_, sizeof archiveFile_, &check)) return true;
+    fetchedDigestKnown_ = false;
+    if (Fetch(url, "ClientContent", archiveFile_, sizeof archiveFile_, &check)) {
+      fetchedDigest_ = check.Verifier().ReceivedDigest();
+      fetchedDigestKnown_ = true;
+      return true;
+    }
     if (!check.Refused()) return false;  // the transfer's own failure, logged
     LogArchiveRefusal(check.Last(), check.Verifier());
     ::DeleteFileA(archiveFile_);
@@ -386,6 +422,8 @@ class UpdateRun {
   DWORD descriptorTick_ = 0;
   TrustedKeys keys_;
   ArchiveExpectation expected_;
+  Sha256Digest fetchedDigest_;  // of the archive fetched in this run, when fetchedDigestKnown_
+  bool fetchedDigestKnown_ = false;
 };
 
 }  // namespace

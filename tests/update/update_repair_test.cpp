@@ -86,7 +86,8 @@ class Repair : public Worker {
     ASSERT_TRUE(seen.boxes.empty()) << Log();
     ASSERT_EQ(1, InstalledVersion());
     ASSERT_EQ(Sha256Hex(archiveBytes_), Recorded("Sha256"));
-    ::DeleteFileA((Game() + "\\launch.txt").c_str());
+    ASSERT_TRUE(GameStarted());  // its record is written before the next run
+    ASSERT_TRUE(::DeleteFileA((Game() + "\\launch.txt").c_str()));
     ASSERT_EQ(1, ArchiveRequests());
   }
 
@@ -133,7 +134,7 @@ class Repair : public Worker {
 };
 
 TEST_F(Repair, DamagedFilesAreMendedFromTheKeptArchiveAndThePlayersOwnAreLeft) {
-  InstallClient();
+  ASSERT_NO_FATAL_FAILURE(InstallClient());
   ASSERT_TRUE(::DeleteFileA((Game() + "\\data\\a.pak").c_str()));
   ASSERT_TRUE(WriteWholeFile(Game() + "\\data\\b.pak", "second"));  // truncated
   std::string large = Installed("data\\large.pak");
@@ -156,7 +157,7 @@ TEST_F(Repair, DamagedFilesAreMendedFromTheKeptArchiveAndThePlayersOwnAreLeft) {
 }
 
 TEST_F(Repair, IntactClientIsLeftAsItIs) {
-  InstallClient();
+  ASSERT_NO_FATAL_FAILURE(InstallClient());
   ASSERT_TRUE(WriteWholeFile(Game() + "\\save.dat", "progress"));
   std::map<std::string, ULONGLONG> before;
   CollectTimes(Game(), "", &before);
@@ -200,7 +201,8 @@ TEST_F(Repair, KeptArchiveGoneIsFetchedOnceAndTheClientMended) {
       const Observed installed = Run(versionFile_);
       ASSERT_TRUE(installed.boxes.empty()) << Log();
     }
-    ::DeleteFileA((Game() + "\\launch.txt").c_str());
+    ASSERT_TRUE(GameStarted());
+    ASSERT_TRUE(::DeleteFileA((Game() + "\\launch.txt").c_str()));
     ASSERT_TRUE(::DeleteFileA(At("Temp\\ClientContent").c_str()));
     ASSERT_TRUE(::DeleteFileA((Game() + "\\data\\b.pak").c_str()));
 
@@ -220,7 +222,7 @@ TEST_F(Repair, KeptArchiveGoneIsFetchedOnceAndTheClientMended) {
 }
 
 TEST_F(Repair, FileHeldOpenFailsTheRepairUntilALaterRunMendsIt) {
-  InstallClient();
+  ASSERT_NO_FATAL_FAILURE(InstallClient());
   std::string changed = Entry("data/a.pak");
   changed[0] = 'F';
   ASSERT_TRUE(WriteWholeFile(Game() + "\\data\\a.pak", changed));
@@ -253,7 +255,7 @@ TEST_F(Repair, FileHeldOpenFailsTheRepairUntilALaterRunMendsIt) {
 }
 
 TEST_F(Repair, RepairOnTheCommandLineVerifiesTheNextEntry) {
-  InstallClient();
+  ASSERT_NO_FATAL_FAILURE(InstallClient());
   ASSERT_TRUE(::DeleteFileA((Game() + "\\data\\a.pak").c_str()));
   update::ResetDownloadLogForTesting();
   repairOnEntry_ = true;  // repair=1: the run is asked by the setup, not by the page
