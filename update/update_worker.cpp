@@ -224,8 +224,8 @@ class UpdateRun {
       CloseLauncher(result == InstallResult::NoSpace ? kNoSpace : kInstallFailed);
       return false;
     }
-    RecordArchiveDigest();
     RecordVersion(remote);
+    RecordArchiveDigest();
     return true;
   }
 
