@@ -80,13 +80,19 @@ struct FileEntry {
 // A piece of one file: files are checksummed in pieces so that several
 // threads share even a single large file; the pieces' CRCs are joined in
 // order with crc32_combine.
+enum class PieceState : std::uint8_t { Read, Missing, SizeDiffers, ReadFailed };
+
 struct Piece {
   std::size_t entry;
   std::uint64_t offset;
   std::uint64_t length;
+  bool decided = false;  // found missing or of another size before any thread ran:
+  PieceState state = PieceState::ReadFailed;  // then this is the answer, for the whole file
 };
 
-enum class PieceState : std::uint8_t { Read, Missing, SizeDiffers, ReadFailed };
+// More than any client holds; an archive declaring more is not believed (and
+// no sum or percentage of sizes below this can overflow).
+constexpr std::uint64_t kMaxDeclaredBytes = std::uint64_t{1} << 56;
 struct PieceResult {
   PieceState state = PieceState::ReadFailed;
   std::uint32_t crc = 0;
@@ -98,6 +104,7 @@ bool CollectFiles(unzFile archive, const char* directory, std::uint64_t count, s
                   VerifyReport* report) {
   Entry entry;
   char target[kPathSize];
+  std::uint64_t declared = 0;
   for (std::uint64_t i = 0; i < count; ++i) {
     if (i > 0 && unzGoToNextFile(archive) != UNZ_OK) return false;
     if (!ReadEntry(archive, &entry)) return false;
@@ -106,9 +113,18 @@ bool CollectFiles(unzFile archive, const char* directory, std::uint64_t count, s
       report->refusedName = entry.name;
       return false;
     }
-    if (!entry.isDirectory) files->push_back({entry.name, entry.size, entry.crc});
+    if (entry.isDirectory) continue;
+    if (entry.size > kMaxDeclaredBytes - declared) return false;
+    declared += entry.size;
+    files->push_back({entry.name, entry.size, entry.crc});
   }
   return true;
+}
+
+// The size of the file at `path`: false when it is missing or not a file.
+bool FileSizeAt(const char* path, std::uint64_t* size) {
+  base::UniqueFile file(std::fopen(path, "rb"));
+  return file && base::StreamSize(file.Get(), size);
 }
 
 class Verifier {
@@ -117,10 +133,21 @@ class Verifier {
       : directory_(directory), files_(files), progress_(progress) {
     for (std::size_t i = 0; i < files_.size(); ++i) {
       total_ += files_[i].size;
+      // A file of several pieces is sized here first, so that only as many
+      // pieces are made as the file on disk really has.
+      if (files_[i].size > kVerifyPieceSize) {
+        char target[kPathSize];
+        std::uint64_t size = 0;
+        const bool exists = ComposeTarget(target, directory_, files_[i].name.c_str()) && FileSizeAt(target, &size);
+        if (!exists || size != files_[i].size) {
+          pieces_.push_back({i, 0, files_[i].size, true, exists ? PieceState::SizeDiffers : PieceState::Missing});
+          continue;
+        }
+      }
       std::uint64_t offset = 0;
       do {
         const std::uint64_t length = std::min(kVerifyPieceSize, files_[i].size - offset);
-        pieces_.push_back({i, offset, length});
+        pieces_.push_back({i, offset, length, false, PieceState::ReadFailed});
         offset += length;
       } while (offset < files_[i].size);
     }
@@ -160,6 +187,11 @@ class Verifier {
   PieceResult CheckPiece(const Piece& piece, unsigned char* buffer) {
     const FileEntry& entry = files_[piece.entry];
     PieceResult result;
+    if (piece.decided) {
+      result.state = piece.state;
+      Advance(piece.length);
+      return result;
+    }
     char target[kPathSize];
     base::UniqueFile file;
     if (ComposeTarget(target, directory_, entry.name.c_str())) file.Reset(std::fopen(target, "rb"));
@@ -239,6 +271,11 @@ class Verifier {
 };
 
 }  // namespace
+
+std::int32_t VerifyPercent(std::uint64_t done, std::uint64_t total) {
+  if (total == 0 || done >= total) return 100;
+  return static_cast<std::int32_t>(static_cast<long double>(done) * 100 / static_cast<long double>(total));
+}
 
 VerifyReport VerifyClient(const char* clientDirectory, const char* archivePath, const VerifyProgress& progress) {
   VerifyReport report;

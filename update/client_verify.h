@@ -25,7 +25,7 @@ struct DamagedEntry {
 
 enum class VerifyOutcome : std::uint8_t {
   Verified,           // every file entry was compared; `damaged` lists the differences
-  ArchiveUnreadable,  // the archive cannot be opened or its directory read
+  ArchiveUnreadable,  // the archive cannot be opened or its directory read (or declares absurd sizes)
   EntryRefused,       // an entry name would reach outside the client directory or not fit
 };
 
@@ -51,6 +51,10 @@ using VerifyProgress = std::function<void(std::uint64_t done, std::uint64_t tota
 // file is read. An archive without entries verifies with nothing to compare.
 VerifyReport VerifyClient(const char* clientDirectory, const char* archivePath,
                           const VerifyProgress& progress = nullptr);
+
+// The upper bar's percentage for `done` of `total` bytes (100 when there is
+// nothing to do); never above 100.
+std::int32_t VerifyPercent(std::uint64_t done, std::uint64_t total);
 
 // The block size in which files are read: large, so that verifying costs
 // little more than reading the files once.

@@ -266,7 +266,7 @@ class UpdateRun {
     }
     StoreUpper(0);
     const VerifyReport report = VerifyClient(gameDirectory_, archiveFile_, [this](std::uint64_t done, std::uint64_t total) {
-      StoreUpper(total == 0 ? 100 : static_cast<std::int32_t>(done * 100 / total));
+      StoreUpper(VerifyPercent(done, total));
     });
     if (report.outcome != VerifyOutcome::Verified) {
       if (report.outcome == VerifyOutcome::EntryRefused) WriteLog("Refused archive entry (%s)\n", report.refusedName.c_str());
@@ -305,7 +305,7 @@ class UpdateRun {
     StoreUpper(0);
     Sha256Digest kept;
     if (!FileSha256(archiveFile_, &kept, [this](std::uint64_t done, std::uint64_t total) {
-          StoreUpper(total == 0 ? 100 : static_cast<std::int32_t>(done * 100 / total));
+          StoreUpper(VerifyPercent(done, total));
         }))
       return false;
     return std::memcmp(kept.bytes, recorded.bytes, sizeof kept.bytes) == 0;

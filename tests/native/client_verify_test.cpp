@@ -10,6 +10,7 @@
 #include <functional>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -252,28 +253,69 @@ TEST_F(ClientVerify, FilesOfSeveralPiecesAreJoinedInOrder) {
   lastByte.back() = static_cast<char>(lastByte.back() ^ 4);
   std::string middle = data;
   middle[update::kVerifyPieceSize * 2 + 5] = static_cast<char>(middle[update::kVerifyPieceSize * 2 + 5] ^ 1);
+  const std::string shorter = data.substr(0, data.size() - 1);
   struct Case {
     const char* label;
-    const std::string* bytes;
-    bool damaged;
+    const std::string* bytes;  // null: the file is deleted
+    std::optional<EntryDamage> damage;
+    std::uint64_t bytesRead;
   };
-  const Case cases[] = {{"intact", &data, false},
-                        {"pieces swapped", &swapped, true},
-                        {"last byte changed", &lastByte, true},
-                        {"a byte of the third piece changed", &middle, true}};
+  const Case cases[] = {{"intact", &data, std::nullopt, data.size() + 5},
+                        {"pieces swapped", &swapped, EntryDamage::ContentDiffers, data.size() + 5},
+                        {"last byte changed", &lastByte, EntryDamage::ContentDiffers, data.size() + 5},
+                        {"a byte of the third piece changed", &middle, EntryDamage::ContentDiffers, data.size() + 5},
+                        {"one byte short", &shorter, EntryDamage::SizeDiffers, 5},
+                        {"deleted", nullptr, EntryDamage::Missing, 5}};
   Install({{"big.pak", data, 0x20, true}, {"small.txt", "small", 0x20, false}});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    Write(Game() / "big.pak", *c.bytes);
-    const update::VerifyReport report = Verify();
+    if (c.bytes != nullptr) {
+      Write(Game() / "big.pak", *c.bytes);
+    } else {
+      fs::remove(Game() / "big.pak");
+    }
+    std::uint64_t lastDone = 0;
+    const update::VerifyReport report = Verify([&](std::uint64_t done, std::uint64_t) { lastDone = done; });
     ASSERT_EQ(VerifyOutcome::Verified, report.outcome);
-    EXPECT_EQ(data.size() + 5, report.bytesRead);
-    ASSERT_EQ(c.damaged ? 1u : 0u, report.damaged.size());
-    if (c.damaged) {
+    EXPECT_EQ(c.bytesRead, report.bytesRead);
+    EXPECT_EQ(data.size() + 5, lastDone);
+    ASSERT_EQ(c.damage ? 1u : 0u, report.damaged.size());
+    if (c.damage) {
       EXPECT_EQ("big.pak", report.damaged[0].name);
-      EXPECT_EQ(EntryDamage::ContentDiffers, report.damaged[0].damage);
+      EXPECT_EQ(*c.damage, report.damaged[0].damage);
     }
   }
+}
+
+TEST_F(ClientVerify, LargeDeclaredFilesFoundMissingOrShortAreNotRead) {
+  // Nearly 4 GiB each, declared only: the files on disk are sized before any
+  // piece is made, and their declared bytes still count as done.
+  const std::uint64_t size = 0xFFFFFFFEu;
+  Write(Game() / "short.bin", "abc");
+  ASSERT_TRUE(testing_zip::WriteDeclaredZip(archive_, {{"gone.bin", size, 0}, {"short.bin", size, 0}}));
+  std::uint64_t lastDone = 0, lastTotal = 0;
+  const update::VerifyReport report = Verify([&](std::uint64_t done, std::uint64_t total) {
+    lastDone = done;
+    lastTotal = total;
+  });
+  ASSERT_EQ(VerifyOutcome::Verified, report.outcome);
+  ASSERT_EQ(2u, report.damaged.size());
+  EXPECT_EQ(EntryDamage::Missing, report.damaged[0].damage);
+  EXPECT_EQ(EntryDamage::SizeDiffers, report.damaged[1].damage);
+  EXPECT_EQ(0u, report.bytesRead);
+  EXPECT_EQ(2 * size, lastTotal);
+  EXPECT_EQ(2 * size, lastDone);
+}
+
+TEST(VerifyPercent, NeverOverflowsOrPassesAHundred) {
+  struct Case {
+    std::uint64_t done, total;
+    std::int32_t percent;
+  } cases[] = {
+      {0, 0, 100},   {0, 200, 0},   {50, 200, 25}, {199, 200, 99}, {200, 200, 100}, {300, 200, 100},
+      {std::uint64_t{1} << 55, std::uint64_t{1} << 56, 50},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.percent, update::VerifyPercent(c.done, c.total)) << c.done << "/" << c.total;
 }
 
 TEST_F(ClientVerify, DeclaredSizeAndCrcAreWhatIsCompared) {

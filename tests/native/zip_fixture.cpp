@@ -39,8 +39,8 @@ bool WriteDeclaredZip(const std::string& path, const std::vector<DeclaredEntry>&
     const zip_fileinfo info = InfoWith(0x20);
     // Raw mode: minizip writes the data it is given (none) and records the
     // size and CRC it is told.
-    ok = ok && zipOpenNewFileInZip2_64(zip, e.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, 0, 0, 1,
-                                       e.size >= 0xffffffffu) == ZIP_OK;
+    ok = ok && zipOpenNewFileInZip2_64(zip, e.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, 0, 0, 1, 0) ==
+                   ZIP_OK;
     ok = ok && zipCloseFileInZipRaw64(zip, e.size, e.crc) == ZIP_OK;
   }
   return zipClose(zip, nullptr) == ZIP_OK && ok;

@@ -18,7 +18,8 @@ struct Entry {
 };
 bool WriteZip(const std::string& path, const std::vector<Entry>& entries);
 
-// An entry that declares `size` bytes with `crc` and carries no data.
+// An entry that declares `size` bytes (below 4 GiB) with `crc` and carries
+// no data.
 struct DeclaredEntry {
   std::string name;
   std::uint64_t size = 0;
