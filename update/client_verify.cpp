@@ -10,6 +10,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
+#include <string>
 #include <thread>
 
 #include "base/bounded_format.h"
@@ -100,8 +102,8 @@ struct PieceResult {
 
 // First pass over the central directory: every name is checked (nothing is
 // read before all are), and the file entries are collected.
-bool CollectFiles(unzFile archive, const char* directory, std::uint64_t count, std::vector<FileEntry>* files,
-                  VerifyReport* report) {
+bool CollectFiles(unzFile archive, const char* directory, std::uint64_t count, const std::set<std::string>* only,
+                  std::vector<FileEntry>* files, VerifyReport* report) {
   Entry entry;
   char target[kPathSize];
   std::uint64_t declared = 0;
@@ -113,7 +115,7 @@ bool CollectFiles(unzFile archive, const char* directory, std::uint64_t count, s
       report->refusedName = entry.name;
       return false;
     }
-    if (entry.isDirectory) continue;
+    if (entry.isDirectory || (only != nullptr && only->count(entry.name) == 0)) continue;
     if (entry.size > kMaxDeclaredBytes - declared) return false;
     declared += entry.size;
     files->push_back({entry.name, entry.size, entry.crc});
@@ -277,7 +279,8 @@ std::int32_t VerifyPercent(std::uint64_t done, std::uint64_t total) {
   return static_cast<std::int32_t>(static_cast<long double>(done) * 100 / static_cast<long double>(total));
 }
 
-VerifyReport VerifyClient(const char* clientDirectory, const char* archivePath, const VerifyProgress& progress) {
+VerifyReport VerifyClient(const char* clientDirectory, const char* archivePath, const VerifyProgress& progress,
+                          const std::vector<std::string>* only) {
   VerifyReport report;
   if (clientDirectory == nullptr || archivePath == nullptr) return report;
   Archive archive(archivePath);
@@ -291,7 +294,11 @@ VerifyReport VerifyClient(const char* clientDirectory, const char* archivePath, 
   unz_global_info64 global;
   if (unzGetGlobalInfo64(archive.Get(), &global) != UNZ_OK) return report;
   std::vector<FileEntry> files;
-  if (!CollectFiles(archive.Get(), clientDirectory, global.number_entry, &files, &report)) return report;
+  std::set<std::string> selected;
+  if (only != nullptr) selected.insert(only->begin(), only->end());
+  if (!CollectFiles(archive.Get(), clientDirectory, global.number_entry, only != nullptr ? &selected : nullptr, &files,
+                    &report))
+    return report;
   Verifier verifier(clientDirectory, files, progress);
   verifier.Run(&report);
   report.outcome = VerifyOutcome::Verified;

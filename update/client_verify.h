@@ -49,8 +49,10 @@ using VerifyProgress = std::function<void(std::uint64_t done, std::uint64_t tota
 // passed over. Entry names follow the installer's rules: a name that is not
 // confined to the client directory refuses the whole verification before any
 // file is read. An archive without entries verifies with nothing to compare.
+// With `only`, just the file entries of those names are compared (after a
+// mend, to see what it brought into place).
 VerifyReport VerifyClient(const char* clientDirectory, const char* archivePath,
-                          const VerifyProgress& progress = nullptr);
+                          const VerifyProgress& progress = nullptr, const std::vector<std::string>* only = nullptr);
 
 // The upper bar's percentage for `done` of `total` bytes (100 when there is
 // nothing to do); never above 100.

@@ -173,6 +173,20 @@ TEST_F(ClientVerify, SeveralDamagedFilesAreListedInArchiveOrderAndOthersAreLeftA
   EXPECT_EQ(saved, fs::last_write_time(Game() / "save.dat"));
 }
 
+TEST_F(ClientVerify, ASelectionComparesOnlyTheNamedFiles) {
+  Install(kClient);
+  fs::remove(Game() / "TLVR.exe");
+  fs::resize_file(Game() / "data/a.pak", 1);
+  const std::vector<std::string> only = {"data/a.pak", "maps/deep/level1.map", "not/in/archive.txt"};
+  const update::VerifyReport report =
+      update::VerifyClient(Game().string().c_str(), archive_.c_str(), nullptr, &only);
+  ASSERT_EQ(VerifyOutcome::Verified, report.outcome);
+  EXPECT_EQ(2u, report.filesChecked);
+  ASSERT_EQ(1u, report.damaged.size());  // TLVR.exe is missing too, but was not asked about
+  EXPECT_EQ("data/a.pak", report.damaged[0].name);
+  EXPECT_EQ(std::string("map of level one").size(), report.bytesRead);
+}
+
 TEST_F(ClientVerify, ProgressClimbsToTheDeclaredTotal) {
   Install(kClient);
   fs::remove(Game() / "TLVR.exe");  // a missing file still advances the bar
