@@ -40,4 +40,9 @@ const char* ArgumentMap::Find(const char* key) const {
   return it == entries_.end() ? nullptr : it->second.c_str();
 }
 
+bool RepairRequested(const ArgumentMap& arguments) {
+  const char* value = arguments.Find("repair");
+  return value != nullptr && value[0] == '1' && value[1] == '\0';
+}
+
 }  // namespace app

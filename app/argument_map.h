@@ -41,4 +41,7 @@ class ArgumentMap {
   std::map<std::string, std::string> entries_;
 };
 
+// The command line asks the next IntoGame to repair the client: `repair` is 1.
+bool RepairRequested(const ArgumentMap& arguments);
+
 }  // namespace app

@@ -1,5 +1,6 @@
 // The script bridge's hand-over: the page's parameters go to the update
-// worker, and the page view gives way to the progress view.
+// worker, and the page view gives way to the progress view. Repair hands over
+// in the same way and asks the worker to verify the client as well.
 #include <windows.h>
 
 #include <memory>
@@ -12,7 +13,9 @@
 
 namespace app {
 
-void OnIntoGame(DISPPARAMS* params) {
+namespace {
+
+void HandOver(DISPPARAMS* params, update::GameEntry entry) {
   if (params == nullptr) return;
   // 64 KiB is too much for the stack of a call made from inside page script.
   auto text = std::make_unique<char[]>(web::kIntoGameTextSize);
@@ -24,7 +27,13 @@ void OnIntoGame(DISPPARAMS* params) {
   if (launcher.progressBar) launcher.progressBar->ShowCentered();
   launcher.windows.viewState = 2;
   // The worker copies the text before this returns.
-  update::StartUpdateWorker(text.get());
+  update::StartUpdateWorker(text.get(), entry);
 }
+
+}  // namespace
+
+void OnIntoGame(DISPPARAMS* params) { HandOver(params, update::GameEntry::Play); }
+
+void OnRepair(DISPPARAMS* params) { HandOver(params, update::GameEntry::Repair); }
 
 }  // namespace app

@@ -98,6 +98,9 @@ class ZornLauncher {
 // The script bridge's IntoGame: hides the page view, shows the progress
 // window and hands the page's parameters to the update worker.
 void OnIntoGame(DISPPARAMS* params);
+// The script bridge's Repair: the same, and the worker verifies and mends the
+// client before the game starts.
+void OnRepair(DISPPARAMS* params);
 
 // The process's launcher object (static storage, constructed before WinMain).
 ZornLauncher& Launcher();

@@ -74,7 +74,7 @@ void ZornLauncher::StartWindows(HINSTANCE instance) {
   if (!mainWindow) mainWindow = std::make_unique<ui::ZIrregularWindow>();
   if (!progressBar) progressBar = std::make_unique<ui::ZProgressBar>();
   if (!pageHost)
-    pageHost = std::make_unique<web::ZWebBrowser>(std::make_unique<web::JsDispatch>(&OnIntoGame));
+    pageHost = std::make_unique<web::ZWebBrowser>(std::make_unique<web::JsDispatch>(&OnIntoGame, &OnRepair));
   windows.mainWindow = mainWindow.get();
   windows.pageHost = pageHost.get();
   windows.progressBar = progressBar.get();
@@ -120,6 +120,7 @@ void ZornLauncher::StartWindows(HINSTANCE instance) {
   setup.publicKey2 = config.publicKey2;
   setup.progress = &progressBar->targets;
   setup.progressWindow = progressBar->Window();
+  setup.repairOnEntry = RepairRequested(arguments);
   update::ConfigureUpdateWorker(setup);
 
   char url[kStartUrlSize] = {};

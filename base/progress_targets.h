@@ -42,7 +42,7 @@ struct ProgressTargets {
   base::AutoResetEvent changed;  // declared first: the targets refer to it
   Target upperTarget{changed};   // percent of the current transfer or installation
   Target lowerTarget{changed};   // overall percent: 25, 50, 75, 100
-  Target stageIndex{changed};    // 0..3, chooses the stage text
+  Target stageIndex{changed};    // 0..4, chooses the stage text
 
   // The lower bar never goes back: a value is stored only when it is higher.
   void RaiseLowerTarget(std::int32_t percent) {

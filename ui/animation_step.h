@@ -24,7 +24,7 @@ StepResult StepTowards(std::int32_t value, std::int32_t target);
 std::int32_t RevealedWidth(std::int32_t value, std::int32_t imageWidth);
 
 // The stage text for a stage index (code page 936 bytes), or null for an
-// index outside 0..3.
+// index outside 0..4. Stage 4 is the verification of a repair.
 const char* StageText(std::int32_t stageIndex);
 
 }  // namespace ui

@@ -120,7 +120,7 @@ void ZProgressBar::Compose(HDC dc) {
   ::SetTextColor(dc, RGB(255, 200, 0));
   DrawPercent(dc, upperBarY, upper);
   DrawPercent(dc, lowerBarY, lower);
-  // An index outside 0..3 repeats the text of the last valid one.
+  // An index without a text repeats the text of the last valid one.
   if (const char* text = StageText(targets.stageIndex.load(std::memory_order_relaxed)))
     base::CopyInto(stageText, text);
   if (stageText[0]) ::TextOutA(dc, 30, 105, stageText, static_cast<int>(std::strlen(stageText)));

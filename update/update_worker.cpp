@@ -6,11 +6,16 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "base/bounded_format.h"
 #include "base/progress_targets.h"
+#include "update/client_mend.h"
+#include "update/client_verify.h"
 #include "update/commit.h"
 #include "update/descriptor_trust.h"
+#include "update/file_digest.h"
 #include "update/directory_levels.h"
 #include "update/download_log.h"
 #include "update/update_paths.h"
@@ -29,6 +34,8 @@ const char kArchiveFailed[] =                // 下载游戏资源错误，请�
     "\xcf\xc2\xd4\xd8\xd3\xce\xcf\xb7\xd7\xca\xd4\xb4\xb4\xed\xce\xf3\xa3\xac\xc7\xeb\xd6\xd8\xd0\xc2\xc6\xf4\xb6\xaf";
 const char kInstallFailed[] =                // 安装游戏失败，请重新启动
     "\xb0\xb2\xd7\xb0\xd3\xce\xcf\xb7\xca\xa7\xb0\xdc\xa3\xac\xc7\xeb\xd6\xd8\xd0\xc2\xc6\xf4\xb6\xaf";
+const char kRepairFailed[] =                 // 修复游戏文件失败，请重新启动
+    "\xd0\xde\xb8\xb4\xd3\xce\xcf\xb7\xce\xc4\xbc\xfe\xca\xa7\xb0\xdc\xa3\xac\xc7\xeb\xd6\xd8\xd0\xc2\xc6\xf4\xb6\xaf";
 
 const char kNoSpace[] =                      // 磁盘空间不足，请重新启动
     "\xb4\xc5\xc5\xcc\xbf\xd5\xbc\xe4\xb2\xbb\xd7\xe3\xa3\xac\xc7\xeb\xd6\xd8\xd0\xc2\xc6\xf4\xb6\xaf";
@@ -36,6 +43,7 @@ const char kNoSpace[] =                      // 磁盘空间不足，请重新�
 const char kSection[] = "Launcher";
 const char kGameExecutable[] = "TLVR.exe";
 constexpr int kCurlUrlMalformat = 3;  // CURLE_URL_MALFORMAT
+constexpr int kVerifyStage = 4;       // "正在校验游戏文件...", between the update and the game start
 
 // A path for the log line of a composition that did not fit: as much as fits.
 struct CutPath {
@@ -68,18 +76,12 @@ class UpdateRun {
 
     const INT remote = static_cast<INT>(::GetPrivateProfileIntA(kSection, "Version", 0, versionFile_));
     const INT installed = static_cast<INT>(::GetPrivateProfileIntA(kSection, "Version", 0, installRecord_));
+    bool archiveJustInstalled = false;
     if (NeedsUpdate(installed, remote)) {
-      ShowStage(1, 50);
-      if (!FetchArchive()) return CloseLauncher(kArchiveFailed);
-      ShowStage(2, 75);
-      const InstallResult result =
-          commitPathsFit_ ? InstallUpdate(Place(), archiveFile_, remote, setup_.progress) : InstallResult::Failed;
-      if (result != InstallResult::Installed) {
-        WriteLog("Failed to install game\n");
-        return CloseLauncher(result == InstallResult::NoSpace ? kNoSpace : kInstallFailed);
-      }
-      RecordVersion(remote);
+      if (!Update(remote)) return;
+      archiveJustInstalled = true;
     }
+    if ((setup_.repairOnEntry || parameters_.RepairRequested()) && !Repair(remote, archiveJustInstalled)) return;
     ShowStage(3, 100);
     StartGame();
     CloseLauncher(nullptr);
@@ -206,6 +208,120 @@ class UpdateRun {
     return false;
   }
 
+  // Fetches and installs the archive and records it. False when the launcher
+  // was closed.
+  bool Update(INT remote) {
+    ShowStage(1, 50);
+    if (!FetchArchive()) {
+      CloseLauncher(kArchiveFailed);
+      return false;
+    }
+    ShowStage(2, 75);
+    const InstallResult result =
+        commitPathsFit_ ? InstallUpdate(Place(), archiveFile_, remote, setup_.progress) : InstallResult::Failed;
+    if (result != InstallResult::Installed) {
+      WriteLog("Failed to install game\n");
+      CloseLauncher(result == InstallResult::NoSpace ? kNoSpace : kInstallFailed);
+      return false;
+    }
+    RecordVersion(remote);
+    RecordArchiveDigest();
+    return true;
+  }
+
+  // The installed archive's SHA-256 goes beside the version; a digest that is
+  // not known removes an older one rather than leave it naming another archive.
+  void RecordArchiveDigest() {
+    char hex[kSha256HexSize] = {};
+    if (fetchedDigestKnown_) FormatSha256Hex(fetchedDigest_, hex);
+    if (!::WritePrivateProfileStringA(kSection, "Sha256", fetchedDigestKnown_ ? hex : nullptr, installRecord_))
+      WriteLog("Failed to write Sha256 to %s, GetLastError=%d\n", installRecord_, static_cast<int>(::GetLastError()));
+  }
+
+  bool RecordedArchiveDigest(Sha256Digest* digest) const {
+    char hex[2 * kSha256HexSize] = {};
+    ::GetPrivateProfileStringA(kSection, "Sha256", "", hex, sizeof hex, installRecord_);
+    return ParseSha256Hex(hex, digest);
+  }
+
+  // Verifies Game against the installed archive and mends what differs. The
+  // archive in Temp is used when it is the one installed; otherwise it is
+  // fetched again when the server still offers the same one, and the client
+  // is updated as a whole when it does not. False when the launcher was closed.
+  bool Repair(INT remote, bool archiveJustInstalled) {
+    ShowStage(kVerifyStage, 75);
+    if (!archiveJustInstalled && !CachedArchiveIsInstalled()) {
+      if (ServerOffersInstalledArchive()) {
+        ShowStage(1, 50);
+        if (!FetchArchive()) {
+          CloseLauncher(kArchiveFailed);
+          return false;
+        }
+        ShowStage(kVerifyStage, 75);
+      } else if (!Update(remote)) {
+        return false;
+      } else {
+        ShowStage(kVerifyStage, 75);
+      }
+    }
+    StoreUpper(0);
+    const VerifyReport report = VerifyClient(gameDirectory_, archiveFile_, [this](std::uint64_t done, std::uint64_t total) {
+      StoreUpper(VerifyPercent(done, total));
+    });
+    if (report.outcome != VerifyOutcome::Verified) {
+      if (report.outcome == VerifyOutcome::EntryRefused) WriteLog("Refused archive entry (%s)\n", report.refusedName.c_str());
+      else WriteLog("Failed to open %s\n", archiveFile_);
+      WriteLog("Failed to verify game\n");
+      CloseLauncher(kRepairFailed);
+      return false;
+    }
+    WriteLog("Verified %llu files (%llu bytes): %llu missing or different\n",
+             static_cast<unsigned long long>(report.filesChecked), static_cast<unsigned long long>(report.bytesRead),
+             static_cast<unsigned long long>(report.damaged.size()));
+    if (report.damaged.empty()) return true;
+    ShowStage(2, 75);
+    return Mend(report.damaged);
+  }
+
+  // Extracts the damaged entries again; any that cannot be written fails the
+  // repair, with a line for each.
+  bool Mend(const std::vector<DamagedEntry>& damaged) {
+    const MendReport mended = MendClient(gameDirectory_, archiveFile_, damaged, setup_.progress);
+    WriteLog("Mended %llu of %llu files\n", static_cast<unsigned long long>(mended.mended),
+             static_cast<unsigned long long>(damaged.size()));
+    for (const std::string& name : mended.failed) WriteLog("Failed to mend %s\n", name.c_str());
+    if (mended.failed.empty()) return true;
+    CloseLauncher(kRepairFailed);
+    return false;
+  }
+
+  // The archive in Temp is the one installed: its SHA-256 is the one
+  // install.cfg records. Reading it moves the upper bar.
+  bool CachedArchiveIsInstalled() {
+    Sha256Digest recorded;
+    if (!ComposePath(archiveFile_, sizeof archiveFile_, tempDirectory_, "ClientContent") ||
+        !RecordedArchiveDigest(&recorded))
+      return false;
+    StoreUpper(0);
+    Sha256Digest kept;
+    if (!FileSha256(archiveFile_, &kept, [this](std::uint64_t done, std::uint64_t total) {
+          StoreUpper(VerifyPercent(done, total));
+        }))
+      return false;
+    return std::memcmp(kept.bytes, recorded.bytes, sizeof kept.bytes) == 0;
+  }
+
+  // The descriptor names, by its Sha256, the archive install.cfg records.
+  bool ServerOffersInstalledArchive() const {
+    Sha256Digest recorded;
+    return expected_.hasDigest && RecordedArchiveDigest(&recorded) &&
+           std::memcmp(expected_.digest.bytes, recorded.bytes, sizeof recorded.bytes) == 0;
+  }
+
+  void StoreUpper(std::int32_t percent) {
+    if (setup_.progress != nullptr) setup_.progress->upperTarget.store(percent);
+  }
+
   // The archive: by its digest prefix when the descriptor names one (a URL a
   // cache can answer), else by the tick. An archive that fails its size or
   // digest is logged and deleted.
@@ -219,10 +335,15 @@ class UpdateRun {
       LogTransferFailure(base, kCurlUrlMalformat);
       return false;
     }
-    if (!expected_.Any()) return Fetch(url, "ClientContent", archiveFile_, sizeof archiveFile_, nullptr);
-
+    // The digest is taken while the archive streams in, also when the
+    // descriptor names none: install.cfg records it for a later repair.
     ArchiveBodyCheck check(expected_);
-    if (Fetch(url, "ClientContent", archiveFile_, sizeof archiveFile_, &check)) return true;
+    fetchedDigestKnown_ = false;
+    if (Fetch(url, "ClientContent", archiveFile_, sizeof archiveFile_, &check)) {
+      fetchedDigest_ = check.Verifier().ReceivedDigest();
+      fetchedDigestKnown_ = true;
+      return true;
+    }
     if (!check.Refused()) return false;  // the transfer's own failure, logged
     LogArchiveRefusal(check.Last(), check.Verifier());
     ::DeleteFileA(archiveFile_);
@@ -301,6 +422,8 @@ class UpdateRun {
   DWORD descriptorTick_ = 0;
   TrustedKeys keys_;
   ArchiveExpectation expected_;
+  Sha256Digest fetchedDigest_;  // of the archive fetched in this run, when fetchedDigestKnown_
+  bool fetchedDigestKnown_ = false;
 };
 
 }  // namespace

@@ -5,11 +5,15 @@
 // operator's public keys, the progress targets and the progress window to
 // repaint. With a key configured the descriptor must carry a valid signature
 // and name the archive's digest, which the archive must then match.
+// A repair adds a verification of the client against the installed archive,
+// and mends what it finds damaged, before the game starts.
 #pragma once
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
@@ -28,7 +32,11 @@ struct WorkerSetup {
   HWND progressWindow = nullptr;                   // repainted at each stage; may be null
   TransferLimits limits{};
   RetryTiming retry{};
+  bool repairOnEntry = false;  // repair=1 on the command line: entering the game repairs too
 };
+
+// What the page asked for: enter the game, or repair the client and enter it.
+enum class GameEntry : std::uint8_t { Play, Repair };
 
 // The game's parameter string: written by the GUI thread on every IntoGame,
 // read by the worker just before the game starts. The lock makes sure the
@@ -41,7 +49,13 @@ class GameParameters {
   void Store(const char* text);                      // longer text is cut
   void CopyTo(char* out, std::size_t size) const;    // size >= 1
 
+  // Once asked for, a repair stays asked for: the worker reads it after the
+  // update step, so a Repair that comes while the version is checked counts.
+  void RequestRepair() { repair_.store(true); }
+  bool RepairRequested() const { return repair_.load(); }
+
  private:
+  std::atomic<bool> repair_{false};
   mutable std::mutex mutex_;
   std::unique_ptr<char[]> text_;
 };
@@ -50,10 +64,11 @@ class GameParameters {
 unsigned RunUpdate(const WorkerSetup& setup, const GameParameters& parameters);
 
 // The launcher's one worker: ConfigureUpdateWorker during start-up, then
-// StartUpdateWorker from the GUI thread on every IntoGame. The first call
-// starts the worker thread; every call replaces the parameter string.
+// StartUpdateWorker from the GUI thread on every IntoGame or Repair. The
+// first call starts the worker thread; every call replaces the parameter
+// string, and a Repair asks the worker to verify the client.
 void ConfigureUpdateWorker(const WorkerSetup& setup);
-void StartUpdateWorker(const char* parameters);
+void StartUpdateWorker(const char* parameters, GameEntry entry = GameEntry::Play);
 
 // Waits up to `timeoutMs` for the process's worker to end. True when it has
 // ended or was never started; used at exit, before what the worker writes to

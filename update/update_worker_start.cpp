@@ -29,8 +29,9 @@ void ConfigureUpdateWorker(const WorkerSetup& setup) {
   g_setup = setup;
 }
 
-void StartUpdateWorker(const char* parameters) {
+void StartUpdateWorker(const char* parameters, GameEntry entry) {
   Parameters().Store(parameters);
+  if (entry == GameEntry::Repair) Parameters().RequestRepair();
   if (g_worker.Started()) return;
   if (!g_worker.Start(&UpdateWorkerProc, nullptr))
     WriteLog("Failed to start thread. error=(%d)\n", static_cast<int>(::GetLastError()));

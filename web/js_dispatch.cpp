@@ -20,11 +20,13 @@ constexpr MethodName kMethods[] = {
     {"IntoGame", JsDispatch::kIntoGame},
     {"LoginFail", JsDispatch::kLoginFail},
     {"NewUser", JsDispatch::kNewUser},
+    {"Repair", JsDispatch::kRepair},
 };
 
 }  // namespace
 
-JsDispatch::JsDispatch(IntoGameHandler handler) : intoGame(handler) {}
+JsDispatch::JsDispatch(IntoGameHandler handler, IntoGameHandler repairHandler)
+    : intoGame(handler), repair(repairHandler) {}
 
 HRESULT JsDispatch::QueryInterface(REFIID riid, void** object) {
   if (!object) return E_POINTER;
@@ -61,6 +63,9 @@ HRESULT JsDispatch::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VA
   switch (id) {
     case kIntoGame:
       if (intoGame) intoGame(params);
+      break;
+    case kRepair:
+      if (repair) repair(params);
       break;
     case kLoginFail:
     case kNewUser:

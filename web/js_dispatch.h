@@ -1,7 +1,7 @@
 // The page's way back into the launcher: an automation object that page script
-// reaches as window.external. It publishes IntoGame, LoginFail and NewUser;
-// only IntoGame does anything, and what it does belongs to the launcher, which
-// hands the bridge its handler at construction.
+// reaches as window.external. It publishes IntoGame, LoginFail, NewUser and
+// Repair; IntoGame and Repair do something, and what they do belongs to the
+// launcher, which hands the bridge its handlers at construction.
 #pragma once
 
 #include <windows.h>
@@ -16,12 +16,15 @@ constexpr std::size_t kIntoGameTextSize = 65536;
 
 class JsDispatch : public IDispatch {
  public:
-  // Called on the GUI thread with the arguments of IntoGame, last one first.
+  // Called on the GUI thread with the arguments of IntoGame (or Repair),
+  // last one first.
   using IntoGameHandler = void (*)(DISPPARAMS*);
 
-  enum MethodId : DISPID { kIntoGame = 1, kLoginFail = 2, kNewUser = 3 };
+  enum MethodId : DISPID { kIntoGame = 1, kLoginFail = 2, kNewUser = 3, kRepair = 4 };
 
-  explicit JsDispatch(IntoGameHandler handler);
+  // Repair takes the same arguments as IntoGame; without a handler of its
+  // own it does nothing.
+  explicit JsDispatch(IntoGameHandler handler, IntoGameHandler repairHandler = nullptr);
   virtual ~JsDispatch() = default;
   JsDispatch(const JsDispatch&) = delete;
   JsDispatch& operator=(const JsDispatch&) = delete;
@@ -47,6 +50,7 @@ class JsDispatch : public IDispatch {
  private:
   LONG refCount = 1;
   IntoGameHandler intoGame;
+  IntoGameHandler repair;
 };
 
 // The converting half of IntoGame: zero-fills `out` and converts the call's

@@ -156,6 +156,61 @@ TEST_F(LauncherRun, NoConfigurationFileShowsTheBoxAndNoWindow) {
   EXPECT_NE(0u, launcher_.ExitCode());
 }
 
+// A client installed by a first run, then damaged: the second run repairs it,
+// asked by the page or by the command line.
+class LauncherRepair : public LauncherRun {
+ protected:
+  int ArchiveRequests() const {
+    const std::string log = ReadWholeFile(testing_update::ServerEnv("LAUNCHER_ACCESS_LOG_WIN"));
+    const std::string path = served_.UrlPath("ClientContent");
+    int count = 0;
+    for (std::size_t at = log.find(path); at != std::string::npos; at = log.find(path, at + 1)) ++count;
+    return count;
+  }
+  void InstallThenDamage() {
+    ServeVersion(2, "ClientContent");
+    ServeClientArchive("ClientContent");
+    WriteScript("window.external.IntoGame('first');");
+    ASSERT_TRUE(Run());
+    ASSERT_EQ("pak contents", ReadWholeFile(run_ / "Game\\data\\a.pak"));
+    ASSERT_EQ(1, ArchiveRequests());
+    ASSERT_FALSE(GameRecord().empty());  // the game of the first run has started and written its record
+    ASSERT_TRUE(::DeleteFileA((run_ / "Game\\launch.txt").c_str()));
+    ASSERT_TRUE(WriteWholeFile(run_ / "Game\\data\\a.pak", "pak"));
+  }
+  void ExpectMendedAndStartedWith(const std::string& parameters) {
+    EXPECT_EQ(0u, launcher_.ExitCode());
+    EXPECT_TRUE(launcher_.Boxes().empty());
+    EXPECT_EQ("pak contents", ReadWholeFile(run_ / "Game\\data\\a.pak"));
+    EXPECT_EQ(1, ArchiveRequests());  // mended from the archive kept in Temp
+    const std::string log = ReadWholeFile(run_ / "download.log");
+    EXPECT_NE(std::string::npos, log.find("): 1 missing or different\nMended 1 of 1 files\n")) << log;
+    EXPECT_NE(std::string::npos, GameRecord().find(" " + parameters + "\n"));
+  }
+};
+
+TEST_F(LauncherRepair, FromThePage) {
+  ASSERT_NO_FATAL_FAILURE(InstallThenDamage());
+  WriteScript("window.external.Repair('second');");
+  ASSERT_TRUE(Run());
+  ExpectMendedAndStartedWith("second");
+}
+
+TEST_F(LauncherRepair, ByRepairOnTheCommandLine) {
+  ASSERT_NO_FATAL_FAILURE(InstallThenDamage());
+  WriteScript("window.external.IntoGame('third');");
+  ASSERT_TRUE(Run("token=abc;repair=1"));
+  ExpectMendedAndStartedWith("third");
+}
+
+TEST_F(LauncherRepair, NotAskedForLeavesTheDamage) {
+  ASSERT_NO_FATAL_FAILURE(InstallThenDamage());
+  WriteScript("window.external.IntoGame('fourth');");
+  ASSERT_TRUE(Run("repair=0"));
+  EXPECT_EQ("pak", ReadWholeFile(run_ / "Game\\data\\a.pak"));
+  EXPECT_EQ("Successfully started the game.", ReadWholeFile(run_ / "download.log"));
+}
+
 // Page scripts that do not enter the game: the player closes the launcher.
 class LauncherClosed : public LauncherRun {
  protected:

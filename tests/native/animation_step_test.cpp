@@ -94,14 +94,14 @@ std::string ToGbk(const char* utf8) {
 #endif
 }
 
-TEST(AnimationStep, StageTextsAreTheGbkBytesOfTheFourStages) {
+TEST(AnimationStep, StageTextsAreTheGbkBytesOfTheFiveStages) {
   const char* expected[] = {"正在检查更新...", "正在更新游戏资源...", "开始安装游戏...",
-                            "启动游戏客户端..."};
-  for (int i = 0; i < 4; ++i) {
+                            "启动游戏客户端...", "正在校验游戏文件..."};
+  for (int i = 0; i < 5; ++i) {
     ASSERT_NE(ui::StageText(i), nullptr);
     EXPECT_EQ(ui::StageText(i), ToGbk(expected[i])) << "stage " << i;
   }
-  for (int outside : {-1, 4, 1000}) EXPECT_EQ(ui::StageText(outside), nullptr) << outside;
+  for (int outside : {-1, 5, 1000}) EXPECT_EQ(ui::StageText(outside), nullptr) << outside;
 }
 
 }  // namespace

@@ -98,6 +98,31 @@ TEST(ArgumentMapTest, KeysSortAsUnsignedBytesWithPrefixesFirst) {
   EXPECT_THAT(keys, ::testing::ElementsAre("a", "ab", "b", "\xB1\xED"));
 }
 
+TEST(ArgumentMapTest, RepairIsAskedForByExactlyRepairEqualsOne) {
+  struct Case {
+    const char* commandLine;
+    bool repair;
+  } cases[] = {
+      {"repair=1", true},
+      {"token=abc;repair=1,x=2", true},
+      {"repair=0;repair=1", true},  // the later one wins
+      {"repair=1;repair=0", false},
+      {"repair=0", false},
+      {"repair=yes", false},
+      {"repair=11", false},
+      {"repair=1 ", false},
+      {"Repair=1", false},
+      {"repair==1", true},  // the empty piece is dropped, as for every key
+      {"repair=1=1", false},
+      {"", false},
+  };
+  for (const Case& c : cases) {
+    ArgumentMap map;
+    map.ParseArguments(c.commandLine);
+    EXPECT_EQ(c.repair, RepairRequested(map)) << c.commandLine;
+  }
+}
+
 TEST(SplitAtAnyTest, EveryCharacterOfEverySeparatorSplitsAndEmptyPiecesAreDropped) {
   std::vector<std::string> pieces{"kept"};
   SplitAtAny("x;;y,z|w", {";,", "|"}, &pieces);

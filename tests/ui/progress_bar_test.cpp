@@ -99,17 +99,31 @@ TEST_F(ProgressWindow, StageIndexOutsideTheTableRepeatsTheLastText) {
   const POINT o = ClientOrigin(progress->Window());
   ShowValues(*progress, 50, 50, 2);
   const auto stage2 = Region(CaptureWindow(progress->Window()), o, 30, 105, 330, 127);
-  for (int outside : {4, -1}) {
+  for (int outside : {5, -1}) {
     ShowValues(*progress, 50, 50, outside);
     EXPECT_EQ(Region(CaptureWindow(progress->Window()), o, 30, 105, 330, 127), stage2) << outside;
   }
+}
+
+TEST_F(ProgressWindow, VerificationStageHasATextOfItsOwn) {
+  Build();
+  ::ShowWindow(progress->Window(), SW_SHOWNA);
+  const POINT o = ClientOrigin(progress->Window());
+  std::vector<std::vector<std::uint32_t>> texts;
+  for (int stage : {2, 3, 4}) {
+    ShowValues(*progress, 40, 75, stage);
+    texts.push_back(Region(CaptureWindow(progress->Window()), o, 30, 105, 330, 127));
+  }
+  EXPECT_NE(texts[2], texts[0]);
+  EXPECT_NE(texts[2], texts[1]);
+  EXPECT_GT(TextPixels(CaptureWindow(progress->Window()), o, 30, 105, 330, 127), 20);
 }
 
 TEST_F(ProgressWindow, StageTextsHaveRealGlyphsInTheDefaultFont) {
   Build();
   base::WindowDC windowDc(progress->Window());
   base::MemoryDC dc(windowDc.Get());  // the paint buffer's kind of DC, default font
-  for (int stage = 0; stage < 4; ++stage) {
+  for (int stage = 0; stage < 5; ++stage) {
     wchar_t wide[64] = {};
     const int n = ::MultiByteToWideChar(936, 0, ui::StageText(stage), -1, wide, 64) - 1;
     ASSERT_GT(n, 3);

@@ -125,6 +125,7 @@ class Worker : public ::testing::Test {
     setup.progressWindow = bar_;
     setup.limits = limits_;
     setup.retry = retry_;
+    setup.repairOnEntry = repairOnEntry_;
     setup_ = setup;
     targets_.upperTarget = 0;  // a fresh progress bar for every run
     targets_.lowerTarget = 0;
@@ -159,6 +160,7 @@ class Worker : public ::testing::Test {
   std::string versionUrl_;
   std::string publicKey_;   // [VersionCDN] PublicKey of the run; empty: none
   std::string publicKey2_;
+  bool repairOnEntry_ = false;  // repair=1 on the command line
   std::string directory_;
   HWND main_ = nullptr;
   HWND bar_ = nullptr;

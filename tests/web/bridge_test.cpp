@@ -15,20 +15,26 @@ struct IntoGameRecord {
   std::string text;
 };
 IntoGameRecord record;
+IntoGameRecord repairRecord;
 
-void RecordIntoGame(DISPPARAMS* params) {
+void Record(DISPPARAMS* params, IntoGameRecord* into) {
   static char text[web::kIntoGameTextSize];
-  ++record.calls;
+  ++into->calls;
   if (web::ConvertIntoGameArgument(params, text, sizeof(text))) {
-    ++record.converted;
-    record.text = text;
+    ++into->converted;
+    into->text = text;
   }
 }
+void RecordIntoGame(DISPPARAMS* params) { Record(params, &record); }
+void RecordRepair(DISPPARAMS* params) { Record(params, &repairRecord); }
 
 class BridgeFromScript : public ::testing::Test {
  protected:
-  void SetUp() override { record = IntoGameRecord(); }
-  web::JsDispatch bridge{&RecordIntoGame};
+  void SetUp() override {
+    record = IntoGameRecord();
+    repairRecord = IntoGameRecord();
+  }
+  web::JsDispatch bridge{&RecordIntoGame, &RecordRepair};
 };
 
 TEST_F(BridgeFromScript, CallsReachTheHandler) {
@@ -64,12 +70,50 @@ TEST_F(BridgeFromScript, CallsReachTheHandler) {
   }
 }
 
+TEST_F(BridgeFromScript, RepairReachesItsOwnHandlerWithTheSameArguments) {
+  struct Row {
+    const char* name;
+    const wchar_t* script;
+    int intoGameCalls;
+    int repairCalls;
+    int repairConverted;
+    std::string repairText;
+  } rows[] = {
+      {"through window", L"window.external.Repair('a=1;b=2');", 0, 1, 1, "a=1;b=2"},
+      {"in code page 936", L"external.Repair('\u73a9\u5bb6=1');", 0, 1, 1, "\xCD\xE6\xBC\xD2=1"},
+      {"two arguments: the last is used", L"external.Repair('first', 'second');", 0, 1, 1, "second"},
+      {"not a string", L"external.Repair(7);", 0, 1, 0, ""},
+      {"no argument", L"external.Repair();", 0, 1, 0, ""},
+      {"IntoGame stays IntoGame", L"external.IntoGame('p');", 1, 0, 0, ""},
+      {"both", L"external.IntoGame('p'); external.Repair('q');", 1, 1, 1, "q"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    record = IntoGameRecord();
+    repairRecord = IntoGameRecord();
+    char error[512];
+    EXPECT_TRUE(web::RunJScript(row.script, &bridge, error, sizeof(error))) << error;
+    EXPECT_EQ(row.intoGameCalls, record.calls);
+    EXPECT_EQ(row.repairCalls, repairRecord.calls);
+    EXPECT_EQ(row.repairConverted, repairRecord.converted);
+    EXPECT_EQ(row.repairText, repairRecord.text);
+  }
+  // A bridge made without a Repair handler accepts the call and does nothing.
+  web::JsDispatch intoGameOnly(&RecordIntoGame);
+  record = IntoGameRecord();
+  char error[512];
+  EXPECT_TRUE(web::RunJScript(L"external.Repair('x');", &intoGameOnly, error, sizeof(error))) << error;
+  EXPECT_EQ(0, record.calls);
+}
+
 TEST_F(BridgeFromScript, NameInAnotherCaseHasNoEffect) {
   char error[512];
   for (const wchar_t* script : {L"external.intoGame('x');", L"external.INTOGAME('x');",
-                                L"window.external.intogame('x');"}) {
+                                L"window.external.intogame('x');", L"external.repair('x');",
+                                L"external.REPAIR('x');"}) {
     web::RunJScript(script, &bridge, error, sizeof(error));  // may or may not raise
     EXPECT_EQ(0, record.calls) << error;
+    EXPECT_EQ(0, repairRecord.calls) << error;
   }
 }
 
@@ -102,6 +146,7 @@ TEST(JsDispatch, NameLookup) {
     DISPID expected;  // 77: left as passed
   } rows[] = {
       {L"IntoGame", 1}, {L"LoginFail", 2},     {L"NewUser", 3},  {L"intogame", 77},
+      {L"Repair", 4},   {L"repair", 77},       {L"Repair ", 77},
       {L"IntoGame ", 77}, {L"Into", 77},       {L"", 77},        {tooLong.c_str(), 77},
   };
   for (const Row& row : rows) {

@@ -1,0 +1,30 @@
+// ZIP archives made on the spot for the native tests and measurements, with
+// minizip's writer: entries stored or deflated, with chosen attributes, or
+// with only a declared size and CRC (a central directory for files that
+// exist elsewhere).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testing_zip {
+
+struct Entry {
+  std::string name;
+  std::string data;
+  std::uint32_t attributes = 0x20;  // external attributes
+  bool stored = false;              // no compression
+};
+bool WriteZip(const std::string& path, const std::vector<Entry>& entries);
+
+// An entry that declares `size` bytes (below 4 GiB) with `crc` and carries
+// no data.
+struct DeclaredEntry {
+  std::string name;
+  std::uint64_t size = 0;
+  std::uint32_t crc = 0;
+};
+bool WriteDeclaredZip(const std::string& path, const std::vector<DeclaredEntry>& entries);
+
+}  // namespace testing_zip
