@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/update/test_support.h"
@@ -273,6 +275,85 @@ TEST_F(Trust, DescriptorSignedByMinisignIsAccepted) {
     EXPECT_TRUE(seen.boxes.empty()) << Log();
     EXPECT_EQ(kCurrentStages, seen.stages);
     EXPECT_EQ(kStarted, Log());
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The status and byte count of every request for `urlPath` in nginx's access
+// log, in order.
+std::vector<std::pair<int, long long>> Served(const std::string& urlPath) {
+  std::vector<std::pair<int, long long>> served;
+  const std::string log = ReadWholeFile(ServerEnv("LAUNCHER_ACCESS_LOG_WIN"));
+  const std::string request = "\"GET " + urlPath;
+  for (std::size_t at = log.find(request); at != std::string::npos; at = log.find(request, at + 1)) {
+    const std::size_t close = log.find("\" ", at + 1);
+    if (close == std::string::npos) break;
+    int status = 0;
+    long long bytes = 0;
+    if (std::sscanf(log.c_str() + close + 2, "%d %lld", &status, &bytes) == 2) served.emplace_back(status, bytes);
+  }
+  return served;
+}
+
+class Resume : public Trust {
+ protected:
+  // An archive large enough that its part is worth continuing.
+  std::string ServeLargeArchive(const std::string& name) {
+    std::string noise(3u << 20, '\0');
+    std::uint32_t state = 7;
+    for (char& c : noise) c = static_cast<char>((state = state * 1664525u + 1013904223u) >> 24);
+    EXPECT_TRUE(WriteZip(served_ / name, {{"data/", "", 0x10}, {"data/a.pak", "pak", 0x20},
+                                          {"data/noise.bin", noise, 0x20}, {"TLVR.exe", stub_, 0x20}}));
+    return ReadWholeFile(served_ / name);
+  }
+  void LeavePart(const std::string& content, const std::string& recordDigest) {
+    ::CreateDirectoryA(At("Temp").c_str(), nullptr);
+    ASSERT_TRUE(WriteWholeFile(At("Temp\\ClientContent.part"), content));
+    ASSERT_TRUE(WriteWholeFile(At("Temp\\ClientContent.part.sha256"), recordDigest + "\n"));
+  }
+};
+
+TEST_F(Resume, PartOfTheSameDigestIsContinuedAndAnyOtherPartStartsOver) {
+  const std::string bytes = ServeLargeArchive("c.zip");
+  const long long half = static_cast<long long>(bytes.size() / 2);
+  std::string corrupt = bytes.substr(0, bytes.size() / 2);
+  corrupt[100] = static_cast<char>(corrupt[100] ^ 0x5a);
+  struct Case {
+    const char* name;
+    std::string part;
+    std::string record;
+    std::vector<std::pair<int, long long>> served;  // nginx's answers for the archive
+    const char* logged;                             // a line the log holds
+  };
+  const long long whole = static_cast<long long>(bytes.size());
+  const Case cases[] = {
+      {"same digest", bytes.substr(0, bytes.size() / 2), Sha256Hex(bytes), {{206, whole - half}},
+       "Resuming ("},
+      {"another digest", bytes.substr(0, bytes.size() / 2), Sha256Hex("other"), {{200, whole}}, nullptr},
+      {"longer than Size", bytes + "tail", Sha256Hex(bytes), {{200, whole}}, nullptr},
+      {"already whole", bytes, Sha256Hex(bytes), {}, nullptr},
+      // The resumed body fails the digest: the part is dropped and the whole archive fetched.
+      {"corrupt content", corrupt, Sha256Hex(bytes), {{206, whole - half}, {200, whole}}, "Rejected body of ("},
+  };
+  int version = 2;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LeavePart(c.part, c.record);
+    const std::string name = "v" + std::to_string(version) + ".cfg";
+    ASSERT_TRUE(WriteWholeFile(ServerEnv("LAUNCHER_ACCESS_LOG_WIN"), ""));  // nginx appends
+    const Observed seen = Run(ServeSigned(name, DescriptorFor(version, "c.zip", bytes), key_));
+    EXPECT_TRUE(seen.boxes.empty());
+    EXPECT_EQ(version, InstalledVersion());
+    EXPECT_EQ("pak", ReadWholeFile(Game() + "\\data\\a.pak"));
+    EXPECT_EQ(bytes, ReadWholeFile(At("Temp\\ClientContent")));
+    EXPECT_FALSE(Exists(At("Temp\\ClientContent.part")));
+    EXPECT_FALSE(Exists(At("Temp\\ClientContent.part.sha256")));
+    EXPECT_EQ(c.served, Served(served_.UrlPath("c.zip")));
+    if (c.logged != nullptr) EXPECT_NE(std::string::npos, Log().find(c.logged)) << Log();
+    ++version;
   }
 }
 
