@@ -16,6 +16,7 @@
 #include "tests/update/worker_harness.h"
 #include "tools/pack/signing.h"
 #include "update/archive_digest.h"
+#include "update/http_download.h"
 
 namespace {
 
@@ -355,6 +356,30 @@ TEST_F(Resume, PartOfTheSameDigestIsContinuedAndAnyOtherPartStartsOver) {
     if (c.logged != nullptr) EXPECT_NE(std::string::npos, Log().find(c.logged)) << Log();
     ++version;
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Resume, ServerThatIgnoresTheRangeSendsTheWholeArchiveWhichIsInstalled) {
+  const std::string bytes = ServeLargeArchive("c.zip");
+  LeavePart(bytes.substr(0, 1000), Sha256Hex(bytes));
+  const std::string key = "r" + std::to_string(::GetCurrentProcessId());
+  std::string descriptor = Descriptor(2, FixtureUrl("/norange?key=" + key + "&file=" + ServerEnv("LAUNCHER_DOCROOT") +
+                                                    "/" + served_.Name() + "/c.zip&digest="));
+  descriptor += "Sha256=" + Sha256Hex(bytes) + "\r\nSize=" + std::to_string(bytes.size()) + "\r\n";
+  const Observed seen = Run(ServeSigned("v.cfg", descriptor, key_));
+  EXPECT_TRUE(seen.boxes.empty());
+  EXPECT_EQ(2, InstalledVersion());
+  EXPECT_EQ(bytes, ReadWholeFile(At("Temp\\ClientContent")));
+  const std::string log = Log();
+  EXPECT_NE(std::string::npos, log.find("Resuming (")) << log;
+  EXPECT_NE(std::string::npos, log.find(") at 1000 of " + std::to_string(bytes.size()) + " bytes\n")) << log;
+  EXPECT_NE(std::string::npos, log.find("Server ignored the range of (")) << log;
+  const std::string rangeFile = At("range");
+  ASSERT_TRUE(update::DownloadFile(rangeFile.c_str(), FixtureUrl("/norange?count=1&key=" + key).c_str()));
+  EXPECT_EQ("bytes=1000-", ReadWholeFile(rangeFile));
 }
 
 }  // namespace
