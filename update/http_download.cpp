@@ -280,7 +280,9 @@ bool FetchFile(const char* localPath, const char* url, progress::ProgressTargets
                const TransferLimits& limits, const RetryTiming& timing, BodyCheck* check,
                const PartFiles* part) {
   if (part != nullptr && (check == nullptr || !part->expected.hasDigest)) part = nullptr;
-  bool startedOver = false;  // a 416 empties the part and asks again at once, once
+  // A 416, or any answer but 206 and 200, to a range request empties the part
+  // and asks again at once, once: the fresh request gets the usual handling.
+  bool startedOver = false;
   for (std::int32_t retry = 1;; ++retry) {
     if (check != nullptr) check->Begin();
     std::uint64_t offset = 0;
@@ -290,7 +292,7 @@ bool FetchFile(const char* localPath, const char* url, progress::ProgressTargets
       if (plan == PartPlan::NoRecord) return false;
     }
     const Attempt attempt = Download(localPath, url, progress, limits, check, offset, check);
-    if (offset != 0 && attempt.status == 416 && !startedOver) {
+    if (offset != 0 && attempt.unexpectedStatus && !startedOver) {
       startedOver = true;
       ::DeleteFileA(localPath);
       --retry;

@@ -43,7 +43,8 @@ bool DownloadFile(const char* localPath, const char* url,
 // <n> of <size> bytes\n" is logged and only the rest is asked for with a
 // Range header. A 206 continues the part; a 200 (the server ignored the
 // range) logs "Server ignored the range of (<url>), starting over\n" and
-// writes the whole body from byte 0; a 416 empties the part and asks again.
+// writes the whole body from byte 0; a 416 (or any other status) empties the
+// part and asks again.
 // A resumed body that fails the digest empties the part and is tried again
 // from byte 0. A part that already holds the whole file and passes the check
 // needs no transfer. On failure the part stays for the next attempt.

@@ -353,7 +353,9 @@ TEST_F(Resume, PartOfTheSameDigestIsContinuedAndAnyOtherPartStartsOver) {
     EXPECT_FALSE(Exists(At("Temp\\ClientContent.part")));
     EXPECT_FALSE(Exists(At("Temp\\ClientContent.part.sha256")));
     EXPECT_EQ(c.served, Served(served_.UrlPath("c.zip")));
-    if (c.logged != nullptr) EXPECT_NE(std::string::npos, Log().find(c.logged)) << Log();
+    if (c.logged != nullptr) {
+      EXPECT_NE(std::string::npos, Log().find(c.logged)) << Log();
+    }
     ++version;
   }
 }
@@ -380,6 +382,26 @@ TEST_F(Resume, ServerThatIgnoresTheRangeSendsTheWholeArchiveWhichIsInstalled) {
   const std::string rangeFile = At("range");
   ASSERT_TRUE(update::DownloadFile(rangeFile.c_str(), FixtureUrl("/norange?count=1&key=" + key).c_str()));
   EXPECT_EQ("bytes=1000-", ReadWholeFile(rangeFile));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Resume, PartLongerThanTheArchiveWithoutSizeGetsA416AndStartsOver) {
+  const std::string bytes = ServeLargeArchive("c.zip");
+  LeavePart(bytes + std::string(5000, 'x'), Sha256Hex(bytes));
+  ASSERT_TRUE(WriteWholeFile(ServerEnv("LAUNCHER_ACCESS_LOG_WIN"), ""));  // nginx appends
+  const std::string descriptor =
+      Descriptor(2, HttpUrl(served_.UrlPath("c.zip"))) + "Sha256=" + Sha256Hex(bytes) + "\r\n";  // no Size
+  const Observed seen = Run(ServeSigned("v.cfg", descriptor, key_));
+  EXPECT_TRUE(seen.boxes.empty());
+  EXPECT_EQ(2, InstalledVersion());
+  EXPECT_EQ(bytes, ReadWholeFile(At("Temp\\ClientContent")));
+  const std::vector<std::pair<int, long long>> served = Served(served_.UrlPath("c.zip"));
+  ASSERT_EQ(2u, served.size());
+  EXPECT_EQ(416, served[0].first);
+  EXPECT_EQ((std::pair<int, long long>(200, static_cast<long long>(bytes.size()))), served[1]);
 }
 
 }  // namespace
