@@ -10,6 +10,7 @@
 #include "update/download_log.h"
 #include "update/entry_name.h"
 #include "update/transfer_rules.h"
+#include "update/zip_archive.h"
 
 namespace update {
 
@@ -18,36 +19,6 @@ namespace {
 // Large pieces keep the number of writes (each a system call under Wine) low
 // for large entries: a third of the calls of an 8 KiB buffer.
 constexpr std::size_t kCopyBufferSize = 256 * 1024;
-
-// The current entry, opened for reading; Close reports the CRC check.
-class OpenEntry {
- public:
-  explicit OpenEntry(unzFile archive) : archive_(archive), open_(unzOpenCurrentFile(archive) == UNZ_OK) {}
-  ~OpenEntry() { if (open_) unzCloseCurrentFile(archive_); }
-  OpenEntry(const OpenEntry&) = delete;
-  OpenEntry& operator=(const OpenEntry&) = delete;
-  bool IsOpen() const { return open_; }
-  bool Close() {
-    open_ = false;
-    return unzCloseCurrentFile(archive_) == UNZ_OK;
-  }
-
- private:
-  unzFile archive_;
-  bool open_;
-};
-
-// minizip cannot open an archive whose end record starts at offset 0 (it takes
-// that position for "not found"), which is exactly what an archive without
-// entries is. Recognise that record ourselves: signature, no entries.
-bool IsEmptyArchive(const char* path) {
-  base::UniqueFile file(std::fopen(path, "rb"));
-  unsigned char record[22];
-  if (!file || std::fread(record, 1, sizeof record, file.Get()) != sizeof record) return false;
-  static const unsigned char kEndSignature[4] = {'P', 'K', 5, 6};
-  const bool noEntries = record[8] == 0 && record[9] == 0 && record[10] == 0 && record[11] == 0;
-  return std::memcmp(record, kEndSignature, sizeof kEndSignature) == 0 && noEntries;
-}
 
 }  // namespace
 
@@ -58,7 +29,7 @@ bool ComposeEntryTarget(char (&out)[kPathSize], const char* directory, const cha
 ArchiveReader::ArchiveReader(const char* path) : buffer_(std::make_unique<char[]>(kCopyBufferSize)) {
   unzFile archive = unzOpen64(path);
   if (archive == nullptr) {
-    if (IsEmptyArchive(path)) {
+    if (IsEmptyZipArchive(path)) {
       state_ = State::Empty;
       return;
     }
@@ -116,7 +87,7 @@ ExtractResult ArchiveReader::ExtractCurrent(const ArchiveEntry& entry, const cha
 
 ExtractResult ArchiveReader::Extract(const ArchiveEntry& entry, const char* path, DirectoryCache* directories) {
   unzFile archive = static_cast<unzFile>(archive_);
-  OpenEntry open(archive);
+  OpenZipEntry open(archive);
   if (!open.IsOpen()) return ExtractResult::Corrupt;
   if (!CreateDirectoryTree(path, LastLevel::FileName, directories)) return ExtractResult::WriteFailed;
   base::UniqueFile file(std::fopen(path, "wb"));

@@ -13,39 +13,11 @@
 #include "update/directory_tree.h"
 #include "update/entry_name.h"
 #include "update/transfer_rules.h"
+#include "update/zip_archive.h"
 
 namespace update {
 
 namespace {
-
-class Archive {
- public:
-  explicit Archive(const char* path) : file_(unzOpen64(path)) {}
-  ~Archive() { if (file_ != nullptr) unzClose(file_); }
-  Archive(const Archive&) = delete;
-  Archive& operator=(const Archive&) = delete;
-  unzFile Get() const { return file_; }
-
- private:
-  unzFile file_;
-};
-
-class OpenEntry {
- public:
-  explicit OpenEntry(unzFile archive) : archive_(archive), open_(unzOpenCurrentFile(archive) == UNZ_OK) {}
-  ~OpenEntry() { if (open_) unzCloseCurrentFile(archive_); }
-  OpenEntry(const OpenEntry&) = delete;
-  OpenEntry& operator=(const OpenEntry&) = delete;
-  bool IsOpen() const { return open_; }
-  bool Close() {  // reports the CRC check of data read to its end
-    open_ = false;
-    return unzCloseCurrentFile(archive_) == UNZ_OK;
-  }
-
- private:
-  unzFile archive_;
-  bool open_;
-};
 
 class Mender {
  public:
@@ -57,7 +29,7 @@ class Mender {
     char target[kPathSize];
     if (!base::FormatInto(target, sizeof target, "%s/%s", directory_, name)) return false;
     if (!CreateDirectoryTree(target, LastLevel::FileName, &directories_)) return false;
-    OpenEntry entry(archive_);
+    OpenZipEntry entry(archive_);
     if (!entry.IsOpen()) return false;
     base::UniqueFile file(std::fopen(target, "wb"));
     if (!file) return false;
@@ -87,7 +59,7 @@ MendReport MendClient(const char* clientDirectory, const char* archivePath,
   MendReport report;
   std::set<std::string> wanted;
   for (const DamagedEntry& entry : damaged) wanted.insert(entry.name);
-  Archive archive(archivePath);
+  ZipArchive archive(archivePath);
   if (archive.Get() == nullptr) {
     report.failed.assign(wanted.begin(), wanted.end());
     return report;

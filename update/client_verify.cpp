@@ -19,22 +19,11 @@
 #include "base/unique_file.h"
 #include "update/directory_levels.h"
 #include "update/entry_name.h"
+#include "update/zip_archive.h"
 
 namespace update {
 
 namespace {
-
-class Archive {
- public:
-  explicit Archive(const char* path) : file_(unzOpen64(path)) {}
-  ~Archive() { if (file_ != nullptr) unzClose(file_); }
-  Archive(const Archive&) = delete;
-  Archive& operator=(const Archive&) = delete;
-  unzFile Get() const { return file_; }
-
- private:
-  unzFile file_;
-};
 
 struct Entry {
   char name[kPathSize] = {};
@@ -58,18 +47,6 @@ bool ReadEntry(unzFile archive, Entry* entry) {
 
 bool ComposeTarget(char (&out)[kPathSize], const char* directory, const char* name) {
   return base::FormatInto(out, sizeof out, "%s/%s", directory, name);
-}
-
-// minizip cannot open an archive whose end record starts at offset 0 (it takes
-// that position for "not found"), which is exactly what an archive without
-// entries is. Recognise that record: signature, no entries.
-bool IsEmptyArchive(const char* path) {
-  base::UniqueFile file(std::fopen(path, "rb"));
-  unsigned char record[22];
-  if (!file || std::fread(record, 1, sizeof record, file.Get()) != sizeof record) return false;
-  static const unsigned char kEndSignature[4] = {'P', 'K', 5, 6};
-  const bool noEntries = record[8] == 0 && record[9] == 0 && record[10] == 0 && record[11] == 0;
-  return std::memcmp(record, kEndSignature, sizeof kEndSignature) == 0 && noEntries;
 }
 
 // One file entry as the central directory declares it.
@@ -283,9 +260,9 @@ VerifyReport VerifyClient(const char* clientDirectory, const char* archivePath, 
                           const std::vector<std::string>* only) {
   VerifyReport report;
   if (clientDirectory == nullptr || archivePath == nullptr) return report;
-  Archive archive(archivePath);
+  ZipArchive archive(archivePath);
   if (archive.Get() == nullptr) {
-    if (IsEmptyArchive(archivePath)) {
+    if (IsEmptyZipArchive(archivePath)) {
       report.outcome = VerifyOutcome::Verified;
       if (progress) progress(0, 0);
     }
