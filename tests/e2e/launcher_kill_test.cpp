@@ -65,7 +65,10 @@ void ListFiles(const std::string& root, const std::string& below, Content* out) 
 Content GameFiles(const std::string& game) {
   Content files;
   ListFiles(game, "", &files);
-  files.erase("launch.txt");  // what the started stub game writes
+  // What the started stub game writes: its record, and the file it writes
+  // the record into first (seen here when the game is caught mid-write).
+  files.erase("launch.txt");
+  files.erase("launch.tmp");
   return files;
 }
 
