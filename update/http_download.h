@@ -36,8 +36,25 @@ bool DownloadFile(const char* localPath, const char* url,
 // and the transfer starts again after that wait; a body that `check` (when
 // not null) does not accept and that is tried again logs "Rejected body of
 // (<url>)\n" first. Without a retry the caller says why it failed.
+//
+// With `part` (and a check and a digest), `localPath` is a part that an
+// earlier attempt or run may have left: when `part->recordPath` names the
+// same digest, the check is first fed the bytes on disk, "Resuming (<url>) at
+// <n> of <size> bytes\n" is logged and only the rest is asked for with a
+// Range header. A 206 continues the part; a 200 (the server ignored the
+// range) logs "Server ignored the range of (<url>), starting over\n" and
+// writes the whole body from byte 0; a 416 (or any other status) empties the
+// part and asks again.
+// A resumed body that fails the digest empties the part and is tried again
+// from byte 0. A part that already holds the whole file and passes the check
+// needs no transfer. On failure the part stays for the next attempt.
+struct PartFiles {
+  const char* recordPath = nullptr;  // names the digest the part belongs to
+  ArchiveExpectation expected;
+};
 bool FetchFile(const char* localPath, const char* url, progress::ProgressTargets* progress,
-               const TransferLimits& limits, const RetryTiming& timing, BodyCheck* check = nullptr);
+               const TransferLimits& limits, const RetryTiming& timing, BodyCheck* check = nullptr,
+               const PartFiles* part = nullptr);
 
 // The log line of a failed transfer, for callers that fail before one starts
 // (a URL that does not fit its buffer).

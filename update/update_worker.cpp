@@ -339,6 +339,7 @@ class UpdateRun {
     // descriptor names none: install.cfg records it for a later repair.
     ArchiveBodyCheck check(expected_);
     fetchedDigestKnown_ = false;
+    if (expected_.hasDigest) return FetchArchivePart(url, &check);
     if (Fetch(url, "ClientContent", archiveFile_, sizeof archiveFile_, &check)) {
       fetchedDigest_ = check.Verifier().ReceivedDigest();
       fetchedDigestKnown_ = true;
@@ -348,6 +349,39 @@ class UpdateRun {
     LogArchiveRefusal(check.Last(), check.Verifier());
     ::DeleteFileA(archiveFile_);
     return false;
+  }
+
+  // With a digest the archive arrives in Temp\ClientContent.part, which a
+  // later attempt or run continues, and becomes Temp\ClientContent only once
+  // its size and digest match.
+  bool FetchArchivePart(const char* url, ArchiveBodyCheck* check) {
+    char part[kPathSize] = {};
+    char record[kPathSize] = {};
+    if (!ComposePath(archiveFile_, sizeof archiveFile_, tempDirectory_, "ClientContent") ||
+        !ComposePath(part, sizeof part, tempDirectory_, "ClientContent.part") ||
+        !ComposePath(record, sizeof record, tempDirectory_, "ClientContent.part.sha256")) {
+      WriteLog("Failed to open %s\n", CutPath(tempDirectory_, "ClientContent.part").text);
+      return false;
+    }
+    PartFiles files;
+    files.recordPath = record;
+    files.expected = expected_;
+    if (!FetchFile(part, url, setup_.progress, setup_.limits, setup_.retry, check, &files)) {
+      if (!check->Refused()) return false;  // the transfer's own failure, logged; the part stays
+      LogArchiveRefusal(check->Last(), check->Verifier());
+      ::DeleteFileA(part);
+      ::DeleteFileA(record);
+      return false;
+    }
+    if (!::MoveFileExA(part, archiveFile_, MOVEFILE_REPLACE_EXISTING)) {
+      WriteLog("Failed to MoveFileEx(%s, %s), GetLastError=%d\n", part, archiveFile_,
+               static_cast<int>(::GetLastError()));
+      return false;
+    }
+    ::DeleteFileA(record);
+    fetchedDigest_ = check->Verifier().ReceivedDigest();
+    fetchedDigestKnown_ = true;
+    return true;
   }
 
   // The client is complete whether or not the record can be written, so the

@@ -14,10 +14,12 @@
 #include <map>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "launcher_process.h"
 #include "tests/update/test_support.h"
+#include "update/archive_digest.h"
 
 namespace {
 
@@ -200,6 +202,76 @@ TEST_F(KilledUpdate, GameIsOldOrNewAfterEveryKillAndNewAfterTheRunToTheEnd) {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("kill test: seed %u, %d rounds, %d kills (download %d, staging %d, commit %d), %.0f s\n", kSeed, kRounds,
               kills, killsBy[0], killsBy[1], killsBy[2], seconds);
+}
+
+}  // namespace
+
+namespace {
+
+// The status and byte count of every request for `urlPath` in nginx's access log.
+std::vector<std::pair<int, long long>> Served(const std::string& urlPath) {
+  std::vector<std::pair<int, long long>> served;
+  const std::string log = ReadWholeFile(testing_update::ServerEnv("LAUNCHER_ACCESS_LOG_WIN"));
+  const std::string request = "\"GET " + urlPath;
+  for (std::size_t at = log.find(request); at != std::string::npos; at = log.find(request, at + 1)) {
+    const std::size_t close = log.find("\" ", at + 1);
+    if (close == std::string::npos) break;
+    int status = 0;
+    long long bytes = 0;
+    if (std::sscanf(log.c_str() + close + 2, "%d %lld", &status, &bytes) == 2) served.emplace_back(status, bytes);
+  }
+  return served;
+}
+
+std::uint64_t FileBytes(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+TEST_F(KilledUpdate, DownloadKilledHalfWayIsContinuedByTheNextRun) {
+  const std::string archive = ReadWholeFile(served_ / "ClientContent");
+  update::ArchiveVerifier hasher{update::ArchiveExpectation{}};
+  hasher.OnBody(archive.data(), archive.size());
+  hasher.Finish();
+  char hex[update::kSha256HexSize];
+  update::FormatSha256Hex(hasher.ReceivedDigest(), hex);
+  const std::string url = testing_update::HttpUrl("/slow" + served_.UrlPath("ClientContent"));
+  ASSERT_TRUE(WriteWholeFile(served_ / "version.cfg", "[Launcher]\r\nVersion=2\r\nUrl=" + url + "\r\nSha256=" +
+                                                          hex + "\r\nSize=" + std::to_string(archive.size()) + "\r\n"));
+  PlantOldClient();
+  ASSERT_TRUE(WriteWholeFile(testing_update::ServerEnv("LAUNCHER_ACCESS_LOG_WIN"), ""));  // nginx appends
+
+  {
+    e2e::LauncherProcess launcher;
+    ASSERT_TRUE(launcher.Start(run_ / "LauncherScripted.exe", "", run_.Path(), run_ / "page.js"));
+    const std::string part = run_ / "Temp\\ClientContent.part";
+    const ULONGLONG deadline = ::GetTickCount64() + 60000;
+    while (::GetTickCount64() < deadline && FileBytes(part) < archive.size() / 3 && !launcher.WaitForExit(20)) {
+    }
+    launcher.Kill();
+    ASSERT_GE(FileBytes(part), archive.size() / 3) << "the download was not under way";
+    ASSERT_LT(FileBytes(part), archive.size());
+  }
+  e2e::LauncherProcess launcher;
+  ASSERT_TRUE(launcher.Start(run_ / "LauncherScripted.exe", "", run_.Path(), run_ / "page.js"));
+  ASSERT_TRUE(launcher.WaitForExit(120000));
+  const std::string log = ReadWholeFile(run_ / "download.log");
+  EXPECT_EQ(2, Installed()) << log;
+  EXPECT_TRUE(new_ == GameFiles(Game()));
+  EXPECT_NE(std::string::npos, log.find("Resuming (")) << log;
+
+  const std::vector<std::pair<int, long long>> served = Served("/slow" + served_.UrlPath("ClientContent"));
+  ASSERT_EQ(2u, served.size());
+  EXPECT_EQ(200, served[0].first);
+  EXPECT_EQ(206, served[1].first);
+  const long long total = served[0].second + served[1].second;
+  // What the killed run received and had not yet written is all that is sent twice.
+  EXPECT_GE(total, static_cast<long long>(archive.size()));
+  EXPECT_LT(total, static_cast<long long>(archive.size()) + (2 << 20));
+  std::printf("resume after a kill: archive %zu bytes, served %lld + %lld = %lld bytes\n", archive.size(),
+              served[0].second, served[1].second, total);
+  for (int i = 0; i < 300 && !Exists(Game() + "\\launch.txt"); ++i) ::Sleep(50);  // the stub game ends
 }
 
 }  // namespace

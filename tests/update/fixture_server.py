@@ -18,6 +18,7 @@ HOLD_LIMIT = 120  # a stalled or silent answer never lasts longer than this
 
 FLAKY_LOCK = threading.Lock()
 FLAKY_COUNTS = {}  # key -> requests seen
+RANGES = {}  # key -> the Range header of its last request
 
 
 def flaky_body(size):
@@ -153,6 +154,21 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             self.connection.shutdown(socket.SHUT_RDWR)
         self.close_connection = True
+
+    def route_norange(self, q):
+        """/norange?key=K&file=F: the whole file with a 200, whatever Range the
+        request asks for; /norange?key=K&count=1 answers the Range header of
+        K's last request ("-" when it had none)."""
+        key = q.get("key", "")
+        if q.get("count"):
+            with FLAKY_LOCK:
+                seen = RANGES.get(key, "-")
+            return self.reply(200, seen.encode())
+        with FLAKY_LOCK:
+            RANGES[key] = self.headers.get("Range", "-")
+        with open(q["file"], "rb") as f:
+            body = f.read()
+        self.reply(200, body)
 
     def route_delay(self, q):
         time.sleep(min(int(q.get("ms", "0")), 10000) / 1000.0)

@@ -7,13 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/update/test_support.h"
 #include "tests/update/worker_harness.h"
 #include "tools/pack/signing.h"
 #include "update/archive_digest.h"
+#include "update/http_download.h"
 
 namespace {
 
@@ -274,6 +277,131 @@ TEST_F(Trust, DescriptorSignedByMinisignIsAccepted) {
     EXPECT_EQ(kCurrentStages, seen.stages);
     EXPECT_EQ(kStarted, Log());
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The status and byte count of every request for `urlPath` in nginx's access
+// log, in order.
+std::vector<std::pair<int, long long>> Served(const std::string& urlPath) {
+  std::vector<std::pair<int, long long>> served;
+  const std::string log = ReadWholeFile(ServerEnv("LAUNCHER_ACCESS_LOG_WIN"));
+  const std::string request = "\"GET " + urlPath;
+  for (std::size_t at = log.find(request); at != std::string::npos; at = log.find(request, at + 1)) {
+    const std::size_t close = log.find("\" ", at + 1);
+    if (close == std::string::npos) break;
+    int status = 0;
+    long long bytes = 0;
+    if (std::sscanf(log.c_str() + close + 2, "%d %lld", &status, &bytes) == 2) served.emplace_back(status, bytes);
+  }
+  return served;
+}
+
+class Resume : public Trust {
+ protected:
+  // An archive large enough that its part is worth continuing.
+  std::string ServeLargeArchive(const std::string& name) {
+    std::string noise(3u << 20, '\0');
+    std::uint32_t state = 7;
+    for (char& c : noise) c = static_cast<char>((state = state * 1664525u + 1013904223u) >> 24);
+    EXPECT_TRUE(WriteZip(served_ / name, {{"data/", "", 0x10}, {"data/a.pak", "pak", 0x20},
+                                          {"data/noise.bin", noise, 0x20}, {"TLVR.exe", stub_, 0x20}}));
+    return ReadWholeFile(served_ / name);
+  }
+  void LeavePart(const std::string& content, const std::string& recordDigest) {
+    ::CreateDirectoryA(At("Temp").c_str(), nullptr);
+    ASSERT_TRUE(WriteWholeFile(At("Temp\\ClientContent.part"), content));
+    ASSERT_TRUE(WriteWholeFile(At("Temp\\ClientContent.part.sha256"), recordDigest + "\n"));
+  }
+};
+
+TEST_F(Resume, PartOfTheSameDigestIsContinuedAndAnyOtherPartStartsOver) {
+  const std::string bytes = ServeLargeArchive("c.zip");
+  const long long half = static_cast<long long>(bytes.size() / 2);
+  std::string corrupt = bytes.substr(0, bytes.size() / 2);
+  corrupt[100] = static_cast<char>(corrupt[100] ^ 0x5a);
+  struct Case {
+    const char* name;
+    std::string part;
+    std::string record;
+    std::vector<std::pair<int, long long>> served;  // nginx's answers for the archive
+    const char* logged;                             // a line the log holds
+  };
+  const long long whole = static_cast<long long>(bytes.size());
+  const Case cases[] = {
+      {"same digest", bytes.substr(0, bytes.size() / 2), Sha256Hex(bytes), {{206, whole - half}},
+       "Resuming ("},
+      {"another digest", bytes.substr(0, bytes.size() / 2), Sha256Hex("other"), {{200, whole}}, nullptr},
+      {"longer than Size", bytes + "tail", Sha256Hex(bytes), {{200, whole}}, nullptr},
+      {"already whole", bytes, Sha256Hex(bytes), {}, nullptr},
+      // The resumed body fails the digest: the part is dropped and the whole archive fetched.
+      {"corrupt content", corrupt, Sha256Hex(bytes), {{206, whole - half}, {200, whole}}, "Rejected body of ("},
+  };
+  int version = 2;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LeavePart(c.part, c.record);
+    const std::string name = "v" + std::to_string(version) + ".cfg";
+    ASSERT_TRUE(WriteWholeFile(ServerEnv("LAUNCHER_ACCESS_LOG_WIN"), ""));  // nginx appends
+    const Observed seen = Run(ServeSigned(name, DescriptorFor(version, "c.zip", bytes), key_));
+    EXPECT_TRUE(seen.boxes.empty());
+    EXPECT_EQ(version, InstalledVersion());
+    EXPECT_EQ("pak", ReadWholeFile(Game() + "\\data\\a.pak"));
+    EXPECT_EQ(bytes, ReadWholeFile(At("Temp\\ClientContent")));
+    EXPECT_FALSE(Exists(At("Temp\\ClientContent.part")));
+    EXPECT_FALSE(Exists(At("Temp\\ClientContent.part.sha256")));
+    EXPECT_EQ(c.served, Served(served_.UrlPath("c.zip")));
+    if (c.logged != nullptr) {
+      EXPECT_NE(std::string::npos, Log().find(c.logged)) << Log();
+    }
+    ++version;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Resume, ServerThatIgnoresTheRangeSendsTheWholeArchiveWhichIsInstalled) {
+  const std::string bytes = ServeLargeArchive("c.zip");
+  LeavePart(bytes.substr(0, 1000), Sha256Hex(bytes));
+  const std::string key = "r" + std::to_string(::GetCurrentProcessId());
+  std::string descriptor = Descriptor(2, FixtureUrl("/norange?key=" + key + "&file=" + ServerEnv("LAUNCHER_DOCROOT") +
+                                                    "/" + served_.Name() + "/c.zip&digest="));
+  descriptor += "Sha256=" + Sha256Hex(bytes) + "\r\nSize=" + std::to_string(bytes.size()) + "\r\n";
+  const Observed seen = Run(ServeSigned("v.cfg", descriptor, key_));
+  EXPECT_TRUE(seen.boxes.empty());
+  EXPECT_EQ(2, InstalledVersion());
+  EXPECT_EQ(bytes, ReadWholeFile(At("Temp\\ClientContent")));
+  const std::string log = Log();
+  EXPECT_NE(std::string::npos, log.find("Resuming (")) << log;
+  EXPECT_NE(std::string::npos, log.find(") at 1000 of " + std::to_string(bytes.size()) + " bytes\n")) << log;
+  EXPECT_NE(std::string::npos, log.find("Server ignored the range of (")) << log;
+  const std::string rangeFile = At("range");
+  ASSERT_TRUE(update::DownloadFile(rangeFile.c_str(), FixtureUrl("/norange?count=1&key=" + key).c_str()));
+  EXPECT_EQ("bytes=1000-", ReadWholeFile(rangeFile));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Resume, PartLongerThanTheArchiveWithoutSizeGetsA416AndStartsOver) {
+  const std::string bytes = ServeLargeArchive("c.zip");
+  LeavePart(bytes + std::string(5000, 'x'), Sha256Hex(bytes));
+  ASSERT_TRUE(WriteWholeFile(ServerEnv("LAUNCHER_ACCESS_LOG_WIN"), ""));  // nginx appends
+  const std::string descriptor =
+      Descriptor(2, HttpUrl(served_.UrlPath("c.zip"))) + "Sha256=" + Sha256Hex(bytes) + "\r\n";  // no Size
+  const Observed seen = Run(ServeSigned("v.cfg", descriptor, key_));
+  EXPECT_TRUE(seen.boxes.empty());
+  EXPECT_EQ(2, InstalledVersion());
+  EXPECT_EQ(bytes, ReadWholeFile(At("Temp\\ClientContent")));
+  const std::vector<std::pair<int, long long>> served = Served(served_.UrlPath("c.zip"));
+  ASSERT_EQ(2u, served.size());
+  EXPECT_EQ(416, served[0].first);
+  EXPECT_EQ((std::pair<int, long long>(200, static_cast<long long>(bytes.size()))), served[1]);
 }
 
 }  // namespace
