@@ -61,12 +61,14 @@ bool ArchiveReader::ReadCurrent(ArchiveEntry* entry) {
 
 bool ArchiveReader::MoveToNext() { return unzGoToNextFile(static_cast<unzFile>(archive_)) == UNZ_OK; }
 
-bool ArchiveReader::CheckNames(const char* targetDirectory, std::uint64_t* fileBytes) {
+bool ArchiveReader::CheckNames(const char* targetDirectory, std::uint64_t* fileBytes,
+                               const std::set<std::string>* selection) {
   ArchiveEntry entry;
   char target[kPathSize];
   for (std::uint64_t i = 0; i < count_; ++i) {
     if (i > 0 && !MoveToNext()) return false;
     if (!ReadCurrent(&entry)) return false;
+    if (selection != nullptr && (!entry.nameFits || selection->count(entry.name) == 0)) continue;
     if (!entry.nameFits || !IsConfinedEntryName(entry.name) || !ComposeEntryTarget(target, targetDirectory, entry.name)) {
       WriteLog("Refused archive entry (%s)\n", entry.name);
       return false;

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
+#include <string>
 
 #include "update/directory_levels.h"
 #include "update/directory_tree.h"
@@ -41,8 +43,10 @@ class ArchiveReader {
   // First pass over the central directory: every name must stay inside
   // `targetDirectory` and fit its path buffer ("Refused archive entry (NAME)"
   // otherwise). Adds every file's staged size (see StagedFileBytes) to
-  // `*fileBytes` when not null. Leaves the reader on the first entry.
-  bool CheckNames(const char* targetDirectory, std::uint64_t* fileBytes);
+  // `*fileBytes` when not null. With `selection`, only the entries it names
+  // are checked and counted. Leaves the reader on the first entry.
+  bool CheckNames(const char* targetDirectory, std::uint64_t* fileBytes,
+                  const std::set<std::string>* selection = nullptr);
 
   bool ReadCurrent(ArchiveEntry* entry);
   bool MoveToNext();

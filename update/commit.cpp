@@ -115,7 +115,11 @@ bool WriteJournalFile(const char* path, const JournalRecord& record) {
   return false;
 }
 
-CommitResult ApplyCommit(const CommitPlace& place, const JournalRecord& record, bool checkFirst) {
+CommitResult ApplyCommit(const CommitPlace& place, const JournalRecord& record, bool checkFirst,
+                         std::uint64_t* moved) {
+  std::uint64_t inPlace = 0;
+  if (moved == nullptr) moved = &inPlace;
+  *moved = 0;
   if (checkFirst && !StagingIsWhole(place, record)) return CommitResult::Damaged;
   DirectoryCache directories;
   char staged[kPathSize];
@@ -132,11 +136,17 @@ CommitResult ApplyCommit(const CommitPlace& place, const JournalRecord& record, 
       WriteLog("Failed to replace %s, GetLastError=%d\n", target, static_cast<int>(::GetLastError()));
       return CommitResult::Blocked;
     }
-    if (::MoveFileExA(staged, target, MOVEFILE_REPLACE_EXISTING)) continue;
+    if (::MoveFileExA(staged, target, MOVEFILE_REPLACE_EXISTING)) {
+      ++*moved;
+      continue;
+    }
     const DWORD error = ::GetLastError();
     if (::GetFileAttributesA(staged) == INVALID_FILE_ATTRIBUTES) {
       // Moved by an earlier attempt, or lost: only the first is fine.
-      if (HasSize(target, entry.size)) continue;
+      if (HasSize(target, entry.size)) {
+        ++*moved;
+        continue;
+      }
       WriteLog("Discarded commit of version %d: staged file for %s is missing or damaged\n",
                static_cast<int>(record.version), entry.name.c_str());
       return CommitResult::Damaged;
@@ -153,10 +163,12 @@ void EndCommit(const CommitPlace& place) {
 }
 
 InstallResult InstallUpdate(const CommitPlace& place, const char* archivePath, std::int32_t version,
-                            progress::ProgressTargets* progress) {
+                            progress::ProgressTargets* progress, const std::set<std::string>* selection,
+                            std::uint64_t* committed) {
+  if (committed != nullptr) *committed = 0;
   JournalRecord plan;
   plan.version = version;
-  switch (StageArchive(archivePath, place.gameDirectory, place.stagingDirectory, &plan, progress)) {
+  switch (StageArchive(archivePath, place.gameDirectory, place.stagingDirectory, &plan, progress, selection)) {
     case StageResult::Staged: break;
     case StageResult::NoSpace: return InstallResult::NoSpace;
     case StageResult::Failed: return InstallResult::Failed;
@@ -166,7 +178,7 @@ InstallResult InstallUpdate(const CommitPlace& place, const char* archivePath, s
     RemoveStagingFolder(place.stagingDirectory);
     return InstallResult::Failed;
   }
-  switch (ApplyCommit(place, plan, /*checkFirst=*/false)) {
+  switch (ApplyCommit(place, plan, /*checkFirst=*/false, committed)) {
     case CommitResult::Applied: return InstallResult::Installed;
     case CommitResult::Blocked: return InstallResult::Blocked;
     case CommitResult::Damaged: break;

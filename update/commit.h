@@ -11,6 +11,8 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
+#include <string>
 
 #include "update/commit_journal.h"
 
@@ -37,7 +39,9 @@ enum class CommitResult {
 // Makes the directories and moves every staged file of `record` into Game,
 // passing over files moved before. With `checkFirst`, every file is looked at
 // before the first move, so that a damaged staging folder moves nothing.
-CommitResult ApplyCommit(const CommitPlace& place, const JournalRecord& record, bool checkFirst);
+// `moved` (when not null) counts the files that are in Game when it returns.
+CommitResult ApplyCommit(const CommitPlace& place, const JournalRecord& record, bool checkFirst,
+                         std::uint64_t* moved = nullptr);
 
 // Removes the journal, then the staging folder.
 void EndCommit(const CommitPlace& place);
@@ -47,9 +51,12 @@ enum class InstallResult { Installed, Failed, NoSpace, Blocked };
 // Stages `archivePath`, writes the journal for `version` and applies the
 // commit. On Installed the caller records `version` and calls EndCommit; on
 // Blocked the journal stays for the next start; otherwise Game is unchanged
-// and nothing of the attempt is left.
+// and nothing of the attempt is left. With `selection`, only the entries it
+// names are staged and committed (see StageArchive); `committed` (when not
+// null) counts the files brought into Game.
 InstallResult InstallUpdate(const CommitPlace& place, const char* archivePath, std::int32_t version,
-                            progress::ProgressTargets* progress = nullptr);
+                            progress::ProgressTargets* progress = nullptr,
+                            const std::set<std::string>* selection = nullptr, std::uint64_t* committed = nullptr);
 
 enum class RecoveryResult {
   NoCommit,   // no journal: nothing was interrupted (a stale staging folder is removed)

@@ -45,9 +45,9 @@ bool FreeBytes(const char* directory, std::uint64_t* free) {
 }
 
 StageResult Stage(ArchiveReader& archive, const char* gameDirectory, const char* stagingDirectory, JournalRecord* plan,
-                  progress::ProgressTargets* progress) {
+                  progress::ProgressTargets* progress, const std::set<std::string>* selection) {
   std::uint64_t fileBytes = 0;
-  if (!archive.CheckNames(gameDirectory, &fileBytes)) return StageResult::Failed;
+  if (!archive.CheckNames(gameDirectory, &fileBytes, selection)) return StageResult::Failed;
 
   std::uint64_t free = 0;
   const std::uint64_t needed = AddBytes(fileBytes, kStagingMargin);
@@ -64,6 +64,10 @@ StageResult Stage(ArchiveReader& archive, const char* gameDirectory, const char*
   for (std::uint64_t i = 0; i < count; ++i) {
     if (progress != nullptr) progress->upperTarget.store(InstallPercent(i, count));
     if (!archive.ReadCurrent(&entry)) return StageResult::Failed;
+    if (selection != nullptr && (!entry.nameFits || selection->count(entry.name) == 0)) {
+      if (i + 1 < count && !archive.MoveToNext()) return StageResult::Failed;
+      continue;
+    }
     JournalEntry planned;
     planned.name = entry.name;
     if (IsDirectoryEntry(entry.name, entry.attributes)) {
@@ -90,7 +94,8 @@ void RemoveStagingFolder(const char* stagingDirectory) {
 }
 
 StageResult StageArchive(const char* archivePath, const char* gameDirectory, const char* stagingDirectory,
-                         JournalRecord* plan, progress::ProgressTargets* progress) {
+                         JournalRecord* plan, progress::ProgressTargets* progress,
+                         const std::set<std::string>* selection) {
   plan->entries.clear();
   RemoveStagingFolder(stagingDirectory);
   ArchiveReader archive(archivePath);
@@ -101,7 +106,7 @@ StageResult StageArchive(const char* archivePath, const char* gameDirectory, con
     WriteLog("Failed to CreateDirectory(%s), GetLastError=%d\n", stagingDirectory, static_cast<int>(::GetLastError()));
     return StageResult::Failed;
   }
-  const StageResult result = Stage(archive, gameDirectory, stagingDirectory, plan, progress);
+  const StageResult result = Stage(archive, gameDirectory, stagingDirectory, plan, progress, selection);
   if (result != StageResult::Staged) {
     RemoveStagingFolder(stagingDirectory);
     plan->entries.clear();

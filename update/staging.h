@@ -6,6 +6,9 @@
 // removes the staging folder.
 #pragma once
 
+#include <set>
+#include <string>
+
 #include "update/commit_journal.h"
 
 namespace progress { struct ProgressTargets; }
@@ -20,9 +23,12 @@ enum class StageResult {
 
 // Stages `archivePath` for `gameDirectory` into `stagingDirectory` (made
 // fresh) and fills `plan` with what the commit must do, in archive order.
+// With `selection`, only the entries it names are checked, counted against
+// the free space, staged and planned; the rest of the archive is passed over.
 // The share of entries done goes to progress->upperTarget (when not null).
 StageResult StageArchive(const char* archivePath, const char* gameDirectory, const char* stagingDirectory,
-                         JournalRecord* plan, progress::ProgressTargets* progress = nullptr);
+                         JournalRecord* plan, progress::ProgressTargets* progress = nullptr,
+                         const std::set<std::string>* selection = nullptr);
 
 // Removes the staging folder and everything in it; nothing when it is absent.
 void RemoveStagingFolder(const char* stagingDirectory);

@@ -6,12 +6,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "base/bounded_format.h"
 #include "base/progress_targets.h"
-#include "update/client_mend.h"
 #include "update/client_verify.h"
 #include "update/commit.h"
 #include "update/descriptor_trust.h"
@@ -283,16 +283,25 @@ class UpdateRun {
     return Mend(report.damaged);
   }
 
-  // Extracts the damaged entries again; any that cannot be written fails the
-  // repair, with a line for each.
+  // Stages the damaged entries again and commits them as an update of the
+  // installed version to itself: a target that cannot be replaced fails the
+  // repair and leaves the journal, so that the next start finishes the mend.
   bool Mend(const std::vector<DamagedEntry>& damaged) {
-    const MendReport mended = MendClient(gameDirectory_, archiveFile_, damaged, setup_.progress);
-    WriteLog("Mended %llu of %llu files\n", static_cast<unsigned long long>(mended.mended),
+    std::set<std::string> names;
+    for (const DamagedEntry& entry : damaged) names.insert(entry.name);
+    const INT installed = static_cast<INT>(::GetPrivateProfileIntA(kSection, "Version", 0, installRecord_));
+    std::uint64_t committed = 0;
+    const InstallResult result = commitPathsFit_ ? InstallUpdate(Place(), archiveFile_, installed, setup_.progress,
+                                                                 &names, &committed)
+                                                 : InstallResult::Failed;
+    WriteLog("Mended %llu of %llu files\n", static_cast<unsigned long long>(committed),
              static_cast<unsigned long long>(damaged.size()));
-    for (const std::string& name : mended.failed) WriteLog("Failed to mend %s\n", name.c_str());
-    if (mended.failed.empty()) return true;
-    CloseLauncher(kRepairFailed);
-    return false;
+    if (result != InstallResult::Installed) {
+      CloseLauncher(result == InstallResult::NoSpace ? kNoSpace : kRepairFailed);
+      return false;
+    }
+    RecordVersion(installed);
+    return true;
   }
 
   // The archive in Temp is the one installed: its SHA-256 is the one

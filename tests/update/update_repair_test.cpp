@@ -239,37 +239,50 @@ TEST_F(Repair, KeptArchiveGoneIsFetchedOnceAndTheClientMended) {
   }
 }
 
-TEST_F(Repair, FileHeldOpenFailsTheRepairUntilALaterRunMendsIt) {
+TEST_F(Repair, FileHeldOpenStopsTheMendAndTheNextPlainStartFinishesIt) {
   ASSERT_NO_FATAL_FAILURE(InstallClient());
   std::string changed = Entry("data/a.pak");
   changed[0] = 'F';
   ASSERT_TRUE(WriteWholeFile(Game() + "\\data\\a.pak", changed));
   ASSERT_TRUE(::DeleteFileA((Game() + "\\data\\b.pak").c_str()));
   const std::string recordBefore = ReadWholeFile(At("install.cfg"));
+  const std::string journal = At("Temp\\commit.journal");
   {
     // Another program holds the file open and shares it with no one.
     const HANDLE held = ::CreateFileA((Game() + "\\data\\a.pak").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
-    const Observed seen = RunRepair();
+    repairOnEntry_ = true;
+    update::ResetDownloadLogForTesting();
+    const Observed seen = Run(versionFile_);
     ::CloseHandle(held);
     EXPECT_EQ(std::vector<std::string>{kRepairFailed}, seen.boxes);
     EXPECT_TRUE(seen.closeRequested);
     const std::string log = Log();
-    EXPECT_NE(std::string::npos, log.find("): 2 missing or different\nMended 1 of 2 files\nFailed to mend data/a.pak\n"))
-        << log;
+    // The commit stops at the first file of the plan (archive order), so
+    // nothing of it is in Game yet.
+    EXPECT_NE(std::string::npos, log.find("): 2 missing or different\nFailed to replace ")) << log;
+    EXPECT_NE(std::string::npos, log.find("a.pak, GetLastError=")) << log;
+    EXPECT_NE(std::string::npos, log.find("\nMended 0 of 2 files\n")) << log;
     EXPECT_EQ(std::string::npos, log.find(kStarted)) << log;
     EXPECT_TRUE(WaitForFile(Game() + "\\launch.txt", 500).empty());
     EXPECT_EQ(recordBefore, ReadWholeFile(At("install.cfg")));
-    EXPECT_EQ(Entry("data/b.pak"), Installed("data\\b.pak"));  // the other file was mended
+    EXPECT_EQ(changed, Installed("data\\a.pak"));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA(journal.c_str())) << "the journal must stay";
   }
-  const Observed later = RunRepair();
-  EXPECT_TRUE(later.boxes.empty());
-  EXPECT_TRUE(ShownInOrder(kMendStages, later.stages));
-  EXPECT_NE(std::string::npos, Log().find("): 1 missing or different\nMended 1 of 1 files\n")) << Log();
+  // A start that does not ask for a repair finishes the interrupted mend.
+  repairOnEntry_ = false;
+  update::ResetDownloadLogForTesting();
+  const Observed later = Run(versionFile_);
+  EXPECT_TRUE(later.boxes.empty()) << Log();
+  EXPECT_EQ(std::string::npos, Log().find("Verified")) << Log();
+  EXPECT_NE(std::string::npos, Log().find("Finished interrupted commit of version 1\n")) << Log();
   ExpectWholeClient();
   EXPECT_TRUE(GameStarted());
-  EXPECT_EQ(recordBefore, ReadWholeFile(At("install.cfg")));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA(journal.c_str()));
+  EXPECT_EQ(1, InstalledVersion());
+  EXPECT_EQ(Sha256Hex(archiveBytes_), Recorded("Sha256"));
+  EXPECT_EQ(1, ArchiveRequests());
 }
 
 TEST_F(Repair, RepairOnTheCommandLineVerifiesTheNextEntry) {
