@@ -9,12 +9,14 @@
 
 #include <cstdlib>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "tests/update/test_support.h"
 #include "update/archive_install.h"
 #include "update/commit.h"
+#include "update/commit_journal.h"
 #include "update/download_log_testing.h"
 #include "update/http_download.h"
 #include "update/staging.h"
@@ -198,6 +200,46 @@ TEST_F(Staged, FailedStagingLeavesGameAsItWasAndNothingBehind) {
     EXPECT_FALSE(Exists(journal_));
     EXPECT_EQ(c.log, Log());
   }
+}
+
+TEST_F(Staged, ASelectionStagesAndCommitsOnlyTheEntriesItNames) {
+  Plant(Game(), kOld);
+  std::vector<ZipEntry> entries = kNewEntries;
+  entries.push_back({"bad.bin", std::string(4000, 'q'), 0, true});
+  ASSERT_TRUE(WriteZip(Archive(), entries));
+  ASSERT_TRUE(CorruptAfter(Archive(), "bad.bin"));
+  // A corrupt entry outside the selection is passed over, never extracted.
+  const std::set<std::string> selection = {"data/b.pak", "data/sub/c.bin"};
+  std::uint64_t committed = 0;
+  ASSERT_EQ(update::InstallResult::Installed,
+            update::InstallUpdate(Place(), Archive().c_str(), 3, nullptr, &selection, &committed));
+  EXPECT_EQ(2u, committed);
+  update::JournalRecord journal;
+  const std::string journalBytes = ReadWholeFile(journal_);
+  ASSERT_EQ(update::JournalParse::Valid, update::ParseJournal(journalBytes.data(), journalBytes.size(), &journal));
+  EXPECT_EQ(3, journal.version);
+  ASSERT_EQ(2u, journal.entries.size());
+  EXPECT_EQ("data/b.pak", journal.entries[0].name);
+  EXPECT_EQ("data/sub/c.bin", journal.entries[1].name);
+  update::EndCommit(Place());
+  const Tree expected = {{"\\a.txt", "old a"},
+                         {"\\data", "/"},
+                         {"\\data\\b.pak", "new b"},
+                         {"\\data\\sub", "/"},
+                         {"\\data\\sub\\c.bin", std::string(9000, 'c')},
+                         {"\\keep.txt", "mine"}};
+  EXPECT_EQ(expected, Snapshot(Game()));
+  EXPECT_EQ("", Log());
+
+  // Selected, the corrupt entry fails the staging and Game is left alone.
+  const std::set<std::string> corrupt = {"a.txt", "bad.bin"};
+  EXPECT_EQ(update::InstallResult::Failed,
+            update::InstallUpdate(Place(), Archive().c_str(), 3, nullptr, &corrupt, &committed));
+  EXPECT_EQ(0u, committed);
+  EXPECT_EQ(expected, Snapshot(Game()));
+  EXPECT_FALSE(Exists(staging_));
+  EXPECT_FALSE(Exists(journal_));
+  EXPECT_EQ("Failed to extract bad.bin\n", Log());
 }
 
 TEST_F(Staged, CommitMovesEveryStagedFileAndKeepsTheJournalUntilEnded) {
