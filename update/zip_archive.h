@@ -1,6 +1,6 @@
 // Owners of minizip's handles, and the one archive shape minizip cannot open,
 // shared by everything that reads the client archive (installation, staging,
-// verification, mending). Pure: no windows.h.
+// verification). Pure: no windows.h.
 #pragma once
 
 #include <unzip.h>
