@@ -92,4 +92,17 @@ std::string Descriptor(int version, const std::string& url) {
   return "[Launcher]\r\nVersion=" + std::to_string(version) + "\r\nUrl=" + url + "\r\n";
 }
 
+::testing::AssertionResult ShownInOrder(const std::vector<Stage>& shown, const std::vector<Stage>& seen) {
+  if (seen.empty() || shown.empty() || seen.front() != shown.front() || seen.back() != shown.back())
+    return ::testing::AssertionFailure() << "first or last stage differs";
+  std::size_t next = 0;
+  for (const auto& stage : seen) {
+    while (next < shown.size() && shown[next] != stage) ++next;
+    if (next == shown.size())
+      return ::testing::AssertionFailure() << "stage (" << stage.first << ", " << stage.second << ") out of order";
+    ++next;
+  }
+  return ::testing::AssertionSuccess();
+}
+
 }  // namespace testing_update

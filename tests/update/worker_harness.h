@@ -38,6 +38,12 @@ struct Observed {
   std::vector<std::string> boxes;
 };
 
+// The worker asks for its stage paints without waiting for them, so two
+// stages shown in quick succession may reach the screen as one paint. What
+// must hold: the stages seen come in the order shown, none that was not
+// shown, starting and ending where the run does.
+::testing::AssertionResult ShownInOrder(const std::vector<Stage>& shown, const std::vector<Stage>& seen);
+
 void RegisterClasses();
 void HandleBoxes(Observed* observed, HWND* lastBox);
 std::string WaitForFile(const std::string& path, int ms);
