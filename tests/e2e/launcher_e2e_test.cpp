@@ -113,11 +113,7 @@ TEST_F(LauncherRun, PublicKeyInTheConfigurationDecidesWhichReleasesInstall) {
   ASSERT_TRUE(pack::GenerateKeyPair(&other));
   ServeClientArchive("ClientContent");
   const std::string archive = ReadWholeFile(served_ / "ClientContent");
-  update::ArchiveVerifier hasher{update::ArchiveExpectation{}};
-  hasher.OnBody(archive.data(), archive.size());
-  hasher.Finish();
-  char hex[update::kSha256HexSize];
-  update::FormatSha256Hex(hasher.ReceivedDigest(), hex);
+  const std::string hex = testing_update::Sha256Hex(archive);
   const std::string descriptor = "[Launcher]\r\nVersion=2\r\nUrl=" +
                                  testing_update::HttpUrl(served_.UrlPath("ClientContent")) + "\r\nSha256=" + hex +
                                  "\r\nSize=" + std::to_string(archive.size()) + "\r\n";

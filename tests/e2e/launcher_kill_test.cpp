@@ -204,24 +204,6 @@ TEST_F(KilledUpdate, GameIsOldOrNewAfterEveryKillAndNewAfterTheRunToTheEnd) {
               kills, killsBy[0], killsBy[1], killsBy[2], seconds);
 }
 
-}  // namespace
-
-namespace {
-
-// The status and byte count of every request for `urlPath` in nginx's access log.
-std::vector<std::pair<int, long long>> Served(const std::string& urlPath) {
-  std::vector<std::pair<int, long long>> served;
-  const std::string log = ReadWholeFile(testing_update::ServerEnv("LAUNCHER_ACCESS_LOG_WIN"));
-  const std::string request = "\"GET " + urlPath;
-  for (std::size_t at = log.find(request); at != std::string::npos; at = log.find(request, at + 1)) {
-    const std::size_t close = log.find("\" ", at + 1);
-    if (close == std::string::npos) break;
-    int status = 0;
-    long long bytes = 0;
-    if (std::sscanf(log.c_str() + close + 2, "%d %lld", &status, &bytes) == 2) served.emplace_back(status, bytes);
-  }
-  return served;
-}
 
 std::uint64_t FileBytes(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
@@ -231,11 +213,7 @@ std::uint64_t FileBytes(const std::string& path) {
 
 TEST_F(KilledUpdate, DownloadKilledHalfWayIsContinuedByTheNextRun) {
   const std::string archive = ReadWholeFile(served_ / "ClientContent");
-  update::ArchiveVerifier hasher{update::ArchiveExpectation{}};
-  hasher.OnBody(archive.data(), archive.size());
-  hasher.Finish();
-  char hex[update::kSha256HexSize];
-  update::FormatSha256Hex(hasher.ReceivedDigest(), hex);
+  const std::string hex = testing_update::Sha256Hex(archive);
   const std::string url = testing_update::HttpUrl("/slow" + served_.UrlPath("ClientContent"));
   ASSERT_TRUE(WriteWholeFile(served_ / "version.cfg", "[Launcher]\r\nVersion=2\r\nUrl=" + url + "\r\nSha256=" +
                                                           hex + "\r\nSize=" + std::to_string(archive.size()) + "\r\n"));
@@ -261,7 +239,7 @@ TEST_F(KilledUpdate, DownloadKilledHalfWayIsContinuedByTheNextRun) {
   EXPECT_TRUE(new_ == GameFiles(Game()));
   EXPECT_NE(std::string::npos, log.find("Resuming (")) << log;
 
-  const std::vector<std::pair<int, long long>> served = Served("/slow" + served_.UrlPath("ClientContent"));
+  const std::vector<std::pair<int, long long>> served = testing_update::ServedRequests("/slow" + served_.UrlPath("ClientContent"));
   ASSERT_EQ(2u, served.size());
   EXPECT_EQ(200, served[0].first);
   EXPECT_EQ(206, served[1].first);

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "base/guards.h"
+#include "update/archive_digest.h"
 
 namespace testing_update {
 
@@ -30,6 +31,29 @@ std::string HttpsUrl(const std::string& path) {
 }
 std::string FixtureUrl(const std::string& path) {
   return "http://127.0.0.1:" + ServerEnv("LAUNCHER_FIXTURE_PORT") + path;
+}
+
+std::vector<std::pair<int, long long>> ServedRequests(const std::string& urlPath) {
+  std::vector<std::pair<int, long long>> served;
+  const std::string log = ReadWholeFile(ServerEnv("LAUNCHER_ACCESS_LOG_WIN"));
+  const std::string request = "\"GET " + urlPath;
+  for (std::size_t at = log.find(request); at != std::string::npos; at = log.find(request, at + 1)) {
+    const std::size_t close = log.find("\" ", at + 1);
+    if (close == std::string::npos) break;
+    int status = 0;
+    long long bytes = 0;
+    if (std::sscanf(log.c_str() + close + 2, "%d %lld", &status, &bytes) == 2) served.emplace_back(status, bytes);
+  }
+  return served;
+}
+
+std::string Sha256Hex(const std::string& bytes) {
+  update::ArchiveVerifier hasher{update::ArchiveExpectation{}};
+  hasher.OnBody(bytes.data(), bytes.size());
+  hasher.Finish();
+  char hex[update::kSha256HexSize];
+  update::FormatSha256Hex(hasher.ReceivedDigest(), hex);
+  return hex;
 }
 
 namespace {

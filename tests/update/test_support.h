@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/file_tree.h"
@@ -16,6 +17,13 @@ std::string ServerEnv(const char* name);
 std::string HttpUrl(const std::string& path);     // nginx, plain HTTP
 std::string HttpsUrl(const std::string& path);    // nginx, self-signed certificate
 std::string FixtureUrl(const std::string& path);  // tests/update/fixture_server.py
+
+// The status and byte count of every request for `urlPath` in nginx's access
+// log, in order.
+std::vector<std::pair<int, long long>> ServedRequests(const std::string& urlPath);
+
+// The SHA-256 of `bytes` in lower-case hex, as a descriptor's Sha256 gives it.
+std::string Sha256Hex(const std::string& bytes);
 
 // A fresh directory, removed with everything in it at the end of the test.
 class ScratchDir {

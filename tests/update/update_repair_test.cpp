@@ -25,15 +25,6 @@ const std::vector<Stage> kInstallStages = {{0, 25}, {1, 50}, {2, 75}, {3, 100}};
 const std::vector<Stage> kMendStages = {{0, 25}, {4, 75}, {2, 75}, {3, 100}};
 const std::vector<Stage> kIntactStages = {{0, 25}, {4, 75}, {3, 100}};
 
-std::string Sha256Hex(const std::string& bytes) {
-  update::ArchiveVerifier hasher{update::ArchiveExpectation{}};
-  hasher.OnBody(bytes.data(), bytes.size());
-  hasher.Finish();
-  char hex[update::kSha256HexSize];
-  update::FormatSha256Hex(hasher.ReceivedDigest(), hex);
-  return hex;
-}
-
 // Last-write times of every file below `root`, by path relative to it.
 void CollectTimes(const std::string& root, const std::string& relative, std::map<std::string, ULONGLONG>* times) {
   WIN32_FIND_DATAA found;

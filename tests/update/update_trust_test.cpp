@@ -25,15 +25,6 @@ using namespace testing_update;
 const std::vector<Stage> kUpdateStages = {{0, 25}, {1, 50}, {2, 75}, {3, 100}};
 const std::vector<Stage> kCurrentStages = {{0, 25}, {3, 100}};
 
-std::string Sha256Hex(const std::string& bytes) {
-  update::ArchiveVerifier hasher{update::ArchiveExpectation{}};
-  hasher.OnBody(bytes.data(), bytes.size());
-  hasher.Finish();
-  char hex[update::kSha256HexSize];
-  update::FormatSha256Hex(hasher.ReceivedDigest(), hex);
-  return hex;
-}
-
 class Trust : public Worker {
  protected:
   void SetUp() override {
@@ -283,22 +274,6 @@ TEST_F(Trust, DescriptorSignedByMinisignIsAccepted) {
 
 namespace {
 
-// The status and byte count of every request for `urlPath` in nginx's access
-// log, in order.
-std::vector<std::pair<int, long long>> Served(const std::string& urlPath) {
-  std::vector<std::pair<int, long long>> served;
-  const std::string log = ReadWholeFile(ServerEnv("LAUNCHER_ACCESS_LOG_WIN"));
-  const std::string request = "\"GET " + urlPath;
-  for (std::size_t at = log.find(request); at != std::string::npos; at = log.find(request, at + 1)) {
-    const std::size_t close = log.find("\" ", at + 1);
-    if (close == std::string::npos) break;
-    int status = 0;
-    long long bytes = 0;
-    if (std::sscanf(log.c_str() + close + 2, "%d %lld", &status, &bytes) == 2) served.emplace_back(status, bytes);
-  }
-  return served;
-}
-
 class Resume : public Trust {
  protected:
   // An archive large enough that its part is worth continuing.
@@ -352,7 +327,7 @@ TEST_F(Resume, PartOfTheSameDigestIsContinuedAndAnyOtherPartStartsOver) {
     EXPECT_EQ(bytes, ReadWholeFile(At("Temp\\ClientContent")));
     EXPECT_FALSE(Exists(At("Temp\\ClientContent.part")));
     EXPECT_FALSE(Exists(At("Temp\\ClientContent.part.sha256")));
-    EXPECT_EQ(c.served, Served(served_.UrlPath("c.zip")));
+    EXPECT_EQ(c.served, ServedRequests(served_.UrlPath("c.zip")));
     if (c.logged != nullptr) {
       EXPECT_NE(std::string::npos, Log().find(c.logged)) << Log();
     }
@@ -398,7 +373,7 @@ TEST_F(Resume, PartLongerThanTheArchiveWithoutSizeGetsA416AndStartsOver) {
   EXPECT_TRUE(seen.boxes.empty());
   EXPECT_EQ(2, InstalledVersion());
   EXPECT_EQ(bytes, ReadWholeFile(At("Temp\\ClientContent")));
-  const std::vector<std::pair<int, long long>> served = Served(served_.UrlPath("c.zip"));
+  const std::vector<std::pair<int, long long>> served = ServedRequests(served_.UrlPath("c.zip"));
   ASSERT_EQ(2u, served.size());
   EXPECT_EQ(416, served[0].first);
   EXPECT_EQ((std::pair<int, long long>(200, static_cast<long long>(bytes.size()))), served[1]);
