@@ -188,6 +188,20 @@ class UniqueModule {
   HMODULE module_ = nullptr;
 };
 
+// A directory search from FindFirstFile, ended with FindClose.
+class FindHandle {
+ public:
+  explicit FindHandle(HANDLE h) : handle_(h) {}
+  ~FindHandle() { if (Valid()) ::FindClose(handle_); }
+  FindHandle(const FindHandle&) = delete;
+  FindHandle& operator=(const FindHandle&) = delete;
+  HANDLE Get() const { return handle_; }
+  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE handle_;
+};
+
 // Memory from LocalAlloc (or FormatMessage's allocation), freed with LocalFree.
 template <typename T>
 class LocalMemory {

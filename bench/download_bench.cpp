@@ -5,26 +5,13 @@
 #include <curl/curl.h>  // before windows.h: it brings winsock2.h
 
 #include <windows.h>
-#include <psapi.h>
 
 #include <chrono>
 #include <cstdio>
 
 #include "base/progress_targets.h"
+#include "bench/process_memory.h"
 #include "update/http_download.h"
-
-namespace {
-
-struct Memory {
-  std::size_t workingSetKb, peakKb;
-};
-Memory ReadMemory() {
-  PROCESS_MEMORY_COUNTERS counters = {};
-  ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters);
-  return {counters.WorkingSetSize / 1024, counters.PeakWorkingSetSize / 1024};
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 3) {
@@ -33,11 +20,11 @@ int main(int argc, char** argv) {
   }
   curl_global_init(CURL_GLOBAL_DEFAULT);
   progress::ProgressTargets targets;
-  const Memory before = ReadMemory();
+  const bench::ProcessMemory before = bench::MeasureMemory();
   const auto start = std::chrono::steady_clock::now();
   const bool ok = update::DownloadFile(argv[2], argv[1], &targets);
   const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-  const Memory after = ReadMemory();
+  const bench::ProcessMemory after = bench::MeasureMemory();
   WIN32_FILE_ATTRIBUTE_DATA data{};
   ::GetFileAttributesExA(argv[2], GetFileExInfoStandard, &data);
   const unsigned long long bytes = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;

@@ -4,7 +4,6 @@
 // phases apart and the bare file operations as the floor; and one large entry
 // streamed through the fixed copy buffer (peak working set stays flat).
 #include <windows.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "base/guards.h"
+#include "bench/process_memory.h"
 #include "tests/update/test_support.h"
 #include "update/archive_install.h"
 #include "update/commit.h"
@@ -147,12 +147,6 @@ void TimeBareOperations(const std::string& root, int files) {
               files, bestOverwrite, bestCreate, bestMove, (bestCreate + bestMove) / bestOverwrite, bestHeld);
 }
 
-size_t PeakWorkingSetKb() {
-  PROCESS_MEMORY_COUNTERS counters = {};
-  ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters);
-  return counters.PeakWorkingSetSize / 1024;
-}
-
 }  // namespace
 
 // An optional argument names the folder to work in (say, one on a tmpfs, to
@@ -210,12 +204,12 @@ int main(int argc, char** argv) {
   TimeBareOperations(dir.Path(), kFiles);
 
   const std::string big = dir / "big.zip";
-  const size_t before = PeakWorkingSetKb();
+  const size_t before = bench::MeasureMemory().peakKb;
   testing_update::WriteZip(big, {{"big.bin", std::string(64u << 20, 'b'), 0x20}});
   entries.clear();
-  const size_t afterMaking = PeakWorkingSetKb();  // the test archive itself was built in memory
+  const size_t afterMaking = bench::MeasureMemory().peakKb;  // the test archive itself was built in memory
   const double bigMs = TimeInstall(game, big);
   std::printf("64 MiB entry: %.0f ms; peak working set %zu KiB before, %zu KiB after making it, %zu KiB after installing\n",
-              bigMs, before, afterMaking, PeakWorkingSetKb());
+              bigMs, before, afterMaking, bench::MeasureMemory().peakKb);
   return 0;
 }

@@ -5,25 +5,17 @@
 // declares, and the peak working set above the process's working set at the
 // start (bench/run reads the line).
 #include <windows.h>
-#include <psapi.h>
 #include <unzip.h>
 
 #include <chrono>
 #include <cstdio>
 #include <string>
 
+#include "bench/process_memory.h"
 #include "update/commit.h"
 
 namespace {
 
-struct Memory {
-  std::size_t workingSetKb, peakKb;
-};
-Memory ReadMemory() {
-  PROCESS_MEMORY_COUNTERS counters = {};
-  ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters);
-  return {counters.WorkingSetSize / 1024, counters.PeakWorkingSetSize / 1024};
-}
 
 // Entries and uncompressed bytes the archive declares.
 bool Totals(const char* archive, unsigned long long* entries, unsigned long long* bytes) {
@@ -64,12 +56,12 @@ int main(int argc, char** argv) {
   place.stagingDirectory = staging.c_str();
   place.journalPath = journal.c_str();
 
-  const Memory before = ReadMemory();
+  const bench::ProcessMemory before = bench::MeasureMemory();
   const auto start = std::chrono::steady_clock::now();
   const bool ok = update::InstallUpdate(place, argv[1], 2) == update::InstallResult::Installed;
   if (ok) update::EndCommit(place);
   const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-  const Memory after = ReadMemory();
+  const bench::ProcessMemory after = bench::MeasureMemory();
   std::printf("ok=%d ms=%.1f entries=%llu bytes=%llu start_ws_kb=%zu peak_ws_kb=%zu peak_above_start_kb=%zu\n",
               ok ? 1 : 0, ms, entries, bytes, before.workingSetKb, after.peakKb,
               after.peakKb > before.workingSetKb ? after.peakKb - before.workingSetKb : 0);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/bounded_format.h"
+#include "base/file_tree.h"
 #include "base/progress_targets.h"
 #include "update/archive_reader.h"
 #include "update/download_log.h"
@@ -14,27 +15,6 @@
 namespace update {
 
 namespace {
-
-void RemoveTree(const std::string& path) {
-  WIN32_FIND_DATAA found;
-  const std::string pattern = path + "\\*";
-  HANDLE search = ::FindFirstFileA(pattern.c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      const std::string child = path + "\\" + name;
-      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        RemoveTree(child);
-      } else {
-        ::SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        ::DeleteFileA(child.c_str());
-      }
-    } while (::FindNextFileA(search, &found));
-    ::FindClose(search);
-  }
-  ::RemoveDirectoryA(path.c_str());
-}
 
 // The free space of the staging folder's volume, for this user's quota.
 bool FreeBytes(const char* directory, std::uint64_t* free) {
@@ -90,7 +70,7 @@ StageResult Stage(ArchiveReader& archive, const char* gameDirectory, const char*
 void RemoveStagingFolder(const char* stagingDirectory) {
   if (stagingDirectory == nullptr || stagingDirectory[0] == '\0') return;
   if (::GetFileAttributesA(stagingDirectory) == INVALID_FILE_ATTRIBUTES) return;
-  RemoveTree(stagingDirectory);
+  base::RemoveTree(stagingDirectory);
 }
 
 StageResult StageArchive(const char* archivePath, const char* gameDirectory, const char* stagingDirectory,

@@ -71,6 +71,19 @@ std::string LauncherInstallation::GameRecord(DWORD waitMs) const {
   return record;
 }
 
+::testing::AssertionResult LauncherInstallation::GameStartedWith(const std::string& parameters) const {
+  const std::string record = GameRecord();
+  const std::size_t lineEnd = record.find('\n');
+  if (lineEnd == std::string::npos) return ::testing::AssertionFailure() << "no game record: " << record;
+  const std::string commandLine = record.substr(0, lineEnd);
+  const std::string tail = " " + parameters;
+  if (commandLine.size() < tail.size() || commandLine.compare(commandLine.size() - tail.size(), tail.size(), tail) != 0)
+    return ::testing::AssertionFailure() << "command line " << commandLine;
+  if (record.find("\\Game", lineEnd) == std::string::npos)
+    return ::testing::AssertionFailure() << "working directory " << record.substr(lineEnd + 1);
+  return ::testing::AssertionSuccess();
+}
+
 bool LauncherInstallation::ArchiveWasRequested() const {
   const std::string log = ReadWholeFile(testing_update::ServerEnv("LAUNCHER_ACCESS_LOG_WIN"));
   return log.find(served_.UrlPath("ClientContent")) != std::string::npos;

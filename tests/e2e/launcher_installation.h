@@ -39,6 +39,9 @@ class LauncherInstallation : public ::testing::Test {
   // What the stub game recorded: its command line, then its working directory.
   // The game runs on after the launcher has closed, so give it a moment.
   std::string GameRecord(DWORD waitMs = 15000) const;
+  // The game started in Game with a command line that ends in exactly
+  // `parameters` (the page's string after the program's name and a space).
+  ::testing::AssertionResult GameStartedWith(const std::string& parameters) const;
   bool ArchiveWasRequested() const;
   std::uint32_t InstalledVersion() const;
 

@@ -46,27 +46,11 @@ std::string NameOf(int i) { return "pack" + std::to_string(i % 40) + "\\file" + 
 
 using Content = std::map<std::string, std::string>;  // path below Game -> bytes
 
-void ListFiles(const std::string& root, const std::string& below, Content* out) {
-  const std::string directory = below.empty() ? root : root + "\\" + below;
-  WIN32_FIND_DATAA found;
-  HANDLE search = ::FindFirstFileA((directory + "\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    const std::string name = found.cFileName;
-    if (name == "." || name == "..") continue;
-    const std::string relative = below.empty() ? name : below + "\\" + name;
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      ListFiles(root, relative, out);
-    } else {
-      (*out)[relative] = ReadWholeFile(root + "\\" + relative);
-    }
-  } while (::FindNextFileA(search, &found));
-  ::FindClose(search);
-}
-
 Content GameFiles(const std::string& game) {
   Content files;
-  ListFiles(game, "", &files);
+  testing_files::VisitTree(game, [&](const std::string& relative, const WIN32_FIND_DATAA& found) {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) files[relative] = ReadWholeFile(game + "\\" + relative);
+  });
   // What the started stub game writes: its record, and the file it writes
   // the record into first (seen here when the game is caught mid-write).
   files.erase("launch.txt");

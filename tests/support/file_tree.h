@@ -1,11 +1,11 @@
 // File-system helpers shared by the Windows test programs.
 #pragma once
 
-#include <string>
+#include "base/file_tree.h"
 
 namespace testing_files {
 
-// Removes a directory with everything below it (read-only files included).
-void RemoveTree(const std::string& path);
+using base::RemoveTree;  // removes a directory with everything below it (read-only files included)
+using base::VisitTree;
 
 }  // namespace testing_files

@@ -26,27 +26,12 @@ namespace {
 using namespace testing_update;
 using Tree = std::map<std::string, std::string>;  // path below the root -> content ("/" for a directory)
 
-void Snapshot(const std::string& root, const std::string& below, Tree* tree) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = ::FindFirstFileA((root + below + "\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    const std::string name = found.cFileName;
-    if (name == "." || name == "..") continue;
-    const std::string path = below + "\\" + name;
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      (*tree)[path] = "/";
-      Snapshot(root, path, tree);
-    } else {
-      (*tree)[path] = ReadWholeFile(root + path);
-    }
-  } while (::FindNextFileA(search, &found));
-  ::FindClose(search);
-}
-
 Tree Snapshot(const std::string& root) {
   Tree tree;
-  Snapshot(root, "", &tree);
+  testing_files::VisitTree(root, [&](const std::string& relative, const WIN32_FIND_DATAA& found) {
+    const bool directory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    tree["\\" + relative] = directory ? "/" : ReadWholeFile(root + "\\" + relative);
+  });
   return tree;
 }
 
@@ -324,15 +309,8 @@ TEST_F(Staged, RecoveryFinishesOrDiscardsEveryInterruptedState) {
 TEST_F(Staged, TargetHeldByAnotherProcessStopsTheCommitUntilItIsReleased) {
   Plant(Game(), kOld);
   ASSERT_TRUE(WriteZip(Archive(), kNewEntries));
-  const std::string held = Game() + "\\data\\b.pak";
-  const std::string ready = root_ + "\\held.ready";
-  std::string command = std::string("\"") + TEST_FILE_HOLDER + "\" \"" + held + "\" \"" + ready + "\"";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION holder{};
-  ASSERT_TRUE(::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &holder));
-  for (int i = 0; i < 400 && !Exists(ready); ++i) ::Sleep(25);
-  ASSERT_TRUE(Exists(ready));
+  FileHeldElsewhere holder(TEST_FILE_HOLDER, Game() + "\\data\\b.pak", root_ + "\\held.ready");
+  ASSERT_TRUE(holder.Holding());
 
   EXPECT_EQ(update::InstallResult::Blocked, Install(4));
   const std::string log = Log();
@@ -345,10 +323,7 @@ TEST_F(Staged, TargetHeldByAnotherProcessStopsTheCommitUntilItIsReleased) {
   EXPECT_EQ(update::RecoveryResult::Blocked, update::RecoverCommit(Place(), &version));  // still held
   EXPECT_TRUE(Exists(journal_));
 
-  ::TerminateProcess(holder.hProcess, 0);
-  ::WaitForSingleObject(holder.hProcess, 10000);
-  ::CloseHandle(holder.hProcess);
-  ::CloseHandle(holder.hThread);
+  holder.Release();
   EXPECT_EQ(update::RecoveryResult::Finished, update::RecoverCommit(Place(), &version));
   EXPECT_EQ(4, version);
   update::EndCommit(Place());

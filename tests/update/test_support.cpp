@@ -68,6 +68,29 @@ std::string SystemTemp() {
 
 }  // namespace
 
+FileHeldElsewhere::FileHeldElsewhere(const std::string& holderProgram, const std::string& path,
+                                     const std::string& readyMarker) {
+  std::string command = "\"" + holderProgram + "\" \"" + path + "\" \"" + readyMarker + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) return;
+  ::CloseHandle(started.hThread);
+  process_.Reset(started.hProcess);
+  for (int i = 0; i < 400 && !holding_; ++i) {
+    holding_ = ::GetFileAttributesA(readyMarker.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (!holding_) ::Sleep(25);
+  }
+}
+
+void FileHeldElsewhere::Release() {
+  if (!process_.Valid()) return;
+  ::TerminateProcess(process_.Get(), 0);
+  ::WaitForSingleObject(process_.Get(), 10000);
+  process_.Reset();
+  holding_ = false;
+}
+
 ScratchDir::ScratchDir() { Create(SystemTemp()); }
 ScratchDir::ScratchDir(const std::string& parent) { Create(parent); }
 ScratchDir::~ScratchDir() { RemoveTree(path_); }

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/guards.h"
 #include "tests/support/file_tree.h"
 
 namespace testing_update {
@@ -24,6 +25,23 @@ std::vector<std::pair<int, long long>> ServedRequests(const std::string& urlPath
 
 // The SHA-256 of `bytes` in lower-case hex, as a descriptor's Sha256 gives it.
 std::string Sha256Hex(const std::string& bytes);
+
+// Another process (test_file_holder, at `holderProgram`) holding `path` open
+// without sharing, as a running game holds its files, until Release() or the
+// end of its scope. Holding() says whether it got the file open in time.
+class FileHeldElsewhere {
+ public:
+  FileHeldElsewhere(const std::string& holderProgram, const std::string& path, const std::string& readyMarker);
+  ~FileHeldElsewhere() { Release(); }
+  FileHeldElsewhere(const FileHeldElsewhere&) = delete;
+  FileHeldElsewhere& operator=(const FileHeldElsewhere&) = delete;
+  bool Holding() const { return holding_; }
+  void Release();
+
+ private:
+  base::UniqueHandle process_;
+  bool holding_ = false;
+};
 
 // A fresh directory, removed with everything in it at the end of the test.
 class ScratchDir {

@@ -26,21 +26,14 @@ const std::vector<Stage> kMendStages = {{0, 25}, {4, 75}, {2, 75}, {3, 100}};
 const std::vector<Stage> kIntactStages = {{0, 25}, {4, 75}, {3, 100}};
 
 // Last-write times of every file below `root`, by path relative to it.
-void CollectTimes(const std::string& root, const std::string& relative, std::map<std::string, ULONGLONG>* times) {
-  WIN32_FIND_DATAA found;
-  const HANDLE search = ::FindFirstFileA((root + relative + "\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    const std::string name = found.cFileName;
-    if (name == "." || name == "..") continue;
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      CollectTimes(root, relative + "\\" + name, times);
-    } else {
-      (*times)[relative + "\\" + name] =
-          (static_cast<ULONGLONG>(found.ftLastWriteTime.dwHighDateTime) << 32) | found.ftLastWriteTime.dwLowDateTime;
-    }
-  } while (::FindNextFileA(search, &found));
-  ::FindClose(search);
+std::map<std::string, ULONGLONG> WriteTimes(const std::string& root) {
+  std::map<std::string, ULONGLONG> times;
+  testing_files::VisitTree(root, [&](const std::string& relative, const WIN32_FIND_DATAA& found) {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return;
+    times[relative] =
+        (static_cast<ULONGLONG>(found.ftLastWriteTime.dwHighDateTime) << 32) | found.ftLastWriteTime.dwLowDateTime;
+  });
+  return times;
 }
 
 class Repair : public Worker {
@@ -150,8 +143,7 @@ TEST_F(Repair, DamagedFilesAreMendedFromTheKeptArchiveAndThePlayersOwnAreLeft) {
 TEST_F(Repair, IntactClientIsLeftAsItIs) {
   ASSERT_NO_FATAL_FAILURE(InstallClient());
   ASSERT_TRUE(WriteWholeFile(Game() + "\\save.dat", "progress"));
-  std::map<std::string, ULONGLONG> before;
-  CollectTimes(Game(), "", &before);
+  const std::map<std::string, ULONGLONG> before = WriteTimes(Game());
   ::Sleep(50);  // a rewrite would carry a later time
 
   const Observed seen = RunRepair();
@@ -162,9 +154,8 @@ TEST_F(Repair, IntactClientIsLeftAsItIs) {
   EXPECT_EQ("Verified 4 files (" + std::to_string(read) + " bytes): 0 missing or different\n" + std::string(kStarted),
             Log());
   EXPECT_TRUE(GameStarted());
-  std::map<std::string, ULONGLONG> after;
-  CollectTimes(Game(), "", &after);
-  after.erase("\\launch.txt");  // written by the started stub game
+  std::map<std::string, ULONGLONG> after = WriteTimes(Game());
+  after.erase("launch.txt");  // written by the started stub game
   EXPECT_EQ(before, after);
   EXPECT_EQ(1, ArchiveRequests());
 }

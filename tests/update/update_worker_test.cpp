@@ -289,15 +289,8 @@ TEST_F(StagedWorker, TargetHeldAtStartStopsWithTheInstallBoxUntilReleased) {
   SetInstalled(1);
   ASSERT_TRUE(WriteWholeFile(Game() + "\\c.txt", "old c"));
   LeaveInterruptedCommit(2, kNewClient, 0);
-  const std::string held = Game() + "\\c.txt";
-  const std::string ready = At("held.ready");
-  std::string command = std::string("\"") + TEST_FILE_HOLDER + "\" \"" + held + "\" \"" + ready + "\"";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION holder{};
-  ASSERT_TRUE(::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &holder));
-  for (int i = 0; i < 400 && !Exists(ready); ++i) ::Sleep(25);
-  ASSERT_TRUE(Exists(ready));
+  FileHeldElsewhere holder(TEST_FILE_HOLDER, Game() + "\\c.txt", At("held.ready"));
+  ASSERT_TRUE(holder.Holding());
 
   const std::string versionUrl = Serve("version.cfg", Descriptor(2, HttpUrl(served_.UrlPath("never.zip"))));
   Observed seen = Run(versionUrl);
@@ -310,15 +303,12 @@ TEST_F(StagedWorker, TargetHeldAtStartStopsWithTheInstallBoxUntilReleased) {
   EXPECT_TRUE(Exists(Journal()));
   EXPECT_FALSE(Requested(served_.UrlPath("version.cfg")));  // stopped before the version check
 
-  ::TerminateProcess(holder.hProcess, 0);
-  ::WaitForSingleObject(holder.hProcess, 10000);
-  ::CloseHandle(holder.hProcess);
-  ::CloseHandle(holder.hThread);
+  holder.Release();
   update::ResetDownloadLogForTesting();
   seen = Run(versionUrl);
   EXPECT_TRUE(seen.boxes.empty());
   EXPECT_EQ(2, InstalledVersion());
-  EXPECT_EQ("new c", ReadWholeFile(held));
+  EXPECT_EQ("new c", ReadWholeFile(Game() + "\\c.txt"));
   EXPECT_FALSE(Exists(Journal()));
 }
 
