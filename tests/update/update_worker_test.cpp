@@ -178,6 +178,15 @@ TEST_F(Worker, VersionRecordThatCannotBeWrittenIsLoggedAndTheGameStillStarts) {
     EXPECT_EQ(0u, log.rfind("Failed to write version 2 to " + record + ", GetLastError=", 0)) << log;
     EXPECT_NE(std::string::npos, log.find(std::string("\n") + kStarted)) << log;
     EXPECT_FALSE(WaitForFile(Game() + "\\launch.txt", 10000).empty());
+    // The journal stays: once the record can be written, the next start
+    // records the version before it checks for an update.
+    EXPECT_TRUE(Exists(At("Temp\\commit.journal")));
+    if (c.block == Block::kHeldWithoutWriteSharing) {
+      update::ResetDownloadLogForTesting();
+      EXPECT_TRUE(Run(descriptor).boxes.empty());
+      EXPECT_EQ(2, InstalledVersion());
+      EXPECT_NE(std::string::npos, Log().find("Finished interrupted commit of version 2\n")) << Log();
+    }
   }
 }
 
