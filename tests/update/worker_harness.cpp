@@ -84,8 +84,14 @@ void HandleBoxes(Observed* observed, HWND* lastBox) {
 }
 
 std::string WaitForFile(const std::string& path, int ms) {
-  for (int waited = 0; waited < ms && !Exists(path); waited += 50) ::Sleep(50);
-  return ReadWholeFile(path);
+  // A file that another process has just renamed into place can be there and
+  // still refuse to open for a moment (Wine holds the handle of the rename).
+  std::string bytes = ReadWholeFile(path);
+  for (int waited = 0; waited < ms && bytes.empty(); waited += 50) {
+    ::Sleep(50);
+    bytes = ReadWholeFile(path);
+  }
+  return bytes;
 }
 
 std::string Descriptor(int version, const std::string& url) {
