@@ -62,13 +62,7 @@ bool LauncherInstallation::Run(DWORD timeoutMs, const std::string& arguments) {
 }
 
 std::string LauncherInstallation::GameRecord(DWORD waitMs) const {
-  const ULONGLONG deadline = ::GetTickCount64() + waitMs;
-  std::string record = ReadWholeFile(run_ / "Game\\launch.txt");
-  while (record.empty() && ::GetTickCount64() < deadline) {
-    ::Sleep(50);
-    record = ReadWholeFile(run_ / "Game\\launch.txt");
-  }
-  return record;
+  return testing_update::WaitForFile(run_ / "Game\\launch.txt", static_cast<int>(waitMs));
 }
 
 ::testing::AssertionResult LauncherInstallation::GameStartedWith(const std::string& parameters) const {

@@ -129,6 +129,17 @@ std::string ReadWholeFile(const std::string& path) {
   return out;
 }
 
+std::string WaitForFile(const std::string& path, int ms) {
+  // A file that another process has just renamed into place can be there and
+  // still refuse to open for a moment (Wine holds the handle of the rename).
+  std::string bytes = ReadWholeFile(path);
+  for (int waited = 0; waited < ms && bytes.empty(); waited += 50) {
+    ::Sleep(50);
+    bytes = ReadWholeFile(path);
+  }
+  return bytes;
+}
+
 bool WriteWholeFile(const std::string& path, const std::string& bytes) {
   base::UniqueFile out(std::fopen(path.c_str(), "wb"));
   if (!out) return false;

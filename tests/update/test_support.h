@@ -71,6 +71,8 @@ bool Exists(const std::string& path);
 bool IsDirectory(const std::string& path);
 std::string ReadWholeFile(const std::string& path);  // "" when missing
 bool WriteWholeFile(const std::string& path, const std::string& bytes);
+// The bytes of `path` once it can be read and is not empty, or "" after `ms`.
+std::string WaitForFile(const std::string& path, int ms);
 using testing_files::RemoveTree;  // removes a directory and everything below it
 
 struct ZipEntry {

@@ -83,17 +83,6 @@ void HandleBoxes(Observed* observed, HWND* lastBox) {
   ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(box, IDOK)));
 }
 
-std::string WaitForFile(const std::string& path, int ms) {
-  // A file that another process has just renamed into place can be there and
-  // still refuse to open for a moment (Wine holds the handle of the rename).
-  std::string bytes = ReadWholeFile(path);
-  for (int waited = 0; waited < ms && bytes.empty(); waited += 50) {
-    ::Sleep(50);
-    bytes = ReadWholeFile(path);
-  }
-  return bytes;
-}
-
 std::string Descriptor(int version, const std::string& url) {
   return "[Launcher]\r\nVersion=" + std::to_string(version) + "\r\nUrl=" + url + "\r\n";
 }

@@ -46,8 +46,6 @@ struct Observed {
 
 void RegisterClasses();
 void HandleBoxes(Observed* observed, HWND* lastBox);
-// The bytes of `path` once it can be read and is not empty, or "" after `ms`.
-std::string WaitForFile(const std::string& path, int ms);
 std::string Descriptor(int version, const std::string& url);
 
 extern Observed* g_observed;
