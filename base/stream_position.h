@@ -1,5 +1,5 @@
 // 64-bit sizes and positions of C streams, for files past 2 GiB on every
-// target (the 32-bit runtime's long is 32 bits). Pure: no windows.h.
+// target (the Windows runtimes' long is 32 bits). Pure: no windows.h.
 #pragma once
 
 #include <cstdint>
@@ -12,5 +12,13 @@ bool StreamSize(FILE* file, std::uint64_t* size);
 
 // Moves an open stream to `offset` from its start.
 bool SeekTo(FILE* file, std::uint64_t offset);
+
+enum class SeekOrigin { Start, Current, End };
+
+// Moves an open stream by `offset` from `origin`.
+bool SeekBy(FILE* file, std::int64_t offset, SeekOrigin origin);
+
+// The current position of an open stream.
+bool StreamPosition(FILE* file, std::uint64_t* position);
 
 }  // namespace base

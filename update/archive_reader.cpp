@@ -27,7 +27,7 @@ bool ComposeEntryTarget(char (&out)[kPathSize], const char* directory, const cha
 }
 
 ArchiveReader::ArchiveReader(const char* path) : buffer_(std::make_unique<char[]>(kCopyBufferSize)) {
-  unzFile archive = unzOpen64(path);
+  unzFile archive = OpenZipForReading(path);
   if (archive == nullptr) {
     if (IsEmptyZipArchive(path)) {
       state_ = State::Empty;

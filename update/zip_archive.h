@@ -5,12 +5,14 @@
 
 #include <unzip.h>
 
+#include "update/zip_file_functions.h"
+
 namespace update {
 
-// An archive opened with minizip's 64-bit calls; Get() is null when it could not be.
+// An archive opened for reading with 64-bit offsets; Get() is null when it could not be.
 class ZipArchive {
  public:
-  explicit ZipArchive(const char* path) : file_(unzOpen64(path)) {}
+  explicit ZipArchive(const char* path) : file_(OpenZipForReading(path)) {}
   ~ZipArchive() { if (file_ != nullptr) unzClose(file_); }
   ZipArchive(const ZipArchive&) = delete;
   ZipArchive& operator=(const ZipArchive&) = delete;
