@@ -62,9 +62,8 @@ bool AddEntry(zipFile zip, const PackEntry& entry, std::string* error) {
   const zip_fileinfo info = FixedInfo(entry.isDirectory ? kDirectoryAttributes : kFileAttributes);
   const int method = entry.isDirectory ? 0 : Z_DEFLATED;
   const int level = entry.isDirectory ? 0 : Z_BEST_COMPRESSION;
-  // Zip64 records only where the size needs them; flag 0: the names are
-  // code page 936, not UTF-8.
-  const int zip64 = entry.size >= 0xFFFFFFFFull ? 1 : 0;
+  // Flag 0: the names are code page 936, not UTF-8.
+  const int zip64 = NeedsZip64Sizes(entry.size) ? 1 : 0;
   int rc = zipOpenNewFileInZip4_64(zip, entry.storedName.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
                                    method, level, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
                                    nullptr, 0, 0, 0, zip64);
@@ -103,6 +102,17 @@ bool AddEntry(zipFile zip, const PackEntry& entry, std::string* error) {
 }
 
 }  // namespace
+
+bool NeedsZip64Sizes(std::uintmax_t size) {
+  // Deflate can make incompressible data slightly larger: at most 5 bytes per
+  // stored block of 16 KiB and more, well below zlib's own bound used here. A
+  // size that could compress to 4 GiB or more needs the local header's zip64
+  // field, which cannot be added once the entry's data is written.
+  constexpr std::uintmax_t kLimit = 0xFFFFFFFFull;
+  if (size >= kLimit) return true;
+  const std::uintmax_t bound = size + (size >> 12) + (size >> 14) + (size >> 25) + 13;
+  return bound >= kLimit;
+}
 
 bool WriteClientArchive(const fs::path& archive, const std::vector<PackEntry>& entries, std::string* error) {
   bool ok = false;

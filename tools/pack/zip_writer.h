@@ -6,6 +6,7 @@
 
 #include "tools/pack/client_tree.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,6 +15,12 @@ namespace pack {
 
 inline constexpr unsigned long kDirectoryAttributes = 0x10;  // FILE_ATTRIBUTE_DIRECTORY alone
 inline constexpr unsigned long kFileAttributes = 0x20;       // FILE_ATTRIBUTE_ARCHIVE
+
+// Whether an entry of `size` bytes gets zip64 sizes in its local header:
+// when it, or its deflated form at worst, reaches 4 GiB. The archive's other
+// zip64 records (an entry's offset past 4 GiB, the end records past 4 GiB or
+// 65,535 entries) are added only where those values need them.
+bool NeedsZip64Sizes(std::uintmax_t size);
 
 // Writes `entries` to `archive` (created or replaced). Returns false with a
 // reason in `error`; a half-written archive is then removed.
