@@ -6,12 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "tests/support/sparse_zip.h"
 #include "tests/update/test_support.h"
+#include "tools/pack/client_tree.h"
+#include "tools/pack/zip_writer.h"
 #include "update/archive_reader.h"
 #include "update/client_verify.h"
 #include "update/commit.h"
@@ -105,6 +108,40 @@ TEST_F(LargeArchive, EntryCountPastTheClassicLimitIsRead) {
   EXPECT_EQ(kCount, reader.Count());
   std::uint64_t fileBytes = 0;
   EXPECT_TRUE(reader.CheckNames(Game().c_str(), &fileBytes));
+}
+
+// The pack tool's archive of a folder with a file past 4 GiB (sparse here;
+// deflated, the archive stays small) installs whole and verifies.
+TEST_F(LargeArchive, PackedFilePastFourGiBInstallsAndVerifies) {
+  const std::string client = dir_ / "client";
+  ASSERT_TRUE(::CreateDirectoryA(client.c_str(), nullptr));
+  ASSERT_TRUE(WriteWholeFile(client + "\\a.txt", "before"));
+  ASSERT_TRUE(WriteWholeFile(client + "\\z.txt", "after the big file"));
+  constexpr std::uint64_t kPacked = (std::uint64_t{4} << 30) + 4096;
+  {
+    base::UniqueHandle big(::CreateFileA((client + "\\big.pak").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(big.Valid());
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(kPacked);
+    ASSERT_TRUE(::SetFilePointerEx(big.Get(), end, nullptr, FILE_BEGIN) && ::SetEndOfFile(big.Get()));
+  }
+  std::vector<std::string> errors;
+  const std::vector<pack::PackEntry> entries = pack::CollectClientEntries(std::filesystem::u8path(client), &errors);
+  ASSERT_TRUE(errors.empty()) << errors.front();
+  std::string error;
+  ASSERT_TRUE(pack::WriteClientArchive(std::filesystem::u8path(Archive()), entries, &error)) << error;
+
+  const std::string game = Game(), staging = dir_ / "Temp\\Staging", journal = dir_ / "Temp\\commit.journal";
+  const update::CommitPlace place{game.c_str(), staging.c_str(), journal.c_str()};
+  ASSERT_EQ(update::InstallResult::Installed, update::InstallUpdate(place, Archive().c_str(), 2)) << Log();
+  update::EndCommit(place);
+  EXPECT_EQ("after the big file", ReadWholeFile(Game() + "\\z.txt"));
+  const update::VerifyReport report = update::VerifyClient(Game().c_str(), Archive().c_str());
+  ASSERT_EQ(update::VerifyOutcome::Verified, report.outcome);
+  EXPECT_EQ(3u, report.filesChecked);
+  EXPECT_TRUE(report.damaged.empty());
+  EXPECT_EQ(kPacked + 6 + 18, report.bytesRead);
 }
 
 }  // namespace
