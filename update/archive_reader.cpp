@@ -48,15 +48,7 @@ ArchiveReader::~ArchiveReader() {
 }
 
 bool ArchiveReader::ReadCurrent(ArchiveEntry* entry) {
-  unz_file_info64 info;
-  std::memset(entry->name, 0, sizeof entry->name);
-  if (unzGetCurrentFileInfo64(static_cast<unzFile>(archive_), &info, entry->name, sizeof entry->name, nullptr, 0,
-                              nullptr, 0) != UNZ_OK)
-    return false;
-  entry->nameFits = info.size_filename < sizeof entry->name;
-  entry->attributes = static_cast<std::uint32_t>(info.external_fa);
-  entry->size = info.uncompressed_size;
-  return true;
+  return ReadZipEntryHeader(static_cast<unzFile>(archive_), entry);
 }
 
 bool ArchiveReader::MoveToNext() { return unzGoToNextFile(static_cast<unzFile>(archive_)) == UNZ_OK; }
@@ -68,9 +60,10 @@ bool ArchiveReader::CheckNames(const char* targetDirectory, std::uint64_t* fileB
   for (std::uint64_t i = 0; i < count_; ++i) {
     if (i > 0 && !MoveToNext()) return false;
     if (!ReadCurrent(&entry)) return false;
-    if (selection != nullptr && (!entry.nameFits || selection->count(entry.name) == 0)) continue;
-    if (!entry.nameFits || !IsConfinedEntryName(entry.name) || !ComposeEntryTarget(target, targetDirectory, entry.name)) {
-      WriteLog("Refused archive entry (%s)\n", entry.name);
+    if (selection != nullptr && (!entry.nameUsable || selection->count(entry.name) == 0)) continue;
+    if (!entry.nameUsable || !IsConfinedEntryName(entry.name) ||
+        !ComposeEntryTarget(target, targetDirectory, entry.name)) {
+      WriteLog("Refused archive entry (%s)\n", entry.storedName.c_str());
       return false;
     }
     if (fileBytes != nullptr && !IsDirectoryEntry(entry.name, entry.attributes))

@@ -11,15 +11,13 @@
 
 #include "update/directory_levels.h"
 #include "update/directory_tree.h"
+#include "update/zip_entry_header.h"
 
 namespace update {
 
-struct ArchiveEntry {
-  char name[kPathSize] = {};
-  bool nameFits = false;
-  std::uint32_t attributes = 0;
-  std::uint64_t size = 0;  // the uncompressed size the archive declares
-};
+// An entry's header, its name on disk decided as for every reader of the
+// archive (update/zip_entry_header.h).
+using ArchiveEntry = ZipEntryHeader;
 
 enum class ExtractResult {
   Extracted,
@@ -40,11 +38,12 @@ class ArchiveReader {
   State OpenState() const { return state_; }
   std::uint64_t Count() const { return count_; }
 
-  // First pass over the central directory: every name must stay inside
-  // `targetDirectory` and fit its path buffer ("Refused archive entry (NAME)"
-  // otherwise). Adds every file's staged size (see StagedFileBytes) to
-  // `*fileBytes` when not null. With `selection`, only the entries it names
-  // are checked and counted. Leaves the reader on the first entry.
+  // First pass over the central directory: every name must be representable
+  // on disk, stay inside `targetDirectory` and fit its path buffer ("Refused
+  // archive entry (NAME)" otherwise, with the name as the archive stores it).
+  // Adds every file's staged size (see StagedFileBytes) to `*fileBytes` when
+  // not null. With `selection`, only the entries it names (by their names on
+  // disk) are checked and counted. Leaves the reader on the first entry.
   bool CheckNames(const char* targetDirectory, std::uint64_t* fileBytes,
                   const std::set<std::string>* selection = nullptr);
 

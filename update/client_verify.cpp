@@ -20,30 +20,11 @@
 #include "update/directory_levels.h"
 #include "update/entry_name.h"
 #include "update/zip_archive.h"
+#include "update/zip_entry_header.h"
 
 namespace update {
 
 namespace {
-
-struct Entry {
-  char name[kPathSize] = {};
-  bool nameFits = false;
-  bool isDirectory = false;
-  std::uint64_t size = 0;
-  std::uint32_t crc = 0;
-};
-
-bool ReadEntry(unzFile archive, Entry* entry) {
-  unz_file_info64 info;
-  std::memset(entry->name, 0, sizeof entry->name);
-  if (unzGetCurrentFileInfo64(archive, &info, entry->name, sizeof entry->name, nullptr, 0, nullptr, 0) != UNZ_OK)
-    return false;
-  entry->nameFits = info.size_filename < sizeof entry->name;
-  entry->isDirectory = IsDirectoryEntry(entry->name, static_cast<std::uint32_t>(info.external_fa));
-  entry->size = info.uncompressed_size;
-  entry->crc = static_cast<std::uint32_t>(info.crc);
-  return true;
-}
 
 bool ComposeTarget(char (&out)[kPathSize], const char* directory, const char* name) {
   return base::FormatInto(out, sizeof out, "%s/%s", directory, name);
@@ -81,18 +62,18 @@ struct PieceResult {
 // read before all are), and the file entries are collected.
 bool CollectFiles(unzFile archive, const char* directory, std::uint64_t count, const std::set<std::string>* only,
                   std::vector<FileEntry>* files, VerifyReport* report) {
-  Entry entry;
+  ZipEntryHeader entry;
   char target[kPathSize];
   std::uint64_t declared = 0;
   for (std::uint64_t i = 0; i < count; ++i) {
     if (i > 0 && unzGoToNextFile(archive) != UNZ_OK) return false;
-    if (!ReadEntry(archive, &entry)) return false;
-    if (!entry.nameFits || !IsConfinedEntryName(entry.name) || !ComposeTarget(target, directory, entry.name)) {
+    if (!ReadZipEntryHeader(archive, &entry)) return false;
+    if (!entry.nameUsable || !IsConfinedEntryName(entry.name) || !ComposeTarget(target, directory, entry.name)) {
       report->outcome = VerifyOutcome::EntryRefused;
-      report->refusedName = entry.name;
+      report->refusedName = entry.storedName.c_str();
       return false;
     }
-    if (entry.isDirectory || (only != nullptr && only->count(entry.name) == 0)) continue;
+    if (IsDirectoryEntry(entry.name, entry.attributes) || (only != nullptr && only->count(entry.name) == 0)) continue;
     if (entry.size > kMaxDeclaredBytes - declared) return false;
     declared += entry.size;
     files->push_back({entry.name, entry.size, entry.crc});

@@ -19,14 +19,14 @@ enum class EntryDamage : std::uint8_t {
 };
 
 struct DamagedEntry {
-  std::string name;  // the entry's name as the archive stores it
+  std::string name;  // the entry's name on disk, below the client directory (update/zip_entry_header.h)
   EntryDamage damage;
 };
 
 enum class VerifyOutcome : std::uint8_t {
   Verified,           // every file entry was compared; `damaged` lists the differences
   ArchiveUnreadable,  // the archive cannot be opened or its directory read (or declares absurd sizes)
-  EntryRefused,       // an entry name would reach outside the client directory or not fit
+  EntryRefused,       // an entry name cannot be represented, would reach outside the client directory or not fit
 };
 
 struct VerifyReport {
@@ -34,7 +34,7 @@ struct VerifyReport {
   std::uint64_t filesChecked = 0;  // file entries compared
   std::uint64_t bytesRead = 0;     // bytes of the client read and checksummed
   std::vector<DamagedEntry> damaged;
-  std::string refusedName;  // the entry that was refused (EntryRefused only)
+  std::string refusedName;  // the refused entry's name as the archive stores it (EntryRefused only)
 };
 
 // Told, as the verification goes, how many of the bytes that the archive's

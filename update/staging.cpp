@@ -44,7 +44,7 @@ StageResult Stage(ArchiveReader& archive, const char* gameDirectory, const char*
   for (std::uint64_t i = 0; i < count; ++i) {
     if (progress != nullptr) progress->upperTarget.store(InstallPercent(i, count));
     if (!archive.ReadCurrent(&entry)) return StageResult::Failed;
-    if (selection != nullptr && (!entry.nameFits || selection->count(entry.name) == 0)) {
+    if (selection != nullptr && (!entry.nameUsable || selection->count(entry.name) == 0)) {
       if (i + 1 < count && !archive.MoveToNext()) return StageResult::Failed;
       continue;
     }

@@ -1,7 +1,6 @@
 // Which names the pack tool lets into an archive, their code page 936 form,
 // and the version descriptor it writes.
 #include "tools/pack/entry_name.h"
-#include "tools/pack/gbk.h"
 #include "tools/pack/version_file.h"
 
 #include <gtest/gtest.h>
@@ -96,21 +95,6 @@ TEST(PackEntryName, TooLongMessageNamesTheLimit) {
   const std::string text = pack::DescribeNameProblem(NameProblem::kTooLong);
   EXPECT_NE(std::string::npos, text.find("200"));
   EXPECT_NE(std::string::npos, text.find("259"));
-}
-
-TEST(PackGbk, ConvertsOrRefusesWhole) {
-  std::string out;
-  EXPECT_TRUE(pack::Utf8ToGbk("\xe4\xb8\xad\xe6\x96\x87", &out));  // 中文
-  EXPECT_EQ("\xd6\xd0\xce\xc4", out);
-  EXPECT_TRUE(pack::Utf8ToGbk("plain ASCII/1.txt", &out));
-  EXPECT_EQ("plain ASCII/1.txt", out);
-  EXPECT_TRUE(pack::Utf8ToGbk("", &out));
-  EXPECT_EQ("", out);
-  // Not representable, or not UTF-8: refused, never replaced by "?".
-  EXPECT_FALSE(pack::Utf8ToGbk("a\xf0\x9f\x98\x80", &out));
-  EXPECT_EQ("", out);
-  EXPECT_FALSE(pack::Utf8ToGbk("\xd6\xd0", &out));  // already GBK bytes
-  EXPECT_FALSE(pack::Utf8ToGbk("\xe4\xb8", &out));  // cut character
 }
 
 TEST(PackVersionFile, ContentIsTheLauncherSection) {

@@ -21,9 +21,11 @@ bool WriteZip(const std::string& path, const std::vector<Entry>& entries) {
   bool ok = true;
   for (const Entry& e : entries) {
     const zip_fileinfo info = InfoWith(e.attributes);
-    ok = ok && zipOpenNewFileInZip64(zip, e.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
-                                     e.stored ? 0 : Z_DEFLATED, e.stored ? 0 : Z_DEFAULT_COMPRESSION,
-                                     0) == ZIP_OK;
+    const uInt extraSize = static_cast<uInt>(e.extra.size());
+    ok = ok && zipOpenNewFileInZip4_64(zip, e.name.c_str(), &info, e.extra.data(), extraSize, e.extra.data(),
+                                       extraSize, nullptr, e.stored ? 0 : Z_DEFLATED,
+                                       e.stored ? 0 : Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL,
+                                       Z_DEFAULT_STRATEGY, nullptr, 0, 0, e.flags, 0) == ZIP_OK;
     ok = ok && (e.data.empty() ||
                 zipWriteInFileInZip(zip, e.data.data(), static_cast<unsigned>(e.data.size())) == ZIP_OK);
     ok = ok && zipCloseFileInZip(zip) == ZIP_OK;

@@ -1,7 +1,7 @@
 // ZIP archives made on the spot for the native tests and measurements, with
-// minizip's writer: entries stored or deflated, with chosen attributes, or
-// with only a declared size and CRC (a central directory for files that
-// exist elsewhere).
+// minizip's writer: entries stored or deflated, with chosen attributes,
+// general-purpose flags and extra fields, or with only a declared size and
+// CRC (a central directory for files that exist elsewhere).
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,8 @@ struct Entry {
   std::string data;
   std::uint32_t attributes = 0x20;  // external attributes
   bool stored = false;              // no compression
+  std::uint16_t flags = 0;          // general-purpose bits beside those the writer sets (bit 11: UTF-8 name)
+  std::string extra = {};           // extra field blocks, in the local and the central header alike
 };
 bool WriteZip(const std::string& path, const std::vector<Entry>& entries);
 

@@ -157,7 +157,10 @@ bool WriteZip(const std::string& path, const std::vector<ZipEntry>& entries) {
     info.external_fa = e.attributes;
     const int method = e.stored ? 0 : Z_DEFLATED;
     const int level = e.stored ? 0 : Z_DEFAULT_COMPRESSION;
-    ok = ok && zipOpenNewFileInZip64(zip, e.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, method, level, 0) == ZIP_OK;
+    const uInt extraSize = static_cast<uInt>(e.extra.size());
+    ok = ok && zipOpenNewFileInZip4_64(zip, e.name.c_str(), &info, e.extra.data(), extraSize, e.extra.data(), extraSize,
+                                       nullptr, method, level, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
+                                       nullptr, 0, 0, e.flags, 0) == ZIP_OK;
     ok = ok && zipWriteInFileInZip(zip, e.data.data(), static_cast<unsigned>(e.data.size())) == ZIP_OK;
     ok = ok && zipCloseFileInZip(zip) == ZIP_OK;
   }

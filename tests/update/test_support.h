@@ -80,6 +80,8 @@ struct ZipEntry {
   std::string data;
   std::uint32_t attributes = 0;  // external attributes
   bool stored = false;           // no compression
+  std::uint16_t flags = 0;       // general-purpose bits beside those the writer sets (bit 11: UTF-8 name)
+  std::string extra = {};        // extra field blocks, in the local and the central header alike
 };
 bool WriteZip(const std::string& path, const std::vector<ZipEntry>& entries);
 

@@ -1,6 +1,6 @@
 #include "tools/pack/entry_name.h"
 
-#include "tools/pack/gbk.h"
+#include "update/code_page_936.h"
 
 #include <array>
 #include <cctype>
@@ -80,7 +80,7 @@ NameCheck CheckEntryName(std::string_view utf8) {
     start = end + 1;
   }
   std::string gbk;
-  if (!Utf8ToGbk(utf8, &gbk)) {
+  if (!update::Utf8ToCodePage936(utf8, &gbk)) {
     check.problem = NameProblem::kNotGbk;
     return check;
   }

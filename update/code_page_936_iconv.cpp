@@ -1,11 +1,11 @@
-#include "tools/pack/gbk.h"
+#include "update/code_page_936.h"
 
 #include <iconv.h>
 
 #include <cerrno>
 #include <vector>
 
-namespace pack {
+namespace update {
 
 namespace {
 
@@ -31,23 +31,23 @@ class Converter {
 
 }  // namespace
 
-bool Utf8ToGbk(std::string_view utf8, std::string* gbk) {
-  gbk->clear();
+bool Utf8ToCodePage936(std::string_view utf8, std::string* out) {
+  out->clear();
   if (utf8.empty()) return true;
   Converter converter;
   if (!converter.ok()) return false;
   // A GBK character never takes more bytes than its UTF-8 form.
-  std::vector<char> out(utf8.size() + 1);
+  std::vector<char> converted(utf8.size() + 1);
   std::vector<char> in(utf8.begin(), utf8.end());
   char* inPtr = in.data();
   size_t inLeft = in.size();
-  char* outPtr = out.data();
-  size_t outLeft = out.size();
+  char* outPtr = converted.data();
+  size_t outLeft = converted.size();
   // Any irreversible or failed conversion refuses the whole name.
   size_t result = iconv(converter.get(), &inPtr, &inLeft, &outPtr, &outLeft);
   if (result == static_cast<size_t>(-1) || result != 0 || inLeft != 0) return false;
-  gbk->assign(out.data(), out.size() - outLeft);
+  out->assign(converted.data(), converted.size() - outLeft);
   return true;
 }
 
-}  // namespace pack
+}  // namespace update
