@@ -39,6 +39,7 @@ std::string ReadRange(const fs::path& path, std::uint64_t offset, std::size_t le
 struct Zip64Facts {
   bool endRecords = false;           // zip64 end record and locator present
   std::uint64_t count = 0;           // entries, from whichever record holds them
+  std::uint64_t walked = 0;          // central headers read, to be compared with `count`
   std::vector<std::string> zip64Entries;  // names whose central header has a zip64 field
 };
 
@@ -68,7 +69,9 @@ Zip64Facts ReadZip64Facts(const fs::path& archive) {
       if (Le(central, e, 2) == 1) facts.zip64Entries.push_back(name);
     }
     at += 46 + nameLength + extraLength + commentLength;
+    ++facts.walked;
   }
+  EXPECT_EQ(facts.count, facts.walked) << "central headers";
   return facts;
 }
 
