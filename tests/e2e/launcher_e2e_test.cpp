@@ -24,7 +24,8 @@ constexpr char kArchiveFailedText[] =
     "\xCF\xC2\xD4\xD8\xD3\xCE\xCF\xB7\xD7\xCA\xD4\xB4\xB4\xED\xCE\xF3\xA3\xAC\xC7\xEB\xD6\xD8"
     "\xD0\xC2\xC6\xF4\xB6\xAF";
 
-// The x86_64 scripted twin in a fresh installation.
+// The scripted launcher of this test program's own build (x86_64 or i686) in a
+// fresh installation.
 class LauncherRun : public e2e::LauncherInstallation {
  protected:
   void SetUp() override { Install(LAUNCHER_SCRIPTED_EXE, "LauncherScripted.exe"); }
