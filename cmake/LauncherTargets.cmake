@@ -25,8 +25,8 @@ endfunction()
 
 # launcher_add_test(<name> SOURCES ... LIBS ... [TIMEOUT s] [LABELS ...] [ENV k=v ...])
 # One test program, registered with ctest as one test. On Windows targets ctest
-# runs it through the toolchain's emulator: wine64 (scripts/wine-run) for
-# x86_64, Wine's 32-bit loader (scripts/wine-run32) for i686.
+# runs it through the tree's emulator: wine64 (scripts/wine-run) for x86_64,
+# Wine's 32-bit loader (scripts/wine-run32) for i686.
 function(launcher_add_test name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
   add_executable(${name} ${T_SOURCES})
