@@ -17,6 +17,7 @@
 
 #include "tests/support/code_page_936_cases.h"
 #include "tests/support/zip_extra_fields.h"
+#include "tests/update/launcher_folder.h"
 #include "tests/update/test_support.h"
 #include "tests/update/worker_harness.h"
 #include "update/archive_install.h"
@@ -74,45 +75,13 @@ std::vector<ZipEntry> UnicodePathEntries(const Tree& client) {
           named("__/sub/__.map", kMapUtf8, map, 0x20)};
 }
 
-class Names : public ::testing::Test {
+class Names : public LauncherFolderTest {
  protected:
-  void SetUp() override {
-    ::GetCurrentDirectoryA(sizeof previous_, previous_);
-    ASSERT_TRUE(::SetCurrentDirectoryA(dir_.Path().c_str()));
-    ResetLog();
-    ::CreateDirectoryA(Game().c_str(), nullptr);
-    ::CreateDirectoryA(Temp().c_str(), nullptr);
-    game_ = Game();
-    staging_ = Temp() + "\\Staging";
-    journal_ = Temp() + "\\commit.journal";
-  }
-  void TearDown() override {
-    ::SetCurrentDirectoryA(previous_);
-    update::ResetDownloadLogForTesting();
-  }
-  void ResetLog() {
-    update::ResetDownloadLogForTesting();
-    ::DeleteFileA((dir_ / "download.log").c_str());
-  }
-  std::string Game() const { return dir_ / "Game"; }
-  std::string Temp() const { return dir_ / "Temp"; }
-  std::string Archive() const { return Temp() + "\\ClientContent"; }
-  std::string Log() const { return ReadWholeFile(dir_ / "download.log"); }
-  update::CommitPlace Place() const {
-    update::CommitPlace place;
-    place.gameDirectory = game_.c_str();
-    place.stagingDirectory = staging_.c_str();
-    place.journalPath = journal_.c_str();
-    return place;
-  }
   void FreshGame() {
     RemoveTree(Game());
     ASSERT_TRUE(::CreateDirectoryA(Game().c_str(), nullptr));
   }
 
-  ScratchDir dir_;
-  std::string game_, staging_, journal_;
-  char previous_[MAX_PATH] = {};
 };
 
 TEST(CodePage936OnWindows, ConvertsOrRefusesWholeAsIconvDoes) {

@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "tests/support/sparse_zip.h"
+#include "tests/update/launcher_folder.h"
 #include "tests/update/test_support.h"
 #include "tools/pack/client_tree.h"
 #include "tools/pack/zip_writer.h"
 #include "update/archive_reader.h"
 #include "update/client_verify.h"
 #include "update/commit.h"
-#include "update/download_log_testing.h"
 
 namespace {
 
@@ -27,23 +27,8 @@ using namespace testing_update;
 constexpr std::uint64_t kBig = (std::uint64_t{4} << 30) + (std::uint64_t{300} << 20);  // 4.3 GiB
 const std::string kDeflated = std::string(5000, 'd') + "past 4 GiB";
 
-class LargeArchive : public ::testing::Test {
+class LargeArchive : public LauncherFolderTest {
  protected:
-  void SetUp() override {
-    ::GetCurrentDirectoryA(sizeof previous_, previous_);
-    ASSERT_TRUE(::SetCurrentDirectoryA(dir_.Path().c_str()));
-    update::ResetDownloadLogForTesting();
-    ASSERT_TRUE(::CreateDirectoryA("Game", nullptr));
-    ASSERT_TRUE(::CreateDirectoryA("Temp", nullptr));
-  }
-  void TearDown() override {
-    ::SetCurrentDirectoryA(previous_);
-    update::ResetDownloadLogForTesting();
-  }
-  std::string Archive() const { return dir_ / "Temp\\ClientContent"; }
-  std::string Game() const { return dir_ / "Game"; }
-  std::string Log() const { return ReadWholeFile(dir_ / "download.log"); }
-
   // big.pak (4.3 GiB of zeros) first, then a folder, a deflated and a stored
   // file whose local headers lie past 4 GiB.
   void WriteBigArchive() {
@@ -58,8 +43,6 @@ class LargeArchive : public ::testing::Test {
     ASSERT_GT(facts.size, kBig);
   }
 
-  ScratchDir dir_;
-  char previous_[MAX_PATH] = {};
 };
 
 TEST_F(LargeArchive, EntriesPastFourGiBAreReadInstalledAndVerified) {
@@ -73,8 +56,7 @@ TEST_F(LargeArchive, EntriesPastFourGiBAreReadInstalledAndVerified) {
   EXPECT_GE(fileBytes, kBig);  // the free-space sum holds the whole big entry
 
   // The entries past 4 GiB are read from where their headers say and checked.
-  const std::string game = Game(), staging = dir_ / "Temp\\Staging", journal = dir_ / "Temp\\commit.journal";
-  const update::CommitPlace place{game.c_str(), staging.c_str(), journal.c_str()};
+  const update::CommitPlace place = Place();
   const std::set<std::string> selection = {"data/a.txt", "b.txt"};
   std::uint64_t committed = 0;
   ASSERT_EQ(update::InstallResult::Installed,
@@ -132,8 +114,7 @@ TEST_F(LargeArchive, PackedFilePastFourGiBInstallsAndVerifies) {
   std::string error;
   ASSERT_TRUE(pack::WriteClientArchive(std::filesystem::u8path(Archive()), entries, &error)) << error;
 
-  const std::string game = Game(), staging = dir_ / "Temp\\Staging", journal = dir_ / "Temp\\commit.journal";
-  const update::CommitPlace place{game.c_str(), staging.c_str(), journal.c_str()};
+  const update::CommitPlace place = Place();
   ASSERT_EQ(update::InstallResult::Installed, update::InstallUpdate(place, Archive().c_str(), 2)) << Log();
   update::EndCommit(place);
   EXPECT_EQ("after the big file", ReadWholeFile(Game() + "\\z.txt"));
