@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "base/unique_file.h"
-#include "update/client_verify.h"
+#include "update/verify/client_verify.h"
 #include "zip_fixture.h"
 
 namespace {

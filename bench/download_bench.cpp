@@ -11,7 +11,7 @@
 
 #include "base/progress_targets.h"
 #include "bench/process_memory.h"
-#include "update/http_download.h"
+#include "update/transfer/http_download.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {

@@ -15,9 +15,9 @@
 #include "base/guards.h"
 #include "bench/process_memory.h"
 #include "tests/update/test_support.h"
-#include "update/archive_install.h"
-#include "update/commit.h"
-#include "update/staging.h"
+#include "update/install/archive_install.h"
+#include "update/install/commit.h"
+#include "update/install/staging.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "bench/process_memory.h"
-#include "update/commit.h"
+#include "update/install/commit.h"
 
 namespace {
 

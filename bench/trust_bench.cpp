@@ -13,7 +13,7 @@
 
 #include "tests/update/test_support.h"
 #include "tools/pack/signing.h"
-#include "update/archive_digest.h"
+#include "update/trust/archive_digest.h"
 #include "update/download_log_testing.h"
 #include "update/update_worker.h"
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "update/archive_digest.h"
+#include "update/trust/archive_digest.h"
 
 namespace update {
 

@@ -17,7 +17,7 @@
 #include <memory>
 #include <mutex>
 
-#include "update/http_download.h"
+#include "update/transfer/http_download.h"
 
 namespace progress { struct ProgressTargets; }
 

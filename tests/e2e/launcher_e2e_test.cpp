@@ -10,7 +10,7 @@
 #include "launcher_installation.h"
 #include "tests/update/test_support.h"
 #include "tools/pack/signing.h"
-#include "update/archive_digest.h"
+#include "update/trust/archive_digest.h"
 
 namespace {
 

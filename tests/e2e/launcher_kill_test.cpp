@@ -19,7 +19,7 @@
 
 #include "launcher_process.h"
 #include "tests/update/test_support.h"
-#include "update/archive_digest.h"
+#include "update/trust/archive_digest.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include "tests/support/sparse_zip.h"
 #include "tests/update/test_support.h"
 #include "tools/pack/signing.h"
-#include "update/archive_digest.h"
-#include "update/file_digest.h"
+#include "update/trust/archive_digest.h"
+#include "update/verify/file_digest.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "tests/fuzz/fuzz_check.h"
-#include "update/archive_digest.h"
+#include "update/trust/archive_digest.h"
 #include "update/update_paths.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "tests/fuzz/fuzz_check.h"
-#include "update/client_verify.h"
+#include "update/verify/client_verify.h"
 
 namespace {
 

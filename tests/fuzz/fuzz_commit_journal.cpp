@@ -6,8 +6,8 @@
 #include <string>
 
 #include "tests/fuzz/fuzz_check.h"
-#include "update/commit_journal.h"
-#include "update/entry_name.h"
+#include "update/install/commit_journal.h"
+#include "update/install/entry_name.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);

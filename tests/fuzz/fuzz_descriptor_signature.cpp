@@ -9,7 +9,7 @@
 #include <string>
 
 #include "tests/fuzz/fuzz_check.h"
-#include "update/descriptor_signature.h"
+#include "update/trust/descriptor_signature.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider in(data, size);

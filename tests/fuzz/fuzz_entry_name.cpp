@@ -10,7 +10,7 @@
 #include "tests/fuzz/fuzz_check.h"
 #include "update/dbcs.h"
 #include "update/directory_levels.h"
-#include "update/entry_name.h"
+#include "update/install/entry_name.h"
 
 namespace {
 

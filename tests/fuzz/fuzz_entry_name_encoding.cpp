@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "tests/fuzz/fuzz_check.h"
-#include "update/entry_name_encoding.h"
+#include "update/install/entry_name_encoding.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "tools/pack/version_file.h"
 #include "update/dbcs.h"
 #include "update/directory_levels.h"
-#include "update/entry_name.h"
+#include "update/install/entry_name.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The installed client checked against its archive: which files are found
 // missing, of another size or of other content, what is read, and how the
 // progress moves.
-#include "update/client_verify.h"
+#include "update/verify/client_verify.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "update/commit_journal.h"
+#include "update/install/commit_journal.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include "tests/native/zip_fixture.h"
 #include "tests/support/code_page_936_cases.h"
 #include "tests/support/zip_extra_fields.h"
-#include "update/code_page_936.h"
-#include "update/entry_name_encoding.h"
-#include "update/zip_archive.h"
-#include "update/zip_entry_header.h"
+#include "update/install/code_page_936.h"
+#include "update/install/entry_name_encoding.h"
+#include "update/install/zip_archive.h"
+#include "update/install/zip_entry_header.h"
 
 namespace {
 

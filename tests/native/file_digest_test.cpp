@@ -1,6 +1,6 @@
 // The SHA-256 of a file on disk, read in blocks: the same digest as the bytes
 // hashed at once, and the progress of the read.
-#include "update/file_digest.h"
+#include "update/verify/file_digest.h"
 
 #include <gtest/gtest.h>
 

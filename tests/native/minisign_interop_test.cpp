@@ -13,7 +13,7 @@
 #include <iterator>
 #include <string>
 
-#include "update/descriptor_signature.h"
+#include "update/trust/descriptor_signature.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "update/part_resume.h"
+#include "update/transfer/part_resume.h"
 
 namespace {
 

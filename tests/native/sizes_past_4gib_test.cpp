@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <string>
 
-#include "update/archive_digest.h"
-#include "update/client_verify.h"
-#include "update/commit_journal.h"
-#include "update/part_resume.h"
+#include "update/trust/archive_digest.h"
+#include "update/verify/client_verify.h"
+#include "update/install/commit_journal.h"
+#include "update/transfer/part_resume.h"
 #include "update/transfer_rules.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <climits>
 #include <cstdint>
 
-#include "update/transfer_retry.h"
+#include "update/transfer/transfer_retry.h"
 #include "update/transfer_rules.h"
 
 namespace {

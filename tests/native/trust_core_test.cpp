@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "tools/pack/signing.h"
-#include "update/archive_digest.h"
-#include "update/descriptor_signature.h"
+#include "update/trust/archive_digest.h"
+#include "update/trust/descriptor_signature.h"
 #include "update/update_paths.h"
 
 namespace {

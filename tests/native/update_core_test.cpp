@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "update/directory_levels.h"
-#include "update/entry_name.h"
+#include "update/install/entry_name.h"
 #include "update/transfer_rules.h"
 #include "update/update_paths.h"
 

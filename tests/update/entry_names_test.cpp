@@ -20,12 +20,12 @@
 #include "tests/update/launcher_folder.h"
 #include "tests/update/test_support.h"
 #include "tests/update/worker_harness.h"
-#include "update/archive_install.h"
-#include "update/client_verify.h"
-#include "update/code_page_936.h"
-#include "update/commit.h"
+#include "update/install/archive_install.h"
+#include "update/verify/client_verify.h"
+#include "update/install/code_page_936.h"
+#include "update/install/commit.h"
 #include "update/download_log_testing.h"
-#include "update/entry_name_encoding.h"
+#include "update/install/entry_name_encoding.h"
 
 namespace {
 

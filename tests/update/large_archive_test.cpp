@@ -16,9 +16,9 @@
 #include "tests/update/test_support.h"
 #include "tools/pack/client_tree.h"
 #include "tools/pack/zip_writer.h"
-#include "update/archive_reader.h"
-#include "update/client_verify.h"
-#include "update/commit.h"
+#include "update/install/archive_reader.h"
+#include "update/verify/client_verify.h"
+#include "update/install/commit.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "tests/update/test_support.h"
-#include "update/commit.h"
+#include "update/install/commit.h"
 
 namespace testing_update {
 

@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "tests/update/test_support.h"
-#include "update/archive_install.h"
-#include "update/commit.h"
-#include "update/commit_journal.h"
+#include "update/install/archive_install.h"
+#include "update/install/commit.h"
+#include "update/install/commit_journal.h"
 #include "update/download_log_testing.h"
-#include "update/http_download.h"
-#include "update/staging.h"
+#include "update/transfer/http_download.h"
+#include "update/install/staging.h"
 
 namespace {
 

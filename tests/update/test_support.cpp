@@ -10,7 +10,7 @@
 #include <cstdlib>
 
 #include "base/guards.h"
-#include "update/archive_digest.h"
+#include "update/trust/archive_digest.h"
 
 namespace testing_update {
 

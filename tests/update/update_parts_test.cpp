@@ -11,10 +11,10 @@
 
 #include "base/progress_targets.h"
 #include "tests/update/test_support.h"
-#include "update/archive_install.h"
+#include "update/install/archive_install.h"
 #include "update/download_log.h"
 #include "update/download_log_testing.h"
-#include "update/http_download.h"
+#include "update/transfer/http_download.h"
 
 namespace {
 

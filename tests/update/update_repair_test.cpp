@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "tests/update/worker_harness.h"
-#include "update/archive_digest.h"
+#include "update/trust/archive_digest.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include "tests/update/test_support.h"
 #include "tests/update/worker_harness.h"
 #include "tools/pack/signing.h"
-#include "update/archive_digest.h"
-#include "update/http_download.h"
+#include "update/trust/archive_digest.h"
+#include "update/transfer/http_download.h"
 
 namespace {
 

@@ -19,9 +19,9 @@
 #include "base/thread.h"
 #include "tests/update/test_support.h"
 #include "tests/update/worker_harness.h"
-#include "update/commit.h"
+#include "update/install/commit.h"
 #include "update/download_log_testing.h"
-#include "update/staging.h"
+#include "update/install/staging.h"
 #include "update/update_worker.h"
 
 namespace {

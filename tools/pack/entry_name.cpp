@@ -1,6 +1,6 @@
 #include "tools/pack/entry_name.h"
 
-#include "update/code_page_936.h"
+#include "update/install/code_page_936.h"
 
 #include <array>
 #include <cctype>

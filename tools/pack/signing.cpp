@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "update/sodium_ready.h"
+#include "update/trust/sodium_ready.h"
 
 namespace pack {
 

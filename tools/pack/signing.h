@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "update/descriptor_signature.h"
+#include "update/trust/descriptor_signature.h"
 
 namespace pack {
 

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "update/archive_digest.h"
+#include "update/trust/archive_digest.h"
 
 namespace pack {
 

@@ -1,0 +1,70 @@
+// Reading the client archive with minizip, shared by the in-place and the
+// staged installation: opening it (an archive without entries included), the
+// check of every entry name before anything is written, and the extraction of
+// one entry into a file with the size and CRC checks.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "update/directory_levels.h"
+#include "update/install/directory_tree.h"
+#include "update/install/zip_entry_header.h"
+
+namespace update {
+
+// An entry's header, its name on disk decided as for every reader of the
+// archive (update/install/zip_entry_header.h).
+using ArchiveEntry = ZipEntryHeader;
+
+enum class ExtractResult {
+  Extracted,
+  WriteFailed,  // the file or its directories could not be made or written
+  Corrupt,      // the entry's data could not be read or failed its check
+};
+
+class ArchiveReader {
+ public:
+  enum class State { Open, Empty, Failed };
+
+  // Opens the archive; Failed logs "Failed to open PATH".
+  explicit ArchiveReader(const char* path);
+  ~ArchiveReader();
+  ArchiveReader(const ArchiveReader&) = delete;
+  ArchiveReader& operator=(const ArchiveReader&) = delete;
+
+  State OpenState() const { return state_; }
+  std::uint64_t Count() const { return count_; }
+
+  // First pass over the central directory: every name must be representable
+  // on disk, stay inside `targetDirectory` and fit its path buffer ("Refused
+  // archive entry (NAME)" otherwise, with the name as the archive stores it).
+  // Adds every file's staged size (see StagedFileBytes) to `*fileBytes` when
+  // not null. With `selection`, only the entries it names (by their names on
+  // disk) are checked and counted. Leaves the reader on the first entry.
+  bool CheckNames(const char* targetDirectory, std::uint64_t* fileBytes,
+                  const std::set<std::string>* selection = nullptr);
+
+  bool ReadCurrent(ArchiveEntry* entry);
+  bool MoveToNext();
+
+  // Writes the current entry's data to `path` (creating the directories its
+  // levels name, through `directories`), checking its size and CRC. Any
+  // failure logs "Failed to extract NAME".
+  ExtractResult ExtractCurrent(const ArchiveEntry& entry, const char* path, DirectoryCache* directories);
+
+ private:
+  ExtractResult Extract(const ArchiveEntry& entry, const char* path, DirectoryCache* directories);
+
+  void* archive_ = nullptr;  // unzFile
+  State state_ = State::Failed;
+  std::uint64_t count_ = 0;
+  std::unique_ptr<char[]> buffer_;
+};
+
+// "<directory>/<name>" as the installation composes targets.
+bool ComposeEntryTarget(char (&out)[kPathSize], const char* directory, const char* name);
+
+}  // namespace update

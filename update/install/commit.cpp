@@ -1,0 +1,214 @@
+#include "update/install/commit.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "base/bounded_format.h"
+#include "base/guards.h"
+#include "update/install/archive_reader.h"
+#include "update/install/directory_tree.h"
+#include "update/download_log.h"
+#include "update/install/staging.h"
+
+namespace update {
+
+namespace {
+
+constexpr std::uint64_t kJournalSizeLimit = std::uint64_t{64} << 20;
+
+bool ComposeTemporary(char (&out)[kPathSize], const char* journalPath) {
+  return base::FormatInto(out, sizeof out, "%s.tmp", journalPath);
+}
+
+bool ComposeStaged(char (&out)[kPathSize], const char* stagingDirectory, std::uint32_t number) {
+  return base::FormatInto(out, sizeof out, "%s\\%s", stagingDirectory, StagedFileName(number).c_str());
+}
+
+// The file's size, when `path` names a file (not a directory).
+bool FileSize(const char* path, std::uint64_t* size) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+  *size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return true;
+}
+
+bool HasSize(const char* path, std::uint64_t expected) {
+  std::uint64_t size = 0;
+  return FileSize(path, &size) && size == expected;
+}
+
+enum class JournalLoad { None, Loaded, Damaged };
+
+JournalLoad LoadJournalFile(const char* path, JournalRecord* record) {
+  std::uint64_t size = 0;
+  if (!FileSize(path, &size)) {
+    return ::GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES ? JournalLoad::None : JournalLoad::Damaged;
+  }
+  if (size > kJournalSizeLimit) return JournalLoad::Damaged;
+  base::UniqueFile file(std::fopen(path, "rb"));
+  if (!file) return JournalLoad::Damaged;
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  if (size != 0 && std::fread(&bytes[0], 1, bytes.size(), file.Get()) != bytes.size()) return JournalLoad::Damaged;
+  return ParseJournal(bytes.data(), bytes.size(), record) == JournalParse::Valid ? JournalLoad::Loaded
+                                                                                  : JournalLoad::Damaged;
+}
+
+// Looks at every file before anything moves: either still staged with its
+// size, or already moved (its target has that size). Logs the first that is neither.
+bool StagingIsWhole(const CommitPlace& place, const JournalRecord& record) {
+  char staged[kPathSize];
+  char target[kPathSize];
+  for (const JournalEntry& entry : record.entries) {
+    if (entry.kind != JournalEntryKind::File) continue;
+    const bool whole = ComposeStaged(staged, place.stagingDirectory, entry.staged) &&
+                       ComposeEntryTarget(target, place.gameDirectory, entry.name.c_str()) &&
+                       (HasSize(staged, entry.size) ||
+                        (::GetFileAttributesA(staged) == INVALID_FILE_ATTRIBUTES && HasSize(target, entry.size)));
+    if (!whole) {
+      WriteLog("Discarded commit of version %d: staged file for %s is missing or damaged\n",
+               static_cast<int>(record.version), entry.name.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+void DiscardCommit(const CommitPlace& place) {
+  char temporary[kPathSize];
+  if (ComposeTemporary(temporary, place.journalPath)) ::DeleteFileA(temporary);
+  EndCommit(place);
+}
+
+}  // namespace
+
+bool WriteJournalFile(const char* path, const JournalRecord& record) {
+  std::string bytes;
+  char temporary[kPathSize];
+  if (!FormatJournal(record, &bytes) || !ComposeTemporary(temporary, path)) return false;
+  {
+    base::UniqueHandle file(::CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) return false;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+      DWORD written = 0;
+      if (!::WriteFile(file.Get(), bytes.data() + done, chunk, &written, nullptr) || written == 0) {
+        file.Reset();
+        ::DeleteFileA(temporary);
+        return false;
+      }
+      done += written;
+    }
+    if (!::FlushFileBuffers(file.Get())) {
+      file.Reset();
+      ::DeleteFileA(temporary);
+      return false;
+    }
+  }
+  if (::MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  ::DeleteFileA(temporary);
+  return false;
+}
+
+CommitResult ApplyCommit(const CommitPlace& place, const JournalRecord& record, bool checkFirst,
+                         std::uint64_t* moved) {
+  std::uint64_t inPlace = 0;
+  if (moved == nullptr) moved = &inPlace;
+  *moved = 0;
+  if (checkFirst && !StagingIsWhole(place, record)) return CommitResult::Damaged;
+  DirectoryCache directories;
+  char staged[kPathSize];
+  char target[kPathSize];
+  for (const JournalEntry& entry : record.entries) {
+    if (!ComposeEntryTarget(target, place.gameDirectory, entry.name.c_str())) return CommitResult::Damaged;
+    if (entry.kind == JournalEntryKind::Directory) {
+      if (!CreateDirectoryTree(target, LastLevel::Directory, &directories))
+        WriteLog("Failed to CreateDirectory(%s/%s)\n", place.gameDirectory, entry.name.c_str());
+      continue;
+    }
+    if (!ComposeStaged(staged, place.stagingDirectory, entry.staged)) return CommitResult::Damaged;
+    if (!CreateDirectoryTree(target, LastLevel::FileName, &directories)) {
+      WriteLog("Failed to replace %s, GetLastError=%d\n", target, static_cast<int>(::GetLastError()));
+      return CommitResult::Blocked;
+    }
+    if (::MoveFileExA(staged, target, MOVEFILE_REPLACE_EXISTING)) {
+      ++*moved;
+      continue;
+    }
+    const DWORD error = ::GetLastError();
+    if (::GetFileAttributesA(staged) == INVALID_FILE_ATTRIBUTES) {
+      // Moved by an earlier attempt, or lost: only the first is fine.
+      if (HasSize(target, entry.size)) {
+        ++*moved;
+        continue;
+      }
+      WriteLog("Discarded commit of version %d: staged file for %s is missing or damaged\n",
+               static_cast<int>(record.version), entry.name.c_str());
+      return CommitResult::Damaged;
+    }
+    WriteLog("Failed to replace %s, GetLastError=%d\n", target, static_cast<int>(error));
+    return CommitResult::Blocked;
+  }
+  return CommitResult::Applied;
+}
+
+void EndCommit(const CommitPlace& place) {
+  ::DeleteFileA(place.journalPath);
+  RemoveStagingFolder(place.stagingDirectory);
+}
+
+InstallResult InstallUpdate(const CommitPlace& place, const char* archivePath, std::int32_t version,
+                            progress::ProgressTargets* progress, const std::set<std::string>* selection,
+                            std::uint64_t* committed) {
+  if (committed != nullptr) *committed = 0;
+  JournalRecord plan;
+  plan.version = version;
+  switch (StageArchive(archivePath, place.gameDirectory, place.stagingDirectory, &plan, progress, selection)) {
+    case StageResult::Staged: break;
+    case StageResult::NoSpace: return InstallResult::NoSpace;
+    case StageResult::Failed: return InstallResult::Failed;
+  }
+  if (!WriteJournalFile(place.journalPath, plan)) {
+    WriteLog("Failed to write %s\n", place.journalPath);
+    RemoveStagingFolder(place.stagingDirectory);
+    return InstallResult::Failed;
+  }
+  switch (ApplyCommit(place, plan, /*checkFirst=*/false, committed)) {
+    case CommitResult::Applied: return InstallResult::Installed;
+    case CommitResult::Blocked: return InstallResult::Blocked;
+    case CommitResult::Damaged: break;
+  }
+  DiscardCommit(place);
+  return InstallResult::Failed;
+}
+
+RecoveryResult RecoverCommit(const CommitPlace& place, std::int32_t* version) {
+  JournalRecord record;
+  switch (LoadJournalFile(place.journalPath, &record)) {
+    case JournalLoad::None:
+      DiscardCommit(place);  // a staging folder or temporary journal of an attempt that never began its commit
+      return RecoveryResult::NoCommit;
+    case JournalLoad::Damaged:
+      WriteLog("Discarded damaged commit journal %s\n", place.journalPath);
+      DiscardCommit(place);
+      return RecoveryResult::Discarded;
+    case JournalLoad::Loaded: break;
+  }
+  switch (ApplyCommit(place, record, /*checkFirst=*/true)) {
+    case CommitResult::Applied:
+      WriteLog("Finished interrupted commit of version %d\n", static_cast<int>(record.version));
+      *version = record.version;
+      return RecoveryResult::Finished;
+    case CommitResult::Blocked: return RecoveryResult::Blocked;
+    case CommitResult::Damaged: break;
+  }
+  DiscardCommit(place);
+  return RecoveryResult::Discarded;
+}
+
+}  // namespace update

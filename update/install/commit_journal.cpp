@@ -1,0 +1,196 @@
+#include "update/install/commit_journal.h"
+
+#include <cstring>
+
+#include "update/install/entry_name.h"
+
+namespace update {
+
+namespace {
+
+const char kHeader[] = "launcher-commit 1\n";
+const char kEnd[] = "end ";
+const char kHexDigits[] = "0123456789abcdef";
+
+void AppendUnsigned(std::string* out, std::uint64_t value) {
+  char digits[24];
+  std::size_t n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (n > 0) out->push_back(digits[--n]);
+}
+
+// A cursor over the journal's bytes that reads one field at a time and
+// refuses anything not written by FormatJournal.
+class Reader {
+ public:
+  Reader(const char* data, std::size_t size) : at_(data), end_(data + size) {}
+
+  bool Literal(const char* text) {
+    const std::size_t length = std::strlen(text);
+    if (static_cast<std::size_t>(end_ - at_) < length || std::memcmp(at_, text, length) != 0) return false;
+    at_ += length;
+    return true;
+  }
+
+  // Decimal digits without sign or leading zero (except "0"), at most `limit`.
+  bool Unsigned(std::uint64_t limit, std::uint64_t* value) {
+    if (at_ == end_ || *at_ < '0' || *at_ > '9') return false;
+    if (*at_ == '0' && end_ - at_ > 1 && at_[1] >= '0' && at_[1] <= '9') return false;
+    std::uint64_t v = 0;
+    while (at_ != end_ && *at_ >= '0' && *at_ <= '9') {
+      const std::uint64_t digit = static_cast<std::uint64_t>(*at_ - '0');
+      if (v > (limit - digit) / 10) return false;
+      v = v * 10 + digit;
+      ++at_;
+    }
+    *value = v;
+    return true;
+  }
+
+  bool Signed32(std::int32_t* value) {
+    const bool negative = Literal("-");
+    std::uint64_t magnitude = 0;
+    if (!Unsigned(negative ? 2147483648u : 2147483647u, &magnitude)) return false;
+    if (negative && magnitude == 0) return false;
+    *value = negative ? static_cast<std::int32_t>(-static_cast<std::int64_t>(magnitude))
+                      : static_cast<std::int32_t>(magnitude);
+    return true;
+  }
+
+  // The rest of the line (not empty, no NUL or CR), and the line end.
+  bool RestOfLine(std::string* text) {
+    const char* lineEnd = static_cast<const char*>(std::memchr(at_, '\n', static_cast<std::size_t>(end_ - at_)));
+    if (lineEnd == nullptr || lineEnd == at_) return false;
+    text->assign(at_, static_cast<std::size_t>(lineEnd - at_));
+    if (text->find('\0') != std::string::npos || text->find('\r') != std::string::npos) return false;
+    at_ = lineEnd + 1;
+    return true;
+  }
+
+  bool Hex32(std::uint32_t* value) {
+    if (end_ - at_ < 8) return false;
+    std::uint32_t v = 0;
+    for (int i = 0; i < 8; ++i) {
+      const char* digit = std::strchr(kHexDigits, at_[i]);
+      if (at_[i] == '\0' || digit == nullptr) return false;
+      v = (v << 4) | static_cast<std::uint32_t>(digit - kHexDigits);
+    }
+    at_ += 8;
+    *value = v;
+    return true;
+  }
+
+  const char* Position() const { return at_; }
+  bool AtEnd() const { return at_ == end_; }
+
+ private:
+  const char* at_;
+  const char* end_;
+};
+
+bool IsWritableName(const std::string& name) {
+  return !name.empty() && name.find('\n') == std::string::npos && name.find('\r') == std::string::npos &&
+         name.find('\0') == std::string::npos;
+}
+
+}  // namespace
+
+std::uint32_t Crc32(std::uint32_t crc, const char* data, std::size_t size) {
+  crc = ~crc;
+  for (std::size_t i = 0; i < size; ++i) {
+    crc ^= static_cast<unsigned char>(data[i]);
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+namespace {
+
+std::string EightDigits(std::uint32_t number) {
+  std::string digits;
+  AppendUnsigned(&digits, number);
+  if (digits.size() < 8) digits.insert(0, 8 - digits.size(), '0');
+  return digits;
+}
+
+}  // namespace
+
+std::string StagedFileName(std::uint32_t number) {
+  return EightDigits(number / kStagedFilesPerFolder) + "\\" + EightDigits(number);
+}
+
+bool FormatJournal(const JournalRecord& record, std::string* out) {
+  std::string text = kHeader;
+  text += "version ";
+  if (record.version < 0) text += '-';
+  AppendUnsigned(&text, record.version < 0 ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(record.version))
+                                           : static_cast<std::uint64_t>(record.version));
+  text += "\nentries ";
+  AppendUnsigned(&text, record.entries.size());
+  text += '\n';
+  for (const JournalEntry& entry : record.entries) {
+    if (!IsWritableName(entry.name)) return false;
+    if (entry.kind == JournalEntryKind::File) {
+      text += "f ";
+      AppendUnsigned(&text, entry.staged);
+      text += ' ';
+      AppendUnsigned(&text, entry.size);
+      text += ' ';
+    } else {
+      text += "d ";
+    }
+    text += entry.name;
+    text += '\n';
+  }
+  const std::uint32_t crc = Crc32(0, text.data(), text.size());
+  text += kEnd;
+  for (int shift = 28; shift >= 0; shift -= 4) text += kHexDigits[(crc >> shift) & 0xF];
+  text += '\n';
+  *out = std::move(text);
+  return true;
+}
+
+JournalParse ParseJournal(const char* data, std::size_t size, JournalRecord* out) {
+  if (data == nullptr || out == nullptr) return JournalParse::Damaged;
+  Reader in(data, size);
+  JournalRecord record;
+  std::uint64_t count = 0;
+  if (!in.Literal(kHeader) || !in.Literal("version ") || !in.Signed32(&record.version) || !in.Literal("\n") ||
+      !in.Literal("entries ") || !in.Unsigned(size, &count) || !in.Literal("\n"))
+    return JournalParse::Damaged;
+  // Each entry takes at least four bytes ("d x\n"): a count beyond that is a lie.
+  if (count > size / 4) return JournalParse::Damaged;
+  record.entries.reserve(static_cast<std::size_t>(count));
+  bool anyFile = false;
+  std::uint32_t lastStaged = 0;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    JournalEntry entry;
+    if (in.Literal("f ")) {
+      std::uint64_t staged = 0;
+      if (!in.Unsigned(0xFFFFFFFFu, &staged) || !in.Literal(" ") || !in.Unsigned(UINT64_MAX, &entry.size) ||
+          !in.Literal(" "))
+        return JournalParse::Damaged;
+      entry.staged = static_cast<std::uint32_t>(staged);
+      if (anyFile && entry.staged <= lastStaged) return JournalParse::Damaged;
+      anyFile = true;
+      lastStaged = entry.staged;
+    } else if (in.Literal("d ")) {
+      entry.kind = JournalEntryKind::Directory;
+    } else {
+      return JournalParse::Damaged;
+    }
+    if (!in.RestOfLine(&entry.name) || !IsConfinedEntryName(entry.name.c_str())) return JournalParse::Damaged;
+    record.entries.push_back(std::move(entry));
+  }
+  const std::size_t covered = static_cast<std::size_t>(in.Position() - data);
+  std::uint32_t crc = 0;
+  if (!in.Literal(kEnd) || !in.Hex32(&crc) || !in.Literal("\n") || !in.AtEnd()) return JournalParse::Damaged;
+  if (crc != Crc32(0, data, covered)) return JournalParse::Damaged;
+  *out = std::move(record);
+  return JournalParse::Valid;
+}
+
+}  // namespace update

@@ -1,0 +1,327 @@
+#include "update/transfer/http_download.h"
+
+#include <curl/curl.h>
+#include <windows.h>
+
+#include <io.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "base/guards.h"
+#include "base/progress_targets.h"
+#include "update/download_log.h"
+#include "update/transfer/part_resume.h"
+#include "update/transfer_rules.h"
+
+namespace update {
+
+namespace {
+
+// libcurl's receive buffer, the largest it takes. Every receive under Wine is
+// a round trip through its server, so fewer and larger pieces are what makes
+// a transfer fast there (its 16 KiB default needs about six times as many).
+constexpr long kReceiveBufferBytes = 512 * 1024;
+
+// The state one transfer's callbacks share, handed to them as user pointers.
+struct Transfer {
+  FILE* file = nullptr;
+  bool firstPiece = true;   // cleared once the first piece has been looked at
+  bool notFound = false;    // the first piece held "404 Not Found"
+  progress::ProgressTargets* progress = nullptr;
+  BodyObserver* observer = nullptr;
+  bool stoppedByObserver = false;
+  // A resumed transfer: the bytes already in the file, and what the answer did.
+  CURL* curl = nullptr;
+  const char* url = nullptr;
+  std::uint64_t offset = 0;
+  BodyCheck* check = nullptr;   // begun again when the server sends the whole file
+  bool unexpectedStatus = false;  // neither 206 nor 200 to a range request
+};
+
+struct EasyDeleter {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
+
+size_t OnWriteData(char* data, size_t size, size_t count, void* user) {
+  Transfer* transfer = static_cast<Transfer*>(user);
+  if (transfer->firstPiece && transfer->offset != 0) {
+    long status = 0;
+    curl_easy_getinfo(transfer->curl, CURLINFO_RESPONSE_CODE, &status);
+    switch (ClassifyRangeAnswer(static_cast<std::int32_t>(status))) {
+      case RangeAnswer::Continues: break;
+      case RangeAnswer::Restarts:
+        // The body is the whole file: the part and the check start over.
+        WriteLog("Server ignored the range of (%s), starting over\n", transfer->url);
+        if (std::fflush(transfer->file) != 0 || _chsize_s(_fileno(transfer->file), 0) != 0) return 0;
+        transfer->offset = 0;
+        if (transfer->check != nullptr) transfer->check->Begin();
+        break;
+      case RangeAnswer::StartOver:
+      case RangeAnswer::Other:
+        // Not the rest of the file: nothing of it goes into the part.
+        transfer->unexpectedStatus = true;
+        return 0;
+    }
+  }
+  if (transfer->firstPiece) {
+    const std::size_t textLength = NotFoundTextLength(data, size * count);
+    if (textLength != 0) {
+      transfer->notFound = true;
+      WriteLogText(data, textLength);
+    }
+    transfer->firstPiece = false;
+  }
+  if (transfer->observer != nullptr && !transfer->observer->OnBody(data, size * count)) {
+    transfer->stoppedByObserver = true;
+    return 0;  // curl ends the transfer with a write error
+  }
+  return std::fwrite(data, size, count, transfer->file);
+}
+
+// The progress callback; it never stops a transfer and asks for no repaint:
+// the progress bar's animation thread picks the new target up.
+int OnProgress(void* user, curl_off_t downloadTotal, curl_off_t downloadNow, curl_off_t, curl_off_t) {
+  Transfer* transfer = static_cast<Transfer*>(user);
+  if (transfer->progress != nullptr)
+    transfer->progress->upperTarget.store(transfer->offset != 0
+                                              ? ResumedPercent(transfer->offset, downloadNow, downloadTotal)
+                                              : TransferPercent(downloadNow, downloadTotal));
+  return 0;
+}
+
+}  // namespace
+
+void LogTransferFailure(const char* url, int curlCode) {
+  WriteLog("curl (%s) error. CURLcode=%s\n", url, curl_easy_strerror(static_cast<CURLcode>(curlCode)));
+}
+
+namespace {
+
+struct Attempt {
+  bool started = false;   // false: no handle, or the local file did not open (logged)
+  CURLcode result = CURLE_OK;
+  bool notFound = false;
+  bool stopped = false;   // the observer stopped the transfer
+  bool unexpectedStatus = false;  // a range request answered with neither 206 nor 200
+  long status = 0;
+  bool Succeeded() const { return started && result == CURLE_OK && !notFound && !stopped; }
+};
+
+TransferFailure Classify(const Attempt& attempt) {
+  if (attempt.Succeeded()) return TransferFailure::None;
+  if (!attempt.started || attempt.notFound) return TransferFailure::Permanent;
+  if (attempt.unexpectedStatus) return TransferFailure::BodyWrong;
+  switch (attempt.result) {
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+      return TransferFailure::ConnectFailed;
+    case CURLE_OPERATION_TIMEDOUT:
+      return TransferFailure::TimedOut;
+    case CURLE_PARTIAL_FILE:
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+      return TransferFailure::BodyCut;
+    default:
+      return TransferFailure::Permanent;
+  }
+}
+
+// A small generator for the jitter; its seed differs from run to run.
+std::uint32_t NextRandom() {
+  static std::uint32_t state = ::GetTickCount() ^ (::GetCurrentProcessId() << 16);
+  state = state * 1664525u + 1013904223u;
+  return state >> 8;
+}
+
+Attempt Download(const char* localPath, const char* url, progress::ProgressTargets* progress,
+                 const TransferLimits& limits, BodyObserver* observer, std::uint64_t offset = 0,
+                 BodyCheck* check = nullptr) {
+  Attempt attempt;
+  EasyHandle curl(curl_easy_init());
+  if (!curl) return attempt;
+
+  Transfer transfer;
+  transfer.progress = progress;
+  transfer.observer = observer;
+  transfer.curl = curl.get();
+  transfer.url = url;
+  transfer.offset = offset;
+  transfer.check = check;
+  base::UniqueFile file(std::fopen(localPath, offset != 0 ? "ab" : "wb"));
+  if (!file) {
+    WriteLog("Failed to open %s\n", localPath);
+    return attempt;
+  }
+  attempt.started = true;
+  transfer.file = file.Get();
+
+  CURL* h = curl.get();
+  curl_easy_setopt(h, CURLOPT_URL, url);
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnWriteData);
+  curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+  curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+  curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds);
+  curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytesPerSecond);
+  curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
+  // A plain Range header rather than curl's resume option: curl itself fails
+  // a 200 answer to a resumed request, where the whole body can be used.
+  char range[32] = {};
+  if (offset != 0) {
+    std::snprintf(range, sizeof range, "%llu-", static_cast<unsigned long long>(offset));
+    curl_easy_setopt(h, CURLOPT_RANGE, range);
+  }
+
+  CURLcode result = curl_easy_perform(h);
+  // Bytes that never reached the disk fail the transfer like a short write.
+  if (!file.Close() && result == CURLE_OK) result = CURLE_WRITE_ERROR;
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &attempt.status);
+  curl.reset();
+
+  attempt.result = result;
+  attempt.notFound = transfer.notFound;
+  attempt.stopped = transfer.stoppedByObserver;
+  attempt.unexpectedStatus = transfer.unexpectedStatus || (offset != 0 && attempt.status == 416);
+  if (attempt.unexpectedStatus) return attempt;  // the caller decides what the answer means
+  if (!attempt.stopped && (result != CURLE_OK || transfer.notFound)) LogTransferFailure(url, result);
+  return attempt;
+}
+
+}  // namespace
+
+bool DownloadFile(const char* localPath, const char* url, progress::ProgressTargets* progress,
+                  const TransferLimits& limits, BodyObserver* observer) {
+  return Download(localPath, url, progress, limits, observer).Succeeded();
+}
+
+namespace {
+
+std::uint64_t FileBytes(const char* path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool RecordMatches(const char* recordPath, const Sha256Digest& digest) {
+  base::UniqueFile record(std::fopen(recordPath, "rb"));
+  if (!record) return false;
+  char text[kPartRecordSize + 8] = {};
+  const std::size_t length = std::fread(text, 1, sizeof text, record.Get());
+  return PartRecordMatches(text, length, digest);
+}
+
+// Empties the part and writes its record first, so that no byte of it exists
+// without a record naming its digest.
+bool BeginFreshPart(const char* localPath, const PartFiles& part) {
+  ::DeleteFileA(localPath);
+  char text[kPartRecordSize + 1] = {};
+  FormatPartRecord(part.expected.digest, text);
+  base::UniqueFile record(std::fopen(part.recordPath, "wb"));
+  if (!record) return false;
+  const bool written = std::fwrite(text, 1, kPartRecordSize, record.Get()) == kPartRecordSize;
+  return record.Close() && written;
+}
+
+// Feeds the check the first `bytes` bytes of the part, in one read of it.
+bool FeedPart(const char* localPath, std::uint64_t bytes, BodyCheck* check) {
+  base::UniqueFile file(std::fopen(localPath, "rb"));
+  if (!file) return false;
+  std::unique_ptr<char[]> buffer = std::make_unique<char[]>(64 * 1024);
+  std::uint64_t left = bytes;
+  while (left != 0) {
+    const std::size_t want = left < 64 * 1024 ? static_cast<std::size_t>(left) : 64 * 1024;
+    if (std::fread(buffer.get(), 1, want, file.Get()) != want) return false;
+    if (!check->OnBody(buffer.get(), want)) return false;
+    left -= want;
+  }
+  return true;
+}
+
+enum class PartPlan { FromStart, FromOffset, AlreadyWhole, NoRecord };
+
+// Decides where this attempt begins; the check has been begun.
+PartPlan PlanPart(const char* localPath, const char* url, const PartFiles& part, BodyCheck* check,
+                  std::uint64_t* offset) {
+  *offset = 0;
+  const std::uint64_t size = FileBytes(localPath);
+  const PartStart start = DecidePartStart(RecordMatches(part.recordPath, part.expected.digest), size, part.expected);
+  if (start != PartStart::Fresh && FeedPart(localPath, size, check)) {
+    if (start == PartStart::Complete) {
+      if (check->Verdict() == BodyCheck::Result::Accepted) return PartPlan::AlreadyWhole;
+    } else {
+      *offset = size;
+      if (part.expected.hasSize)
+        WriteLog("Resuming (%s) at %llu of %llu bytes\n", url, static_cast<unsigned long long>(size),
+                 static_cast<unsigned long long>(part.expected.size));
+      else
+        WriteLog("Resuming (%s) at %llu bytes\n", url, static_cast<unsigned long long>(size));
+      return PartPlan::FromOffset;
+    }
+  }
+  check->Begin();
+  if (!BeginFreshPart(localPath, part)) {
+    WriteLog("Failed to open %s\n", part.recordPath);
+    return PartPlan::NoRecord;
+  }
+  return PartPlan::FromStart;
+}
+
+}  // namespace
+
+bool FetchFile(const char* localPath, const char* url, progress::ProgressTargets* progress,
+               const TransferLimits& limits, const RetryTiming& timing, BodyCheck* check,
+               const PartFiles* part) {
+  if (part != nullptr && (check == nullptr || !part->expected.hasDigest)) part = nullptr;
+  // A 416, or any answer but 206 and 200, to a range request empties the part
+  // and asks again at once, once: the fresh request gets the usual handling.
+  bool startedOver = false;
+  for (std::int32_t retry = 1;; ++retry) {
+    if (check != nullptr) check->Begin();
+    std::uint64_t offset = 0;
+    if (part != nullptr) {
+      const PartPlan plan = PlanPart(localPath, url, *part, check, &offset);
+      if (plan == PartPlan::AlreadyWhole) return true;
+      if (plan == PartPlan::NoRecord) return false;
+    }
+    const Attempt attempt = Download(localPath, url, progress, limits, check, offset, check);
+    if (offset != 0 && attempt.unexpectedStatus && !startedOver) {
+      startedOver = true;
+      ::DeleteFileA(localPath);
+      --retry;
+      continue;
+    }
+    TransferFailure failure = attempt.stopped ? TransferFailure::None : Classify(attempt);
+    if (failure == TransferFailure::None && check != nullptr) {
+      switch (check->Verdict()) {
+        case BodyCheck::Result::Accepted: break;
+        case BodyCheck::Result::Short: failure = TransferFailure::BodyShort; break;
+        case BodyCheck::Result::Wrong: failure = TransferFailure::BodyWrong; break;
+      }
+    }
+    if (failure == TransferFailure::None) return true;
+    // A resumed body that does not give the digest may be the part's fault:
+    // the next attempt fetches the whole file.
+    const bool partWrong = part != nullptr && offset != 0 && failure == TransferFailure::BodyWrong &&
+                           !attempt.unexpectedStatus;
+    if (partWrong) ::DeleteFileA(localPath);
+    if (retry > timing.maxRetries ||
+        (!partWrong && !MayRetry(failure, static_cast<std::int32_t>(attempt.status))))
+      return false;
+    if (failure == TransferFailure::BodyShort || failure == TransferFailure::BodyWrong)
+      WriteLog("Rejected body of (%s)\n", url);
+    const std::int32_t delay = RetryDelayMs(timing, retry, NextRandom());
+    WriteLog("Retrying (%s) in %d ms, retry %d of %d\n", url, static_cast<int>(delay), static_cast<int>(retry),
+             static_cast<int>(timing.maxRetries));
+    ::Sleep(static_cast<DWORD>(delay));
+  }
+}
+
+}  // namespace update

@@ -1,0 +1,40 @@
+// The trust step of an update, between fetching the version descriptor and
+// acting on it: the operator's public keys from Data\Config.cfg, the check of
+// the fetched descriptor against its fetched signature, what the descriptor
+// announces about the archive (Sha256, Size), and the log lines of every
+// refusal. With no key configured nothing here refuses an unsigned descriptor.
+#pragma once
+
+#include <cstddef>
+
+#include "update/trust/archive_digest.h"
+#include "update/trust/descriptor_signature.h"
+
+namespace update {
+
+// [VersionCDN] PublicKey and PublicKey2: an operator rolls keys over by
+// configuring the new key beside the old one.
+struct TrustedKeys {
+  MinisignPublicKey keys[2];
+  std::size_t count = 0;
+  bool Configured() const { return count != 0; }
+};
+
+// Empty or missing values configure nothing. False, after its log line, when
+// a configured value is not a minisign public key.
+bool LoadTrustedKeys(const char* publicKey, const char* publicKey2, TrustedKeys* out);
+
+// Checks the descriptor file against the signature file, both read with a
+// bound. False, after a log line that says why, when it does not verify.
+bool CheckDescriptorSignature(const char* descriptorPath, const char* signaturePath, const TrustedKeys& keys);
+
+// Reads "Launcher"/"Sha256" and "Launcher"/"Size" of the descriptor. False,
+// after its log line, when one is present but malformed, or when `digestRequired`
+// (a key is configured) and Sha256 is missing: a signature would then protect
+// nothing of the archive.
+bool ReadArchiveExpectation(const char* descriptorPath, bool digestRequired, ArchiveExpectation* out);
+
+// The log line of an archive that failed its check: expected and received.
+void LogArchiveRefusal(ArchiveCheck check, const ArchiveVerifier& verifier);
+
+}  // namespace update
