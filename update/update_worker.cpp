@@ -156,8 +156,7 @@ class UpdateRun {
     if (!keys_.Configured()) return Fetch(url, "version.cfg", versionFile_, sizeof versionFile_, nullptr);
     LimitCheck limit(kMaxSignedDescriptorBytes);
     if (Fetch(url, "version.cfg", versionFile_, sizeof versionFile_, &limit)) return true;
-    if (limit.Exceeded())
-      WriteLog("Refused version.cfg: larger than %u bytes\n", static_cast<unsigned>(kMaxSignedDescriptorBytes));
+    if (limit.Exceeded()) LogDescriptorRefusal(DescriptorRefusal::DescriptorTooLarge);
     return false;
   }
 
@@ -176,16 +175,13 @@ class UpdateRun {
     if (!base::FormatInto(base, sizeof base, "%s.minisig", setup_.versionCdnUrl ? setup_.versionCdnUrl : "") ||
         !ComposeTickUrl(url, sizeof url, base, descriptorTick_)) {
       LogTransferFailure(base, kCurlUrlMalformat);
-      WriteLog("Refused version.cfg: version.cfg.minisig not fetched\n");
+      LogDescriptorRefusal(DescriptorRefusal::SignatureNotFetched);
       return false;
     }
     LimitCheck limit(kMaxSignatureFileBytes);
     if (Fetch(url, "version.cfg.minisig", signatureFile_, sizeof signatureFile_, &limit)) return true;
-    if (limit.Exceeded())
-      WriteLog("Refused version.cfg: version.cfg.minisig is larger than %u bytes\n",
-               static_cast<unsigned>(kMaxSignatureFileBytes));
-    else
-      WriteLog("Refused version.cfg: version.cfg.minisig not fetched\n");
+    LogDescriptorRefusal(limit.Exceeded() ? DescriptorRefusal::SignatureTooLarge
+                                          : DescriptorRefusal::SignatureNotFetched);
     return false;
   }
 

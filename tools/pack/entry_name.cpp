@@ -1,33 +1,13 @@
 #include "tools/pack/entry_name.h"
 
 #include "update/install/code_page_936.h"
+#include "update/install/entry_name.h"
 
-#include <array>
 #include <cctype>
 
 namespace pack {
 
 namespace {
-
-std::string UpperAscii(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return upper;
-}
-
-// Device names open the device instead of a file, also with an extension.
-bool IsReservedDeviceName(std::string_view level) {
-  std::string stem = UpperAscii(level.substr(0, level.find('.')));
-  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-  static constexpr std::array<const char*, 4> kPlain = {"CON", "PRN", "AUX", "NUL"};
-  for (const char* name : kPlain) {
-    if (stem == name) return true;
-  }
-  if (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0)) {
-    return stem[3] >= '1' && stem[3] <= '9';
-  }
-  return false;
-}
 
 NameProblem CheckLevel(std::string_view level) {
   if (level.empty()) return NameProblem::kEmptyLevel;
@@ -41,7 +21,7 @@ NameProblem CheckLevel(std::string_view level) {
     }
   }
   if (level.back() == '.' || level.back() == ' ') return NameProblem::kTrailingDotOrSpace;
-  if (IsReservedDeviceName(level)) return NameProblem::kReservedName;
+  if (update::IsDeviceName(level.data(), level.data() + level.size())) return NameProblem::kReservedName;
   return NameProblem::kNone;
 }
 

@@ -7,6 +7,7 @@
 
 #include "base/bounded_format.h"
 #include "base/guards.h"
+#include "base/progress_targets.h"
 #include "update/download_log.h"
 #include "update/install/entry_name.h"
 #include "update/transfer_rules.h"
@@ -51,16 +52,23 @@ bool ArchiveReader::ReadCurrent(ArchiveEntry* entry) {
   return ReadZipEntryHeader(static_cast<unzFile>(archive_), entry);
 }
 
-bool ArchiveReader::MoveToNext() { return unzGoToNextFile(static_cast<unzFile>(archive_)) == UNZ_OK; }
+bool ArchiveReader::VisitEntries(progress::ProgressTargets* progress, const EntryVisitor& visit) {
+  unzFile archive = static_cast<unzFile>(archive_);
+  if (count_ == 0 || unzGoToFirstFile(archive) != UNZ_OK) return count_ == 0;
+  ArchiveEntry entry;
+  for (std::uint64_t i = 0; i < count_; ++i) {
+    if (progress != nullptr) progress->upperTarget.store(InstallPercent(i, count_));
+    if (!ReadCurrent(&entry) || !visit(i, entry)) return false;
+    if (i + 1 < count_ && unzGoToNextFile(archive) != UNZ_OK) return false;
+  }
+  return true;
+}
 
 bool ArchiveReader::CheckNames(const char* targetDirectory, std::uint64_t* fileBytes,
                                const std::set<std::string>* selection) {
-  ArchiveEntry entry;
   char target[kPathSize];
-  for (std::uint64_t i = 0; i < count_; ++i) {
-    if (i > 0 && !MoveToNext()) return false;
-    if (!ReadCurrent(&entry)) return false;
-    if (selection != nullptr && (!entry.nameUsable || selection->count(entry.name) == 0)) continue;
+  return VisitEntries(nullptr, [&](std::uint64_t, const ArchiveEntry& entry) {
+    if (selection != nullptr && (!entry.nameUsable || selection->count(entry.name) == 0)) return true;
     if (!entry.nameUsable || !IsConfinedEntryName(entry.name) ||
         !ComposeEntryTarget(target, targetDirectory, entry.name)) {
       WriteLog("Refused archive entry (%s)\n", entry.storedName.c_str());
@@ -68,8 +76,8 @@ bool ArchiveReader::CheckNames(const char* targetDirectory, std::uint64_t* fileB
     }
     if (fileBytes != nullptr && !IsDirectoryEntry(entry.name, entry.attributes))
       *fileBytes = AddBytes(*fileBytes, StagedFileBytes(entry.size));
-  }
-  return unzGoToFirstFile(static_cast<unzFile>(archive_)) == UNZ_OK;
+    return true;
+  });
 }
 
 ExtractResult ArchiveReader::ExtractCurrent(const ArchiveEntry& entry, const char* path, DirectoryCache* directories) {

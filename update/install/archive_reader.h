@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -12,6 +13,8 @@
 #include "update/directory_levels.h"
 #include "update/install/directory_tree.h"
 #include "update/install/zip_entry_header.h"
+
+namespace progress { struct ProgressTargets; }
 
 namespace update {
 
@@ -43,12 +46,17 @@ class ArchiveReader {
   // archive entry (NAME)" otherwise, with the name as the archive stores it).
   // Adds every file's staged size (see StagedFileBytes) to `*fileBytes` when
   // not null. With `selection`, only the entries it names (by their names on
-  // disk) are checked and counted. Leaves the reader on the first entry.
+  // disk) are checked and counted.
   bool CheckNames(const char* targetDirectory, std::uint64_t* fileBytes,
                   const std::set<std::string>* selection = nullptr);
 
-  bool ReadCurrent(ArchiveEntry* entry);
-  bool MoveToNext();
+  // Walks every entry from the first, in archive order: reads its header,
+  // hands the share of entries done before it to progress->upperTarget (when
+  // not null) and calls `visit` with its index, while it is the current entry.
+  // False when an entry cannot be reached or read, or as soon as `visit`
+  // returns false (the visitor logs its own failure).
+  using EntryVisitor = std::function<bool(std::uint64_t index, const ArchiveEntry& entry)>;
+  bool VisitEntries(progress::ProgressTargets* progress, const EntryVisitor& visit);
 
   // Writes the current entry's data to `path` (creating the directories its
   // levels name, through `directories`), checking its size and CRC. Any
@@ -57,6 +65,7 @@ class ArchiveReader {
 
  private:
   ExtractResult Extract(const ArchiveEntry& entry, const char* path, DirectoryCache* directories);
+  bool ReadCurrent(ArchiveEntry* entry);
 
   void* archive_ = nullptr;  // unzFile
   State state_ = State::Failed;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/bounded_format.h"
+#include "base/file_size.h"
 #include "base/guards.h"
 #include "update/install/archive_reader.h"
 #include "update/install/directory_tree.h"
@@ -27,25 +28,16 @@ bool ComposeStaged(char (&out)[kPathSize], const char* stagingDirectory, std::ui
   return base::FormatInto(out, sizeof out, "%s\\%s", stagingDirectory, StagedFileName(number).c_str());
 }
 
-// The file's size, when `path` names a file (not a directory).
-bool FileSize(const char* path, std::uint64_t* size) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!::GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
-  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
-  *size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  return true;
-}
-
 bool HasSize(const char* path, std::uint64_t expected) {
   std::uint64_t size = 0;
-  return FileSize(path, &size) && size == expected;
+  return base::FileSize(path, &size) && size == expected;
 }
 
 enum class JournalLoad { None, Loaded, Damaged };
 
 JournalLoad LoadJournalFile(const char* path, JournalRecord* record) {
   std::uint64_t size = 0;
-  if (!FileSize(path, &size)) {
+  if (!base::FileSize(path, &size)) {
     return ::GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES ? JournalLoad::None : JournalLoad::Damaged;
   }
   if (size > kJournalSizeLimit) return JournalLoad::Damaged;

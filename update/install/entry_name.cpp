@@ -19,9 +19,8 @@ bool IsParentLike(const char* begin, const char* end) {
   return dots >= 2;
 }
 
-// A level that Windows opens as a device (CON, PRN, AUX, NUL, COM1-9,
-// LPT1-9), with any extension and trailing spaces: its data would go to the
-// device, not into a file below the target directory.
+}  // namespace
+
 bool IsDeviceName(const char* begin, const char* end) {
   const char* stem = begin;
   while (stem != end && *stem != '.') ++stem;
@@ -37,8 +36,6 @@ bool IsDeviceName(const char* begin, const char* end) {
   return (std::strncmp(name, "COM", 3) == 0 || std::strncmp(name, "LPT", 3) == 0) && name[3] >= '1' &&
          name[3] <= '9';
 }
-
-}  // namespace
 
 bool IsDirectoryEntry(const char* name, std::uint32_t externalAttributes) {
   if ((externalAttributes & kDirectoryAttribute) != 0) return true;

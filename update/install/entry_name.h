@@ -22,4 +22,10 @@ bool IsDirectoryEntry(const char* name, std::uint32_t externalAttributes);
 // a device (NUL, CON, COM1, aux.txt, ...).
 bool IsConfinedEntryName(const char* name);
 
+// A level (the bytes from `begin` to `end`, no separator) that Windows opens
+// as a device (CON, PRN, AUX, NUL, COM1-9, LPT1-9), with any extension and
+// trailing spaces, in any case: its data would go to the device, not into a
+// file below the target directory. The pack tool refuses the same names.
+bool IsDeviceName(const char* begin, const char* end);
+
 }  // namespace update

@@ -6,7 +6,6 @@
 
 #include "base/bounded_format.h"
 #include "base/file_tree.h"
-#include "base/progress_targets.h"
 #include "update/install/archive_reader.h"
 #include "update/download_log.h"
 #include "update/install/entry_name.h"
@@ -38,16 +37,9 @@ StageResult Stage(ArchiveReader& archive, const char* gameDirectory, const char*
   }
 
   DirectoryCache directories;
-  ArchiveEntry entry;
   char staged[kPathSize];
-  const std::uint64_t count = archive.Count();
-  for (std::uint64_t i = 0; i < count; ++i) {
-    if (progress != nullptr) progress->upperTarget.store(InstallPercent(i, count));
-    if (!archive.ReadCurrent(&entry)) return StageResult::Failed;
-    if (selection != nullptr && (!entry.nameUsable || selection->count(entry.name) == 0)) {
-      if (i + 1 < count && !archive.MoveToNext()) return StageResult::Failed;
-      continue;
-    }
+  const bool walked = archive.VisitEntries(progress, [&](std::uint64_t i, const ArchiveEntry& entry) {
+    if (selection != nullptr && (!entry.nameUsable || selection->count(entry.name) == 0)) return true;
     JournalEntry planned;
     planned.name = entry.name;
     if (IsDirectoryEntry(entry.name, entry.attributes)) {
@@ -56,13 +48,13 @@ StageResult Stage(ArchiveReader& archive, const char* gameDirectory, const char*
       planned.staged = static_cast<std::uint32_t>(i);
       planned.size = entry.size;
       if (!base::FormatInto(staged, sizeof staged, "%s\\%s", stagingDirectory, StagedFileName(planned.staged).c_str()))
-        return StageResult::Failed;
-      if (archive.ExtractCurrent(entry, staged, &directories) != ExtractResult::Extracted) return StageResult::Failed;
+        return false;
+      if (archive.ExtractCurrent(entry, staged, &directories) != ExtractResult::Extracted) return false;
     }
     plan->entries.push_back(std::move(planned));
-    if (i + 1 < count && !archive.MoveToNext()) return StageResult::Failed;
-  }
-  return StageResult::Staged;
+    return true;
+  });
+  return walked ? StageResult::Staged : StageResult::Failed;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "base/file_size.h"
 #include "base/guards.h"
 #include "base/progress_targets.h"
 #include "update/download_log.h"
@@ -204,12 +205,6 @@ bool DownloadFile(const char* localPath, const char* url, progress::ProgressTarg
 
 namespace {
 
-std::uint64_t FileBytes(const char* path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!::GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return 0;
-  return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
 bool RecordMatches(const char* recordPath, const Sha256Digest& digest) {
   base::UniqueFile record(std::fopen(recordPath, "rb"));
   if (!record) return false;
@@ -251,7 +246,8 @@ enum class PartPlan { FromStart, FromOffset, AlreadyWhole, NoRecord };
 PartPlan PlanPart(const char* localPath, const char* url, const PartFiles& part, BodyCheck* check,
                   std::uint64_t* offset) {
   *offset = 0;
-  const std::uint64_t size = FileBytes(localPath);
+  std::uint64_t size = 0;
+  if (!base::FileSize(localPath, &size)) size = 0;  // no part yet: nothing to continue
   const PartStart start = DecidePartStart(RecordMatches(part.recordPath, part.expected.digest), size, part.expected);
   if (start != PartStart::Fresh && FeedPart(localPath, size, check)) {
     if (start == PartStart::Complete) {

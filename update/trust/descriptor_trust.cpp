@@ -55,8 +55,7 @@ bool CheckDescriptorSignature(const char* descriptorPath, const char* signatureP
       WriteLog("Refused version.cfg: cannot read version.cfg.minisig\n");
       return false;
     case FileRead::TooLarge:
-      WriteLog("Refused version.cfg: version.cfg.minisig is larger than %u bytes\n",
-               static_cast<unsigned>(kMaxSignatureFileBytes));
+      LogDescriptorRefusal(DescriptorRefusal::SignatureTooLarge);
       return false;
     case FileRead::Read:
       break;
@@ -65,8 +64,7 @@ bool CheckDescriptorSignature(const char* descriptorPath, const char* signatureP
     case SignatureParse::Parsed:
       break;
     case SignatureParse::TooLarge:
-      WriteLog("Refused version.cfg: version.cfg.minisig is larger than %u bytes\n",
-               static_cast<unsigned>(kMaxSignatureFileBytes));
+      LogDescriptorRefusal(DescriptorRefusal::SignatureTooLarge);
       return false;
     case SignatureParse::Malformed:
       WriteLog("Refused version.cfg: version.cfg.minisig is not a minisign signature\n");
@@ -82,7 +80,7 @@ bool CheckDescriptorSignature(const char* descriptorPath, const char* signatureP
       WriteLog("Refused version.cfg: cannot read it\n");
       return false;
     case FileRead::TooLarge:
-      WriteLog("Refused version.cfg: larger than %u bytes\n", static_cast<unsigned>(kMaxSignedDescriptorBytes));
+      LogDescriptorRefusal(DescriptorRefusal::DescriptorTooLarge);
       return false;
     case FileRead::Read:
       break;
@@ -129,6 +127,21 @@ bool ReadArchiveExpectation(const char* descriptorPath, bool digestRequired, Arc
     out->hasSize = true;
   }
   return true;
+}
+
+void LogDescriptorRefusal(DescriptorRefusal refusal) {
+  switch (refusal) {
+    case DescriptorRefusal::DescriptorTooLarge:
+      WriteLog("Refused version.cfg: larger than %u bytes\n", static_cast<unsigned>(kMaxSignedDescriptorBytes));
+      return;
+    case DescriptorRefusal::SignatureTooLarge:
+      WriteLog("Refused version.cfg: version.cfg.minisig is larger than %u bytes\n",
+               static_cast<unsigned>(kMaxSignatureFileBytes));
+      return;
+    case DescriptorRefusal::SignatureNotFetched:
+      WriteLog("Refused version.cfg: version.cfg.minisig not fetched\n");
+      return;
+  }
 }
 
 void LogArchiveRefusal(ArchiveCheck check, const ArchiveVerifier& verifier) {

@@ -34,6 +34,13 @@ bool CheckDescriptorSignature(const char* descriptorPath, const char* signatureP
 // nothing of the archive.
 bool ReadArchiveExpectation(const char* descriptorPath, bool digestRequired, ArchiveExpectation* out);
 
+// Refusals met before a signature can be checked: the descriptor or its
+// signature arrived larger than its bound, or the signature could not be
+// fetched. The fetch logs them through here, so that every "Refused
+// version.cfg" line is written in one place.
+enum class DescriptorRefusal { DescriptorTooLarge, SignatureTooLarge, SignatureNotFetched };
+void LogDescriptorRefusal(DescriptorRefusal refusal);
+
 // The log line of an archive that failed its check: expected and received.
 void LogArchiveRefusal(ArchiveCheck check, const ArchiveVerifier& verifier);
 
