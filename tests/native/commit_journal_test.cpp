@@ -128,6 +128,29 @@ TEST(CommitJournal, WellSealedRecordsThatBreakTheRulesAreDamaged) {
   for (const Case& c : cases) EXPECT_EQ(JournalParse::Damaged, Parse(c.text)) << c.label << "\n" << c.text;
 }
 
+TEST(CommitJournal, RemovalsReadBackAndStayInsideGame) {
+  JournalRecord r = Sample();
+  JournalEntry file;
+  file.kind = JournalEntryKind::RemovedFile;
+  file.name = "old-notes.txt";
+  JournalEntry directory;
+  directory.kind = JournalEntryKind::RemovedDirectory;
+  directory.name = "retired/";
+  r.entries.push_back(file);
+  r.entries.push_back(directory);
+  JournalRecord back;
+  ASSERT_EQ(JournalParse::Valid, Parse(Written(r), &back));
+  ASSERT_EQ(back.entries.size(), r.entries.size());
+  EXPECT_EQ(back.entries[5].kind, JournalEntryKind::RemovedFile);
+  EXPECT_EQ(back.entries[5].name, "old-notes.txt");
+  EXPECT_EQ(back.entries[6].kind, JournalEntryKind::RemovedDirectory);
+  EXPECT_EQ(back.entries[6].name, "retired/");
+
+  std::string escaping = Written(r);
+  escaping.replace(escaping.find("rf old-notes.txt"), 16, "rf ../notes.txt!");
+  EXPECT_EQ(JournalParse::Damaged, Parse(Resealed(escaping))) << "a removal outside Game";
+}
+
 TEST(CommitJournal, NamesThatCannotBeWrittenAreRefused) {
   for (const std::string& name : {std::string(""), std::string("a\nb"), std::string("a\rb"), std::string("a\0b", 3)}) {
     JournalRecord r;

@@ -331,6 +331,52 @@ TEST_F(Staged, TargetHeldByAnotherProcessStopsTheCommitUntilItIsReleased) {
   EXPECT_EQ(expected, Snapshot(Game()));
 }
 
+TEST_F(Staged, RemovalsTakeWhatTheVersionDroppedOnlyAndAnInterruptedCommitFinishesThem) {
+  Plant(Game(), kOld);
+  Plant(Game(), {{"\\old-notes.txt", "v1"}, {"\\retired", "/"}, {"\\retired\\x.dat", "x"}, {"\\mods", "/"},
+                 {"\\mods\\mine.txt", "the player's"}});
+  ASSERT_TRUE(WriteZip(Archive(), kNewEntries));
+  update::JournalRecord plan;
+  plan.version = 3;
+  ASSERT_EQ(update::StageResult::Staged,
+            update::StageArchive(Archive().c_str(), game_.c_str(), staging_.c_str(), &plan));
+  auto drop = [&](update::JournalEntryKind kind, const char* name) {
+    update::JournalEntry entry;
+    entry.kind = kind;
+    entry.name = name;
+    plan.entries.push_back(entry);
+  };
+  drop(update::JournalEntryKind::RemovedFile, "old-notes.txt");
+  drop(update::JournalEntryKind::RemovedFile, "retired/x.dat");
+  drop(update::JournalEntryKind::RemovedFile, "never-there.txt");
+  drop(update::JournalEntryKind::RemovedDirectory, "retired/");
+  drop(update::JournalEntryKind::RemovedDirectory, "mods/");  // not empty: a player's file is in it
+  ASSERT_TRUE(update::WriteJournalFile(journal_.c_str(), plan));
+
+  {
+    FileHeldElsewhere holder(TEST_FILE_HOLDER, Game() + "\\old-notes.txt", root_ + "\\held.ready");
+    ASSERT_TRUE(holder.Holding());
+    EXPECT_EQ(update::CommitResult::Blocked, update::ApplyCommit(Place(), plan, false));
+    EXPECT_NE(std::string::npos, Log().find("Failed to remove " + Game() + "/old-notes.txt, GetLastError="))
+        << Log();
+    EXPECT_TRUE(Exists(Game() + "\\old-notes.txt"));
+  }
+  ResetLog();
+  std::int32_t version = 0;
+  ASSERT_EQ(update::RecoveryResult::Finished, update::RecoverCommit(Place(), &version));
+  EXPECT_EQ(3, version);
+  EXPECT_EQ("Removed old-notes.txt\nRemoved retired/x.dat\nFinished interrupted commit of version 3\n", Log());
+  Tree expected = kNew;
+  expected["\\mods"] = "/";
+  expected["\\mods\\mine.txt"] = "the player's";
+  EXPECT_EQ(expected, Snapshot(Game()));
+
+  ResetLog();
+  ASSERT_EQ(update::RecoveryResult::Finished, update::RecoverCommit(Place(), &version));
+  EXPECT_EQ("Finished interrupted commit of version 3\n", Log()) << "what is gone is not removed twice";
+  update::EndCommit(Place());
+}
+
 // A real small volume: a 48 MiB file system that scripts/test-servers mounts
 // when it runs as root.
 TEST_F(Staged, FreeSpaceIsCheckedAgainstTheDeclaredSizesOnARealSmallVolume) {

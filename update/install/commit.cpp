@@ -69,6 +69,21 @@ bool StagingIsWhole(const CommitPlace& place, const JournalRecord& record) {
   return true;
 }
 
+// Removes a file the new version dropped. One that is gone already (removed
+// by an earlier attempt, or by the player) is fine; one that stays (held
+// open) blocks the commit like a file that cannot be replaced.
+bool RemoveDroppedFile(const char* target, const std::string& name) {
+  const DWORD attributes = ::GetFileAttributesA(target);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return true;
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) ::SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (::DeleteFileA(target)) {
+    WriteLog("Removed %s\n", name.c_str());
+    return true;
+  }
+  WriteLog("Failed to remove %s, GetLastError=%d\n", target, static_cast<int>(::GetLastError()));
+  return false;
+}
+
 void DiscardCommit(const CommitPlace& place) {
   char temporary[kPathSize];
   if (ComposeTemporary(temporary, place.journalPath)) ::DeleteFileA(temporary);
@@ -121,6 +136,15 @@ CommitResult ApplyCommit(const CommitPlace& place, const JournalRecord& record, 
     if (entry.kind == JournalEntryKind::Directory) {
       if (!CreateDirectoryTree(target, LastLevel::Directory, &directories))
         WriteLog("Failed to CreateDirectory(%s/%s)\n", place.gameDirectory, entry.name.c_str());
+      continue;
+    }
+    if (entry.kind == JournalEntryKind::RemovedFile) {
+      if (!RemoveDroppedFile(target, entry.name)) return CommitResult::Blocked;
+      continue;
+    }
+    if (entry.kind == JournalEntryKind::RemovedDirectory) {
+      // Only an empty directory goes: what a player keeps in it stays, and so does it.
+      ::RemoveDirectoryA(target);
       continue;
     }
     if (!ComposeStaged(staged, place.stagingDirectory, entry.staged)) return CommitResult::Damaged;

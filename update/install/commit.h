@@ -32,12 +32,13 @@ bool WriteJournalFile(const char* path, const JournalRecord& record);
 
 enum class CommitResult {
   Applied,  // every staged file is in Game
-  Blocked,  // a target could not be replaced: "Failed to replace PATH" is logged
+  Blocked,  // a target could not be replaced or removed: "Failed to replace PATH" or "Failed to remove PATH" is logged
   Damaged,  // a staged file is missing or of the wrong size and its target is not the new file
 };
 
 // Makes the directories and moves every staged file of `record` into Game,
-// passing over files moved before. With `checkFirst`, every file is looked at
+// passing over files moved before; then removes the files the version
+// dropped ("Removed NAME" for each) and the dropped directories left empty. With `checkFirst`, every file is looked at
 // before the first move, so that a damaged staging folder moves nothing.
 // `moved` (when not null) counts the files that are in Game when it returns.
 CommitResult ApplyCommit(const CommitPlace& place, const JournalRecord& record, bool checkFirst,

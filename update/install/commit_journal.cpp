@@ -91,6 +91,17 @@ class Reader {
   const char* end_;
 };
 
+// The line tag of every kind but File, whose line also holds numbers.
+const char* KindTag(JournalEntryKind kind) {
+  switch (kind) {
+    case JournalEntryKind::File: return "f ";
+    case JournalEntryKind::Directory: return "d ";
+    case JournalEntryKind::RemovedFile: return "rf ";
+    case JournalEntryKind::RemovedDirectory: return "rd ";
+  }
+  return "d ";
+}
+
 bool IsWritableName(const std::string& name) {
   return !name.empty() && name.find('\n') == std::string::npos && name.find('\r') == std::string::npos &&
          name.find('\0') == std::string::npos;
@@ -140,7 +151,7 @@ bool FormatJournal(const JournalRecord& record, std::string* out) {
       AppendUnsigned(&text, entry.size);
       text += ' ';
     } else {
-      text += "d ";
+      text += KindTag(entry.kind);
     }
     text += entry.name;
     text += '\n';
@@ -179,6 +190,10 @@ JournalParse ParseJournal(const char* data, std::size_t size, JournalRecord* out
       lastStaged = entry.staged;
     } else if (in.Literal("d ")) {
       entry.kind = JournalEntryKind::Directory;
+    } else if (in.Literal("rf ")) {
+      entry.kind = JournalEntryKind::RemovedFile;
+    } else if (in.Literal("rd ")) {
+      entry.kind = JournalEntryKind::RemovedDirectory;
     } else {
       return JournalParse::Damaged;
     }

@@ -1,6 +1,7 @@
 // The commit journal: the record, written before the first staged file is
 // moved into Game, that a commit of version N has begun, with every staged
-// file it moves (and every directory it makes). It is removed once N is
+// file it moves (and every directory it makes, and every file and directory it
+// removes because version N dropped it). It is removed once N is
 // recorded, so a journal found at start means a commit was interrupted and
 // tells how to finish it. The record is text with a CRC-32 of everything
 // before its last line, so a cut or altered journal is recognised as damaged.
@@ -14,7 +15,9 @@
 
 namespace update {
 
-enum class JournalEntryKind { File, Directory };
+// A file moved in from staging, a directory made, and what the new version
+// dropped: a file removed, and a directory removed when it is left empty.
+enum class JournalEntryKind { File, Directory, RemovedFile, RemovedDirectory };
 
 struct JournalEntry {
   JournalEntryKind kind = JournalEntryKind::File;
