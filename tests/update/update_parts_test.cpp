@@ -15,6 +15,7 @@
 #include "update/download_log.h"
 #include "update/download_log_testing.h"
 #include "update/transfer/http_download.h"
+#include "update/transfer/range_fetch.h"
 
 namespace {
 
@@ -154,6 +155,54 @@ TEST_F(Download, StalledOrSilentServersEndWithinTheLimits) {
     const std::string log = Log();
     EXPECT_NE(std::string::npos, log.find("CURLcode=Timeout was reached\n")) << log;
   }
+}
+
+// Ranges of one file, one request after another on one connection; only
+// the exact range asked for reaches the sink.
+TEST_F(Download, RangesAreTakenOnlyAsTheExactBytesAskedFor) {
+  ServedDir served;
+  std::string payload(300000, '\0');
+  for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7 + i / 251);
+  ASSERT_TRUE(WriteWholeFile(served / "archive.bin", payload));
+  struct Collect : update::BodyObserver {
+    std::string bytes;
+    std::size_t limit = std::string::npos;
+    bool OnBody(const char* data, std::size_t size) override {
+      bytes.append(data, size);
+      return bytes.size() <= limit;
+    }
+  };
+  const std::string url = HttpUrl(served.UrlPath("archive.bin"));
+  update::RangeFetcher fetcher(url.c_str(), payload.size(), update::TransferLimits{});
+  struct Span {
+    std::uint64_t offset, length;
+  } const spans[] = {{0, 1}, {1000, 70000}, {299990, 10}, {5, 200000}};
+  for (const Span& span : spans) {
+    Collect sink;
+    ASSERT_EQ(update::RangeResult::Received, fetcher.Fetch(span.offset, span.length, &sink)) << span.offset;
+    EXPECT_EQ(payload.substr(span.offset, span.length), sink.bytes) << span.offset;
+  }
+  struct Refusal {
+    const char* label;
+    std::string url;
+    std::uint64_t fileSize;
+    update::RangeResult result;
+  } const refusals[] = {
+      {"a server that ignores ranges", HttpUrl("/noranges" + served.UrlPath("archive.bin")), payload.size(),
+       update::RangeResult::Ignored},
+      {"another file's length", url, payload.size() + 1, update::RangeResult::OtherRange},
+      {"no such file", HttpUrl(served.UrlPath("missing.bin")), payload.size(), update::RangeResult::OtherRange},
+  };
+  for (const Refusal& r : refusals) {
+    update::RangeFetcher other(r.url.c_str(), r.fileSize, update::TransferLimits{});
+    Collect sink;
+    EXPECT_EQ(r.result, other.Fetch(100, 50, &sink)) << r.label;
+    EXPECT_EQ("", sink.bytes) << r.label;
+  }
+  Collect stopping;
+  stopping.limit = 0;
+  EXPECT_EQ(update::RangeResult::Stopped, fetcher.Fetch(0, 100000, &stopping));
+  EXPECT_EQ("", Log()) << "refused answers are the caller's to log";
 }
 
 TEST_F(Download, LocalFileThatCannotBeOpenedFailsWithALine) {

@@ -12,17 +12,13 @@
 #include "base/guards.h"
 #include "base/progress_targets.h"
 #include "update/download_log.h"
+#include "update/transfer/curl_transfer.h"
 #include "update/transfer/part_resume.h"
 #include "update/transfer_rules.h"
 
 namespace update {
 
 namespace {
-
-// libcurl's receive buffer, the largest it takes. Every receive under Wine is
-// a round trip through its server, so fewer and larger pieces are what makes
-// a transfer fast there (its 16 KiB default needs about six times as many).
-constexpr long kReceiveBufferBytes = 512 * 1024;
 
 // The state one transfer's callbacks share, handed to them as user pointers.
 struct Transfer {
@@ -39,11 +35,6 @@ struct Transfer {
   BodyCheck* check = nullptr;   // begun again when the server sends the whole file
   bool unexpectedStatus = false;  // neither 206 nor 200 to a range request
 };
-
-struct EasyDeleter {
-  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
 
 size_t OnWriteData(char* data, size_t size, size_t count, void* user) {
   Transfer* transfer = static_cast<Transfer*>(user);
@@ -114,21 +105,7 @@ TransferFailure Classify(const Attempt& attempt) {
   if (attempt.Succeeded()) return TransferFailure::None;
   if (!attempt.started || attempt.notFound) return TransferFailure::Permanent;
   if (attempt.unexpectedStatus) return TransferFailure::BodyWrong;
-  switch (attempt.result) {
-    case CURLE_COULDNT_RESOLVE_PROXY:
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_CONNECT:
-      return TransferFailure::ConnectFailed;
-    case CURLE_OPERATION_TIMEDOUT:
-      return TransferFailure::TimedOut;
-    case CURLE_PARTIAL_FILE:
-    case CURLE_GOT_NOTHING:
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
-      return TransferFailure::BodyCut;
-    default:
-      return TransferFailure::Permanent;
-  }
+  return FailureOfResult(attempt.result);
 }
 
 // A small generator for the jitter; its seed differs from run to run.
@@ -161,18 +138,12 @@ Attempt Download(const char* localPath, const char* url, progress::ProgressTarge
   transfer.file = file.Get();
 
   CURL* h = curl.get();
-  curl_easy_setopt(h, CURLOPT_URL, url);
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+  ApplyTransferOptions(h, url, limits);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnWriteData);
-  curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
   curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress);
   curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
-  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds);
-  curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytesPerSecond);
-  curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
   // A plain Range header rather than curl's resume option: curl itself fails
   // a 200 answer to a resumed request, where the whole body can be used.
   char range[32] = {};

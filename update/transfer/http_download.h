@@ -6,19 +6,13 @@
 
 #include "update/transfer/body_checks.h"
 #include "update/body_observer.h"
+#include "update/transfer/transfer_limits.h"
 #include "update/transfer/transfer_retry.h"
 
 namespace progress { struct ProgressTargets; }
 
 namespace update {
 
-// Bounds that end a transfer whose server does not answer or stalls, so that
-// the player is never left waiting without end. Tests shorten them.
-struct TransferLimits {
-  long connectTimeoutSeconds = 30;
-  long lowSpeedBytesPerSecond = 1;  // below this rate ...
-  long lowSpeedSeconds = 60;        // ... for this long, the transfer fails
-};
 
 // Fetches `url` into `localPath` (created or emptied). While it runs the
 // transfer's percentage is stored in progress->upperTarget (when not null).

@@ -1,0 +1,28 @@
+// What every transfer of the launcher sets on its libcurl handle, and how it
+// reads libcurl's outcome: one owner for an easy handle, the options the
+// whole file and the ranges share (certificates not verified, the receive
+// buffer, the connect and low-speed limits), and the failure a result code
+// stands for, which decides whether it is tried again.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <memory>
+
+#include "update/transfer/transfer_limits.h"
+#include "update/transfer/transfer_retry.h"
+
+namespace update {
+
+struct EasyDeleter {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
+
+// Sets the URL and the options every transfer shares.
+void ApplyTransferOptions(CURL* handle, const char* url, const TransferLimits& limits);
+
+// The failure a finished transfer's result code stands for (None for CURLE_OK).
+TransferFailure FailureOfResult(CURLcode result);
+
+}  // namespace update

@@ -1,0 +1,66 @@
+// Byte ranges of one file on a server, fetched one single-range GET
+// ("Range: bytes=a-b") after another on the connection libcurl keeps open
+// between them: what an update that needs only some entries of the archive
+// asks for. Servers and CDNs differ on multi-range requests (some answer
+// with the whole file, some refuse them); single ranges are what all serve.
+// Only a 206 whose Content-Range is exactly the range asked for is used:
+// anything else is reported, and the caller falls back to the whole file.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "update/body_observer.h"
+#include "update/transfer/transfer_limits.h"
+#include "update/transfer/transfer_retry.h"
+
+namespace progress { struct ProgressTargets; }
+
+namespace update {
+
+enum class RangeResult {
+  Received,    // a 206 with the range asked for; all its bytes went to the sink
+  Ignored,     // the server answered with the whole file (200): ranges cannot be used
+  OtherRange,  // another status, or a 206 of another range or file
+  Failed,      // the transfer failed ("curl (URL) error. ..." is logged); Failure() says how
+  Stopped,     // the sink stopped the transfer
+};
+
+// The share of all the bytes an update fetches, for the upper bar: `done`
+// bytes before this range, of `total`.
+struct RangeProgress {
+  progress::ProgressTargets* targets = nullptr;
+  std::uint64_t done = 0;
+  std::uint64_t total = 0;
+};
+
+class RangeFetcher {
+ public:
+  // `fileSize` is the size the file on the server must have (a Content-Range
+  // that names another total is another file).
+  RangeFetcher(const char* url, std::uint64_t fileSize, const TransferLimits& limits);
+  ~RangeFetcher();
+  RangeFetcher(const RangeFetcher&) = delete;
+  RangeFetcher& operator=(const RangeFetcher&) = delete;
+
+  // Fetches `length` bytes from `offset` into `sink`, which sees no byte of
+  // an answer that is not the range asked for.
+  RangeResult Fetch(std::uint64_t offset, std::uint64_t length, BodyObserver* sink,
+                    const RangeProgress& progress = RangeProgress{});
+
+  // After a Failed or OtherRange: how the last request failed, and its HTTP
+  // status (0 when none came), for the retry policy.
+  TransferFailure Failure() const { return failure_; }
+  std::int32_t Status() const { return status_; }
+
+ private:
+  struct Handle;
+  std::unique_ptr<Handle> handle_;  // libcurl's handle, which keeps the connection
+  std::string url_;
+  std::uint64_t fileSize_;
+  TransferFailure failure_ = TransferFailure::None;
+  std::int32_t status_ = 0;
+};
+
+}  // namespace update
