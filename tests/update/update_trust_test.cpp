@@ -16,7 +16,9 @@
 #include "tests/update/worker_harness.h"
 #include "tools/pack/signing.h"
 #include "update/trust/archive_digest.h"
+#include "update/download_log_testing.h"
 #include "update/transfer/http_download.h"
+#include "update/trust/descriptor_trust.h"
 
 namespace {
 
@@ -377,6 +379,51 @@ TEST_F(Resume, PartLongerThanTheArchiveWithoutSizeGetsA416AndStartsOver) {
   ASSERT_EQ(2u, served.size());
   EXPECT_EQ(416, served[0].first);
   EXPECT_EQ((std::pair<int, long long>(200, static_cast<long long>(bytes.size()))), served[1]);
+}
+
+// The descriptor's manifest keys, read as the worker reads them; each
+// refusal has its line.
+TEST(ManifestKeys, AreReadOrRefusedWithTheirLine) {
+  const std::string digest(64, 'a');
+  struct Case {
+    const char* label;
+    std::string keys;
+    bool keyConfigured;
+    bool accepted;
+    bool named;
+    std::string log;
+  } const cases[] = {
+      {"no manifest", "", true, true, false, ""},
+      {"all three", "Manifest=http://h/m\nManifestSha256=" + digest + "\nManifestSize=123\n", true, true, true, ""},
+      {"no digest, no key", "Manifest=http://h/m\n", false, true, true, ""},
+      {"no digest under a key", "Manifest=http://h/m\n", true, false, true,
+       "Refused version.cfg: a public key is configured and its Manifest has no ManifestSha256\n"},
+      {"short digest", "Manifest=http://h/m\nManifestSha256=abc\n", false, false, true,
+       "Refused version.cfg: ManifestSha256 is not 64 hex digits\n"},
+      {"signed size", "Manifest=http://h/m\nManifestSha256=" + digest + "\nManifestSize=-1\n", true, false, true,
+       "Refused version.cfg: ManifestSize is not a byte count\n"},
+  };
+  ScratchDir dir;
+  char previous[MAX_PATH] = {};
+  ::GetCurrentDirectoryA(sizeof previous, previous);
+  ASSERT_TRUE(::SetCurrentDirectoryA(dir.Path().c_str()));
+  for (const Case& c : cases) {
+    update::ResetDownloadLogForTesting();
+    ::DeleteFileA((dir / "download.log").c_str());
+    ASSERT_TRUE(WriteWholeFile(dir / "version.cfg", "[Launcher]\nVersion=2\n" + c.keys));
+    update::ManifestExpectation read;
+    EXPECT_EQ(c.accepted, update::ReadManifestExpectation((dir / "version.cfg").c_str(), c.keyConfigured, &read))
+        << c.label;
+    EXPECT_EQ(c.log, ReadWholeFile(dir / "download.log")) << c.label;
+    if (!c.accepted) continue;
+    EXPECT_EQ(c.named, read.Named()) << c.label;
+    if (c.keys.find("ManifestSize=123") != std::string::npos) {
+      EXPECT_TRUE(read.content.hasDigest && read.content.hasSize && read.content.size == 123u) << c.label;
+      EXPECT_STREQ("http://h/m", read.url);
+    }
+  }
+  update::ResetDownloadLogForTesting();
+  ::SetCurrentDirectoryA(previous);
 }
 
 }  // namespace

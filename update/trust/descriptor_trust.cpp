@@ -129,6 +129,33 @@ bool ReadArchiveExpectation(const char* descriptorPath, bool digestRequired, Arc
   return true;
 }
 
+bool ReadManifestExpectation(const char* descriptorPath, bool digestRequired, ManifestExpectation* out) {
+  *out = ManifestExpectation{};
+  ::GetPrivateProfileStringA(kSection, "Manifest", "", out->url, sizeof out->url, descriptorPath);
+  if (!out->Named()) return true;
+  char value[MAX_PATH] = {};
+  ::GetPrivateProfileStringA(kSection, "ManifestSha256", "", value, sizeof value, descriptorPath);
+  if (value[0] != '\0') {
+    if (!ParseSha256Hex(value, &out->content.digest)) {
+      WriteLog("Refused version.cfg: ManifestSha256 is not 64 hex digits\n");
+      return false;
+    }
+    out->content.hasDigest = true;
+  } else if (digestRequired) {
+    WriteLog("Refused version.cfg: a public key is configured and its Manifest has no ManifestSha256\n");
+    return false;
+  }
+  ::GetPrivateProfileStringA(kSection, "ManifestSize", "", value, sizeof value, descriptorPath);
+  if (value[0] != '\0') {
+    if (!ParseByteCount(value, &out->content.size)) {
+      WriteLog("Refused version.cfg: ManifestSize is not a byte count\n");
+      return false;
+    }
+    out->content.hasSize = true;
+  }
+  return true;
+}
+
 void LogDescriptorRefusal(DescriptorRefusal refusal) {
   switch (refusal) {
     case DescriptorRefusal::DescriptorTooLarge:

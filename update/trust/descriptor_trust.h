@@ -7,6 +7,7 @@
 
 #include <cstddef>
 
+#include "update/directory_levels.h"
 #include "update/trust/archive_digest.h"
 #include "update/trust/descriptor_signature.h"
 
@@ -33,6 +34,21 @@ bool CheckDescriptorSignature(const char* descriptorPath, const char* signatureP
 // (a key is configured) and Sha256 is missing: a signature would then protect
 // nothing of the archive.
 bool ReadArchiveExpectation(const char* descriptorPath, bool digestRequired, ArchiveExpectation* out);
+
+// What the descriptor says about the archive's manifest: "Manifest" (its
+// URL), "ManifestSha256" and "ManifestSize". Without a URL there is no
+// manifest and the update fetches the whole archive.
+struct ManifestExpectation {
+  char url[kPathSize] = {};
+  ArchiveExpectation content;  // the manifest file's digest and size
+  bool Named() const { return url[0] != '\0'; }
+};
+
+// Reads the manifest's keys. False, after its log line, when ManifestSha256
+// or ManifestSize is present but malformed, or when `digestRequired` (a key
+// is configured) and a manifest is named without its ManifestSha256: the
+// signature would then protect none of the entries.
+bool ReadManifestExpectation(const char* descriptorPath, bool digestRequired, ManifestExpectation* out);
 
 // Refusals met before a signature can be checked: the descriptor or its
 // signature arrived larger than its bound, or the signature could not be
