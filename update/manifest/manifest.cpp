@@ -276,6 +276,11 @@ ManifestParse ParseManifest(const char* data, std::size_t size, Manifest* out, s
     *line = in.Number();
     return result;
   };
+  // A line expected where the text ends, or one that ends without its "\n".
+  auto cut = [&](LineReader::Next next) {
+    *line = in.Number() + (next == LineReader::Next::End ? 1 : 0);
+    return ManifestParse::Truncated;
+  };
 
   LineReader::Next next = in.Read(&text);
   const std::string_view prefix(kHeaderPrefix);
@@ -291,7 +296,7 @@ ManifestParse ParseManifest(const char* data, std::size_t size, Manifest* out, s
 
   Manifest manifest;
   std::string_view fields[kEntryFields];
-  if (in.Read(&text) != LineReader::Next::Line) return fail(ManifestParse::Truncated);
+  if ((next = in.Read(&text)) != LineReader::Next::Line) return cut(next);
   if (text.size() > kMaxManifestLineBytes || !SplitFields(text, fields, 3) || fields[0] != "archive" ||
       !ReadNumber(fields[1], &manifest.archiveSize) || !ReadDigest(fields[2], &manifest.archiveSha256))
     return fail(ManifestParse::Malformed);
@@ -299,7 +304,7 @@ ManifestParse ParseManifest(const char* data, std::size_t size, Manifest* out, s
   const std::size_t firstEntryLine = in.Number() + 1;
   std::uint64_t spansEnd = 0;  // where the previous span ends
   for (;;) {
-    if (in.Read(&text) != LineReader::Next::Line) return fail(ManifestParse::Truncated);
+    if ((next = in.Read(&text)) != LineReader::Next::Line) return cut(next);
     if (text.size() > kMaxManifestLineBytes) return fail(ManifestParse::Malformed);
     if (text.substr(0, 4) == "end ") {
       std::uint64_t count = 0;

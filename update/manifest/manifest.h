@@ -32,8 +32,10 @@
 
 namespace update {
 
-// Bounds on what ParseManifest reads: a manifest of a client of a million
-// files stays well below them.
+// Bounds on what ParseManifest reads. The byte bound is the one that binds:
+// an entry line takes 160 bytes at the least and some 250 with a usual name,
+// so 64 MiB hold about 250,000 entries; the entry bound only caps the work
+// of a manifest of tiny lines.
 constexpr std::size_t kMaxManifestBytes = 64u * 1024 * 1024;
 constexpr std::size_t kMaxManifestEntries = 1048576;
 constexpr std::size_t kMaxManifestLineBytes = 4096;  // a line's bytes before its "\n"
