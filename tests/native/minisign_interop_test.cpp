@@ -131,6 +131,21 @@ TEST_F(MinisignInterop, WhatThePackToolSignsMinisignAccepts) {
   EXPECT_NE(std::string::npos, descriptor.find("\r\nSha256=")) << descriptor;
   EXPECT_NE(std::string::npos, descriptor.find("\r\nSize=" + std::to_string(fs::file_size(dir_ / "out" / "ClientContent")) + "\r\n"))
       << descriptor;
+  // The manifest beside the archive, announced after the archive's facts, so
+  // that the signature covers it too.
+  const std::string manifest = ReadFile(dir_ / "out" / "ClientContent.manifest");
+  unsigned char digest[crypto_hash_sha256_BYTES];
+  crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(manifest.data()), manifest.size());
+  char hex[2 * crypto_hash_sha256_BYTES + 1];
+  sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
+  EXPECT_NE(std::string::npos, descriptor.find("\r\nManifest=http://cdn.test/ClientContent.manifest\r\nManifestSha256=" +
+                                                std::string(hex) + "\r\nManifestSize=" +
+                                                std::to_string(manifest.size()) + "\r\n"))
+      << descriptor;
+  ASSERT_EQ(0, Run(Pack() + " --client client --version 3 --url http://cdn.test/ClientContent --out other"
+                            " --manifest-url http://manifests.test/3"))
+      << Output();
+  EXPECT_NE(std::string::npos, ReadFile(dir_ / "other" / "version.cfg").find("\r\nManifest=http://manifests.test/3\r\n"));
 
   std::string changed = descriptor;
   changed[changed.find("Version=3") + 8] = '4';

@@ -1,10 +1,12 @@
-// pack --client DIR --version N --url URL --out DIR [--sign SECRET_KEY]
+// pack --client DIR --version N --url URL --out DIR [--manifest-url URL] [--sign SECRET_KEY]
 // pack keygen --public FILE --secret FILE
-// Packs a client folder into OUT/ClientContent and writes OUT/version.cfg
-// announcing it with its size and SHA-256, and with --sign its signature
-// OUT/version.cfg.minisig; or makes a minisign key pair. Exit codes: 0 done,
-// 1 refused or failed, 2 usage.
+// Packs a client folder into OUT/ClientContent, describes its entries and
+// their byte spans in OUT/ClientContent.manifest, and writes OUT/version.cfg
+// announcing both with their sizes and SHA-256s, and with --sign its
+// signature OUT/version.cfg.minisig; or makes a minisign key pair. Exit
+// codes: 0 done, 1 refused or failed, 2 usage.
 #include "tools/pack/client_tree.h"
+#include "tools/pack/manifest_builder.h"
 #include "tools/pack/signing.h"
 #include "tools/pack/version_file.h"
 #include "tools/pack/zip_writer.h"
@@ -32,15 +34,18 @@ struct Options {
   fs::path out;
   std::string version;
   std::string url;
-  fs::path secretKey;  // --sign
+  std::string manifestUrl;  // --manifest-url; empty: the archive's URL and ".manifest"
+  fs::path secretKey;       // --sign
 };
 
 const char kUsage[] =
-    "usage: pack --client DIR --version N --url URL --out DIR [--sign SECRET_KEY]\n"
+    "usage: pack --client DIR --version N --url URL --out DIR [--manifest-url URL] [--sign SECRET_KEY]\n"
     "       pack keygen --public FILE --secret FILE\n"
-    "  Packs DIR into OUT/ClientContent and writes OUT/version.cfg\n"
-    "  ([Launcher] Version=N, Url=URL, where URL is where ClientContent will be served,\n"
-    "  Sha256 and Size of the archive); with --sign also OUT/version.cfg.minisig.\n"
+    "  Packs DIR into OUT/ClientContent, lists its entries in OUT/ClientContent.manifest\n"
+    "  and writes OUT/version.cfg ([Launcher] Version=N, Url=URL, where URL is where\n"
+    "  ClientContent will be served, Sha256 and Size of the archive, Manifest=the\n"
+    "  manifest's URL (--manifest-url, or URL with \".manifest\" appended),\n"
+    "  ManifestSha256 and ManifestSize); with --sign also OUT/version.cfg.minisig.\n"
     "  keygen makes a minisign key pair; the secret key is stored unencrypted.\n";
 
 // Arguments as paths: wide on Windows, so any folder name gets through.
@@ -70,6 +75,8 @@ bool ParseOptions(const std::vector<fs::path>& args, Options* options) {
       options->version = args[i + 1].u8string();
     } else if (key == "--url") {
       options->url = args[i + 1].u8string();
+    } else if (key == "--manifest-url") {
+      options->manifestUrl = args[i + 1].u8string();
     } else if (key == "--sign") {
       options->secretKey = args[i + 1];
     } else {
@@ -188,6 +195,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pack: %s\n", error.c_str());
     return 1;
   }
+  const std::string manifestUrl =
+      options.manifestUrl.empty() ? pack::DefaultManifestUrl(options.url) : options.manifestUrl;
+  if (!pack::CheckServedUrl(manifestUrl, "manifest", &error)) {
+    std::fprintf(stderr, "pack: %s\n", error.c_str());
+    return 1;
+  }
   pack::KeyPair signer;
   if (!options.secretKey.empty() && !LoadSecretKey(options.secretKey, &signer)) return 1;
   std::vector<std::string> refused;
@@ -212,13 +225,21 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pack: %s: %s\n", archive.u8string().c_str(), ec.message().c_str());
     return 1;
   }
-  update::Sha256Digest digest;
-  std::uint64_t archiveSize = 0;
-  if (!pack::DigestFile(archive, &digest, &archiveSize)) {
-    std::fprintf(stderr, "pack: cannot read %s back\n", archive.u8string().c_str());
+  update::Manifest manifest;
+  if (!pack::BuildManifest(archive, &manifest, &error)) {
+    std::fprintf(stderr, "pack: %s\n", error.c_str());
+    return 1;
+  }
+  const update::Sha256Digest& digest = manifest.archiveSha256;
+  const std::uint64_t archiveSize = manifest.archiveSize;
+  const std::string manifestText = update::FormatManifest(manifest);
+  const fs::path manifestFile = options.out / "ClientContent.manifest";
+  if (!WriteTextFile(manifestFile, manifestText)) {
+    std::fprintf(stderr, "pack: cannot write %s\n", manifestFile.u8string().c_str());
     return 1;
   }
   pack::AppendArchiveFacts(digest, archiveSize, &versionText);
+  pack::AppendManifestFacts(manifestUrl, manifestText, &versionText);
   // The signature goes in before the descriptor it belongs to.
   const fs::path signatureFile = options.out / "version.cfg.minisig";
   if (!options.secretKey.empty()) {
@@ -251,6 +272,8 @@ int main(int argc, char** argv) {
   update::FormatSha256Hex(digest, hex);
   std::printf("pack: version.cfg: Version=%s Url=%s Sha256=%s Size=%ju\n", options.version.c_str(),
               options.url.c_str(), hex, static_cast<std::uintmax_t>(archiveSize));
+  std::printf("pack: %s: %zu entries (%zu bytes), announced as Manifest=%s\n", manifestFile.u8string().c_str(),
+              manifest.entries.size(), manifestText.size(), manifestUrl.c_str());
   if (!options.secretKey.empty()) {
     char id[update::kKeyIdTextSize];
     update::FormatKeyId(signer.publicKey.keyId, id);

@@ -28,24 +28,7 @@ bool FormatVersionFile(const std::string& version, const std::string& url, std::
     *error = "version must be a whole number from 1 to 2147483647, got \"" + version + "\"";
     return false;
   }
-  if (url.empty()) {
-    *error = "the archive URL is empty";
-    return false;
-  }
-  if (url.size() > kMaxArchiveUrlBytes) {
-    *error = "the archive URL is " + std::to_string(url.size()) + " bytes; the launcher takes at most " +
-             std::to_string(kMaxArchiveUrlBytes) + " (it appends \"?\" and a tick count within 259)";
-    return false;
-  }
-  for (char c : url) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    // Printable ASCII without blanks or quotes: the INI reader trims blanks
-    // and strips quotes, and other bytes would be read in code page 936.
-    if (u <= 0x20 || u >= 0x7F || c == '"' || c == '\'') {
-      *error = "the archive URL holds a blank, quote, control or non-ASCII byte; percent-encode it";
-      return false;
-    }
-  }
+  if (!CheckServedUrl(url, "archive", error)) return false;
   *content = "[Launcher]\r\nVersion=" + std::to_string(number) + "\r\nUrl=" + url + "\r\n";
   return true;
 }
@@ -54,6 +37,41 @@ void AppendArchiveFacts(const update::Sha256Digest& digest, std::uint64_t size, 
   char hex[update::kSha256HexSize];
   update::FormatSha256Hex(digest, hex);
   *content += std::string("Sha256=") + hex + "\r\nSize=" + std::to_string(size) + "\r\n";
+}
+
+bool CheckServedUrl(const std::string& url, const char* what, std::string* error) {
+  if (url.empty()) {
+    *error = std::string("the ") + what + " URL is empty";
+    return false;
+  }
+  if (url.size() > kMaxArchiveUrlBytes) {
+    *error = std::string("the ") + what + " URL is " + std::to_string(url.size()) +
+             " bytes; the launcher takes at most " + std::to_string(kMaxArchiveUrlBytes) +
+             " (it appends \"?\" and a tick count within 259)";
+    return false;
+  }
+  for (char c : url) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    // Printable ASCII without blanks or quotes: the INI reader trims blanks
+    // and strips quotes, and other bytes would be read in code page 936.
+    if (u <= 0x20 || u >= 0x7F || c == '"' || c == '\'') {
+      *error = std::string("the ") + what + " URL holds a blank, quote, control or non-ASCII byte; percent-encode it";
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string DefaultManifestUrl(const std::string& archiveUrl) { return archiveUrl + ".manifest"; }
+
+void AppendManifestFacts(const std::string& url, const std::string& manifest, std::string* content) {
+  update::ArchiveVerifier hasher{update::ArchiveExpectation{}};
+  hasher.OnBody(manifest.data(), manifest.size());
+  hasher.Finish();
+  char hex[update::kSha256HexSize];
+  update::FormatSha256Hex(hasher.ReceivedDigest(), hex);
+  *content += "Manifest=" + url + "\r\nManifestSha256=" + hex + "\r\nManifestSize=" + std::to_string(manifest.size()) +
+              "\r\n";
 }
 
 bool DigestFile(const std::filesystem::path& path, update::Sha256Digest* digest, std::uint64_t* size) {

@@ -1,7 +1,10 @@
 // The version descriptor the launcher fetches before it updates: an INI file
 // with section "Launcher", keys "Version" (compared as a signed 32-bit number
-// with install.cfg), "Url" (where the archive is), and "Sha256" and "Size",
-// which the archive must match.
+// with install.cfg), "Url" (where the archive is), "Sha256" and "Size", which
+// the archive must match, and "Manifest", "ManifestSha256" and
+// "ManifestSize": where the archive's manifest is (update/manifest/manifest.h)
+// and what it must match. They come after the archive's facts, so that a
+// signature over the descriptor covers them all.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +29,20 @@ bool FormatVersionFile(const std::string& version, const std::string& url, std::
 // Appends "Sha256=<64 hex digits>" and "Size=<bytes>" lines to a descriptor
 // made by FormatVersionFile.
 void AppendArchiveFacts(const update::Sha256Digest& digest, std::uint64_t size, std::string* content);
+
+// The rules every URL in the descriptor follows (FormatVersionFile checks
+// the archive's with them): not empty, at most kMaxArchiveUrlBytes, and only
+// printable ASCII without blanks or quotes. False with a reason naming the
+// URL as `what` ("archive", "manifest") in `error`.
+bool CheckServedUrl(const std::string& url, const char* what, std::string* error);
+
+// The manifest's URL by default: the archive's with ".manifest" appended.
+std::string DefaultManifestUrl(const std::string& archiveUrl);
+
+// Appends "Manifest=<url>", "ManifestSha256=<64 hex digits>" and
+// "ManifestSize=<bytes>" lines for the manifest text `manifest`, after
+// AppendArchiveFacts. `url` has passed CheckServedUrl.
+void AppendManifestFacts(const std::string& url, const std::string& manifest, std::string* content);
 
 // SHA-256 and size of a file, read once. False when it cannot be read.
 bool DigestFile(const std::filesystem::path& path, update::Sha256Digest* digest, std::uint64_t* size);
