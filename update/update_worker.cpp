@@ -13,6 +13,7 @@
 #include "base/bounded_format.h"
 #include "base/progress_targets.h"
 #include "update/verify/client_verify.h"
+#include "update/incremental/manifest_update.h"
 #include "update/install/commit.h"
 #include "update/trust/descriptor_trust.h"
 #include "update/verify/file_digest.h"
@@ -110,6 +111,7 @@ class UpdateRun {
   // check; a commit never began when they do not fit.
   bool ComposeCommitPaths() {
     ComposePath(installRecord_, sizeof installRecord_, current_, "install.cfg");
+    ComposePath(installedManifest_, sizeof installedManifest_, current_, "install.manifest");
     return installRecord_[0] != '\0' && ComposePath(gameDirectory_, sizeof gameDirectory_, current_, "Game") &&
            ComposePath(stagingDirectory_, sizeof stagingDirectory_, tempDirectory_, "Staging") &&
            ComposePath(journalFile_, sizeof journalFile_, tempDirectory_, "commit.journal") &&
@@ -166,7 +168,8 @@ class UpdateRun {
     if (keys_.Configured() &&
         !(FetchSignature() && CheckDescriptorSignature(versionFile_, signatureFile_, keys_)))
       return false;
-    return ReadArchiveExpectation(versionFile_, keys_.Configured(), &expected_);
+    return ReadArchiveExpectation(versionFile_, keys_.Configured(), &expected_) &&
+           ReadManifestExpectation(versionFile_, keys_.Configured(), &manifestExpected_);
   }
 
   bool FetchSignature() {
@@ -208,13 +211,35 @@ class UpdateRun {
   // was closed.
   bool Update(INT remote) {
     ShowStage(1, 50);
+    std::unique_ptr<ManifestUpdate> byManifest = StartManifestUpdate();
+    std::vector<JournalEntry> removals;
+    if (byManifest) {
+      const ManifestResult result = byManifest->Apply(remote);
+      if (result == ManifestResult::Installed) {
+        ShowStage(2, 75);
+        fetchedDigest_ = byManifest->ArchiveDigest();
+        fetchedDigestKnown_ = true;
+        RecordVersion(remote);
+        RecordArchiveDigest();
+        byManifest->KeepAsInstalled();
+        return true;
+      }
+      if (result != ManifestResult::WholeArchive) {
+        WriteLog("Failed to install game\n");
+        CloseLauncher(result == ManifestResult::NoSpace ? kNoSpace : kInstallFailed);
+        return false;
+      }
+      removals = byManifest->Removals();
+    }
     if (!FetchArchive()) {
       CloseLauncher(kArchiveFailed);
       return false;
     }
     ShowStage(2, 75);
-    const InstallResult result =
-        commitPathsFit_ ? InstallUpdate(Place(), archiveFile_, remote, setup_.progress) : InstallResult::Failed;
+    ManifestUpdate::UnbindInstalledManifest(installRecord_);
+    const InstallResult result = commitPathsFit_ ? InstallUpdate(Place(), archiveFile_, remote, setup_.progress,
+                                                                 nullptr, nullptr, &removals)
+                                                 : InstallResult::Failed;
     if (result != InstallResult::Installed) {
       WriteLog("Failed to install game\n");
       CloseLauncher(result == InstallResult::NoSpace ? kNoSpace : kInstallFailed);
@@ -222,7 +247,42 @@ class UpdateRun {
     }
     RecordVersion(remote);
     RecordArchiveDigest();
+    if (byManifest) {
+      // The manifest stands for the archive from now on: no second copy of the client stays.
+      byManifest->KeepAsInstalled();
+      ::DeleteFileA(archiveFile_);
+    }
     return true;
+  }
+
+  // With a manifest named by the descriptor: the manifest fetched and
+  // checked, ready to plan the update; null when the whole archive is fetched.
+  std::unique_ptr<ManifestUpdate> StartManifestUpdate() {
+    if (!manifestExpected_.Named() || !commitPathsFit_ || installedManifest_[0] == '\0') return nullptr;
+    const bool composed =
+        (manifestExpected_.content.hasDigest
+             ? ComposeDigestUrl(manifestUrl_, sizeof manifestUrl_, manifestExpected_.url,
+                                manifestExpected_.content.digest)
+             : ComposeTickUrl(manifestUrl_, sizeof manifestUrl_, manifestExpected_.url, ::GetTickCount())) &&
+        ComposeArchiveUrl(archiveUrl_, sizeof archiveUrl_);
+    if (!composed) {
+      WriteLog("Fetching the whole archive: the manifest's or the archive's URL is too long\n");
+      return nullptr;
+    }
+    manifestSetup_.place = Place();
+    manifestSetup_.tempDirectory = tempDirectory_;
+    manifestSetup_.installRecord = installRecord_;
+    manifestSetup_.installedManifest = installedManifest_;
+    manifestSetup_.manifest = &manifestExpected_;
+    manifestSetup_.archive = expected_;
+    manifestSetup_.manifestUrl = manifestUrl_;
+    manifestSetup_.archiveUrl = archiveUrl_;
+    manifestSetup_.progress = setup_.progress;
+    manifestSetup_.limits = setup_.limits;
+    manifestSetup_.retry = setup_.retry;
+    auto update = std::make_unique<ManifestUpdate>(manifestSetup_);
+    if (!update->LoadManifest()) return nullptr;
+    return update;
   }
 
   // The installed archive's SHA-256 goes beside the version; a digest that is
@@ -330,16 +390,18 @@ class UpdateRun {
   // The archive: by its digest prefix when the descriptor names one (a URL a
   // cache can answer), else by the tick. An archive that fails its size or
   // digest is logged and deleted.
-  bool FetchArchive() {
+  bool ComposeArchiveUrl(char* url, std::size_t size) const {
     char base[kPathSize] = {};
     ::GetPrivateProfileStringA(kSection, "Url", "", base, sizeof base, versionFile_);
+    const bool composed = expected_.hasDigest ? ComposeDigestUrl(url, size, base, expected_.digest)
+                                              : ComposeTickUrl(url, size, base, ::GetTickCount());
+    if (!composed) LogTransferFailure(base, kCurlUrlMalformat);
+    return composed;
+  }
+
+  bool FetchArchive() {
     char url[kPathSize] = {};
-    const bool composed = expected_.hasDigest ? ComposeDigestUrl(url, sizeof url, base, expected_.digest)
-                                              : ComposeTickUrl(url, sizeof url, base, ::GetTickCount());
-    if (!composed) {
-      LogTransferFailure(base, kCurlUrlMalformat);
-      return false;
-    }
+    if (!ComposeArchiveUrl(url, sizeof url)) return false;
     // The digest is taken while the archive streams in, also when the
     // descriptor names none: install.cfg records it for a later repair.
     ArchiveBodyCheck check(expected_);
@@ -457,6 +519,11 @@ class UpdateRun {
   char signatureFile_[kPathSize] = {};
   char stagingDirectory_[kPathSize] = {};
   char journalFile_[kPathSize] = {};
+  char installedManifest_[kPathSize] = {};
+  char manifestUrl_[kPathSize] = {};
+  char archiveUrl_[kPathSize] = {};
+  ManifestExpectation manifestExpected_;
+  ManifestUpdateSetup manifestSetup_;
   bool commitPathsFit_ = false;
   DWORD descriptorTick_ = 0;
   TrustedKeys keys_;

@@ -180,7 +180,7 @@ void EndCommit(const CommitPlace& place) {
 
 InstallResult InstallUpdate(const CommitPlace& place, const char* archivePath, std::int32_t version,
                             progress::ProgressTargets* progress, const std::set<std::string>* selection,
-                            std::uint64_t* committed) {
+                            std::uint64_t* committed, const std::vector<JournalEntry>* removals) {
   if (committed != nullptr) *committed = 0;
   JournalRecord plan;
   plan.version = version;
@@ -189,6 +189,7 @@ InstallResult InstallUpdate(const CommitPlace& place, const char* archivePath, s
     case StageResult::NoSpace: return InstallResult::NoSpace;
     case StageResult::Failed: return InstallResult::Failed;
   }
+  if (removals != nullptr) plan.entries.insert(plan.entries.end(), removals->begin(), removals->end());
   if (!WriteJournalFile(place.journalPath, plan)) {
     WriteLog("Failed to write %s\n", place.journalPath);
     RemoveStagingFolder(place.stagingDirectory);

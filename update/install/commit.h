@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "update/install/commit_journal.h"
 
@@ -55,9 +56,12 @@ enum class InstallResult { Installed, Failed, NoSpace, Blocked };
 // and nothing of the attempt is left. With `selection`, only the entries it
 // names are staged and committed (see StageArchive); `committed` (when not
 // null) counts the files brought into Game.
+// `removals` (when not null) join the journal after the staged entries: the
+// files and directories the new version dropped.
 InstallResult InstallUpdate(const CommitPlace& place, const char* archivePath, std::int32_t version,
                             progress::ProgressTargets* progress = nullptr,
-                            const std::set<std::string>* selection = nullptr, std::uint64_t* committed = nullptr);
+                            const std::set<std::string>* selection = nullptr, std::uint64_t* committed = nullptr,
+                            const std::vector<JournalEntry>* removals = nullptr);
 
 enum class RecoveryResult {
   NoCommit,   // no journal: nothing was interrupted (a stale staging folder is removed)

@@ -1,0 +1,348 @@
+#include "update/incremental/manifest_update.h"
+
+#include <windows.h>
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "base/bounded_format.h"
+#include "base/file_size.h"
+#include "base/file_tree.h"
+#include "base/guards.h"
+#include "update/download_log.h"
+#include "update/incremental/span_staging.h"
+#include "update/install/staging.h"
+#include "update/transfer/http_download.h"
+#include "update/transfer/range_fetch.h"
+#include "update/transfer_rules.h"
+#include "update/verify/file_digest.h"
+
+namespace update {
+
+namespace {
+
+const char kSection[] = "Launcher";
+const char kBindingKey[] = "ManifestSha256";
+
+// Game's files as the plan needs them: sizes, and a CRC-32 read on demand.
+class GameFiles : public InstalledFiles {
+ public:
+  explicit GameFiles(const char* game) : game_(game) {}
+  bool FileSize(const std::string& name, std::uint64_t* size) override {
+    return base::FileSize(Path(name).c_str(), size);
+  }
+  bool FileCrc(const std::string& name, std::uint32_t* crc) override {
+    base::UniqueFile file(std::fopen(Path(name).c_str(), "rb"));
+    if (!file) return false;
+    std::unique_ptr<char[]> buffer = std::make_unique<char[]>(kBlock);
+    uLong value = crc32(0L, Z_NULL, 0);
+    std::size_t n = 0;
+    while ((n = std::fread(buffer.get(), 1, kBlock, file.Get())) > 0)
+      value = crc32(value, reinterpret_cast<const Bytef*>(buffer.get()), static_cast<uInt>(n));
+    if (std::ferror(file.Get())) return false;
+    *crc = static_cast<std::uint32_t>(value);
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kBlock = 256 * 1024;
+  std::string Path(const std::string& name) const { return std::string(game_) + "/" + name; }
+  const char* game_;
+};
+
+// A file read whole, at most `limit` bytes.
+bool ReadSmallFile(const char* path, std::size_t limit, std::string* out) {
+  std::uint64_t size = 0;
+  if (!base::FileSize(path, &size) || size > limit) return false;
+  base::UniqueFile file(std::fopen(path, "rb"));
+  if (!file) return false;
+  out->assign(static_cast<std::size_t>(size), '\0');
+  return size == 0 || std::fread(&(*out)[0], 1, out->size(), file.Get()) == out->size();
+}
+
+bool SameDigest(const Sha256Digest& a, const Sha256Digest& b) { return std::memcmp(a.bytes, b.bytes, sizeof a.bytes) == 0; }
+
+void LogWholeArchive(const char* cause) { WriteLog("Fetching the whole archive: %s\n", cause); }
+
+bool FreeBytes(const char* directory, std::uint64_t* free) {
+  ULARGE_INTEGER available;
+  if (!::GetDiskFreeSpaceExA(directory, &available, nullptr, nullptr)) return false;
+  *free = available.QuadPart;
+  return true;
+}
+
+std::uint32_t NextRandom() {
+  static std::uint32_t state = ::GetTickCount() ^ (::GetCurrentProcessId() << 8);
+  state = state * 1664525u + 1013904223u;
+  return state >> 8;
+}
+
+}  // namespace
+
+ManifestUpdate::ManifestUpdate(const ManifestUpdateSetup& setup) : setup_(setup) {
+  manifestPath_ = std::string(setup.tempDirectory) + "\\ClientContent.manifest";
+  fetchedFolder_ = std::string(setup.tempDirectory) + "\\Fetched";
+}
+
+ManifestUpdate::~ManifestUpdate() = default;
+
+bool ManifestUpdate::LoadManifest() {
+  const ArchiveExpectation& expected = setup_.manifest->content;
+  if (expected.hasSize && expected.size > kMaxManifestBytes) {
+    LogWholeArchive("the manifest is larger than the launcher reads");
+    return false;
+  }
+  bool fetched = false;
+  if (expected.Any()) {
+    ArchiveBodyCheck check(expected);
+    fetched = FetchFile(manifestPath_.c_str(), setup_.manifestUrl, nullptr, setup_.limits, setup_.retry, &check);
+    if (!fetched && check.Refused()) LogArchiveRefusal(check.Last(), check.Verifier());
+  } else {
+    LimitCheck check(kMaxManifestBytes);
+    fetched = FetchFile(manifestPath_.c_str(), setup_.manifestUrl, nullptr, setup_.limits, setup_.retry, &check);
+  }
+  if (!fetched) {
+    ::DeleteFileA(manifestPath_.c_str());
+    LogWholeArchive("the manifest was not fetched");
+    return false;
+  }
+  std::string text;
+  if (!ReadSmallFile(manifestPath_.c_str(), kMaxManifestBytes, &text) ||
+      ParseManifest(text.data(), text.size(), &manifest_) != ManifestParse::Parsed ||
+      !FileSha256(manifestPath_.c_str(), &manifestDigest_)) {
+    ::DeleteFileA(manifestPath_.c_str());
+    LogWholeArchive("the manifest is not valid");
+    return false;
+  }
+  if ((setup_.archive.hasSize && setup_.archive.size != manifest_.archiveSize) ||
+      (setup_.archive.hasDigest && !SameDigest(setup_.archive.digest, manifest_.archiveSha256))) {
+    ::DeleteFileA(manifestPath_.c_str());
+    LogWholeArchive("the manifest describes another archive");
+    return false;
+  }
+  haveInstalled_ = ReadInstalledManifest();
+  return true;
+}
+
+bool ManifestUpdate::ReadInstalledManifest() {
+  char hex[2 * kSha256HexSize] = {};
+  ::GetPrivateProfileStringA(kSection, kBindingKey, "", hex, sizeof hex, setup_.installRecord);
+  Sha256Digest bound;
+  Sha256Digest kept;
+  std::string text;
+  return ParseSha256Hex(hex, &bound) && FileSha256(setup_.installedManifest, &kept) && SameDigest(bound, kept) &&
+         ReadSmallFile(setup_.installedManifest, kMaxManifestBytes, &text) &&
+         ParseManifest(text.data(), text.size(), &installed_) == ManifestParse::Parsed;
+}
+
+std::vector<JournalEntry> ManifestUpdate::Removals() const {
+  std::vector<JournalEntry> removals;
+  for (const std::string& name : plan_.removedFiles) {
+    JournalEntry entry;
+    entry.kind = JournalEntryKind::RemovedFile;
+    entry.name = name;
+    removals.push_back(std::move(entry));
+  }
+  for (const std::string& name : plan_.removedDirectories) {
+    JournalEntry entry;
+    entry.kind = JournalEntryKind::RemovedDirectory;
+    entry.name = name;
+    removals.push_back(std::move(entry));
+  }
+  return removals;
+}
+
+// Temp\Fetched belongs to one manifest: another's entries are removed, this
+// one's are kept and need no fetch.
+bool ManifestUpdate::PrepareFetchedFolder(std::vector<std::size_t>* fetch) {
+  const std::string record = fetchedFolder_ + "\\manifest.sha256";
+  char hex[kSha256HexSize];
+  FormatSha256Hex(manifestDigest_, hex);
+  std::string recorded;
+  if (!ReadSmallFile(record.c_str(), 256, &recorded) || recorded.compare(0, 64, hex) != 0) {
+    base::RemoveTree(fetchedFolder_);
+    if (!::CreateDirectoryA(fetchedFolder_.c_str(), nullptr)) {
+      WriteLog("Failed to CreateDirectory(%s), GetLastError=%d\n", fetchedFolder_.c_str(),
+               static_cast<int>(::GetLastError()));
+      return false;
+    }
+    base::UniqueFile out(std::fopen(record.c_str(), "wb"));
+    const bool written = out && std::fwrite(hex, 1, 64, out.Get()) == 64;
+    if (!(written && out.Close())) {
+      WriteLog("Failed to write %s\n", record.c_str());
+      return false;
+    }
+    return true;
+  }
+  std::vector<std::size_t> still;
+  std::size_t kept = 0;
+  for (std::size_t index : *fetch) {
+    std::uint64_t size = 0;
+    const std::string staged = StagedEntryPath(fetchedFolder_, index, false);
+    if (base::FileSize(staged.c_str(), &size) && size == manifest_.entries[index].size) {
+      ++kept;
+    } else {
+      still.push_back(index);
+    }
+  }
+  if (kept != 0) WriteLog("Kept %llu entries fetched by an earlier run\n", static_cast<unsigned long long>(kept));
+  *fetch = std::move(still);
+  return true;
+}
+
+ManifestResult ManifestUpdate::Apply(std::int32_t version) {
+  GameFiles game(setup_.place.gameDirectory);
+  plan_ = PlanFetch(manifest_, haveInstalled_ ? &installed_ : nullptr, game);
+  if (plan_.wholeArchive) {
+    char cause[96];
+    base::FormatInto(cause, sizeof cause, "%llu of %llu bytes are needed",
+                     static_cast<unsigned long long>(plan_.rangeBytes),
+                     static_cast<unsigned long long>(manifest_.archiveSize));
+    LogWholeArchive(cause);
+    return ManifestResult::WholeArchive;
+  }
+  std::vector<std::size_t> fetch = plan_.fetch;
+  if (!PrepareFetchedFolder(&fetch)) return ManifestResult::Failed;
+
+  std::uint64_t needed = kStagingMargin;
+  for (std::size_t index : fetch) needed = AddBytes(needed, StagedFileBytes(manifest_.entries[index].size));
+  std::uint64_t free = 0;
+  if (FreeBytes(setup_.tempDirectory, &free) && free < needed) {
+    WriteLog("Not enough disk space: %llu bytes needed, %llu free\n", static_cast<unsigned long long>(needed),
+             static_cast<unsigned long long>(free));
+    return ManifestResult::NoSpace;
+  }
+
+  std::sort(fetch.begin(), fetch.end(), [&](std::size_t a, std::size_t b) {
+    return manifest_.entries[a].spanOffset < manifest_.entries[b].spanOffset;
+  });
+  const std::vector<FetchRange> ranges = CoalesceSpans(manifest_, fetch);
+  std::uint64_t spanBytes = 0;
+  std::uint64_t rangeBytes = 0;
+  for (std::size_t index : fetch) spanBytes += manifest_.entries[index].spanLength;
+  for (const FetchRange& range : ranges) rangeBytes += range.length;
+  WriteLog("Fetching %llu of %llu entries (%llu bytes) in %llu requests, removing %llu files\n",
+           static_cast<unsigned long long>(fetch.size()), static_cast<unsigned long long>(manifest_.entries.size()),
+           static_cast<unsigned long long>(spanBytes), static_cast<unsigned long long>(ranges.size()),
+           static_cast<unsigned long long>(plan_.removedFiles.size()));
+  if (!FetchRanges(ranges, rangeBytes)) return ManifestResult::WholeArchive;
+  return Commit(version, plan_.fetch);
+}
+
+bool ManifestUpdate::FetchRanges(const std::vector<FetchRange>& ranges, std::uint64_t total) {
+  RangeFetcher fetcher(setup_.archiveUrl, manifest_.archiveSize, setup_.limits);
+  RangeProgress progress;
+  progress.targets = setup_.progress;
+  progress.total = total;
+  char cause[kPathSize + 96];
+  for (const FetchRange& whole : ranges) {
+    // A retry asks only for the entries of the range not yet staged.
+    FetchRange range = whole;
+    for (std::int32_t retry = 1;; ++retry) {
+      RangeStager stager(manifest_, range, fetchedFolder_);
+      const RangeResult result = fetcher.Fetch(range.offset, range.length, &stager, progress);
+      const SpanOutcome staged = stager.Finish();
+      // Every entry staged is all a range is for, however the transfer ended after it.
+      if (staged == SpanOutcome::Staged && stager.StagedCount() == range.entries.size()) break;
+      if (result == RangeResult::Ignored || result == RangeResult::OtherRange) {
+        base::FormatTruncated(cause, sizeof cause,
+                              result == RangeResult::Ignored ? "the server ignored the range of (%s)"
+                                                             : "the server answered another range of (%s)",
+                              setup_.archiveUrl);
+        LogWholeArchive(cause);
+        return false;
+      }
+      if (staged == SpanOutcome::WriteFailed) {
+        LogWholeArchive("a fetched entry could not be staged");
+        return false;
+      }
+      const bool spanRefused = result != RangeResult::Failed;
+      if (spanRefused) WriteLog("Rejected body of (%s)\n", setup_.archiveUrl);
+      if (retry > setup_.retry.maxRetries ||
+          (!spanRefused && !MayRetry(fetcher.Failure(), fetcher.Status()))) {
+        if (spanRefused)
+          base::FormatTruncated(cause, sizeof cause, "the span of %s failed its check", stager.FailedName().c_str());
+        else
+          base::FormatTruncated(cause, sizeof cause, "the ranges of (%s) could not be fetched", setup_.archiveUrl);
+        LogWholeArchive(cause);
+        return false;
+      }
+      const std::int32_t delay = RetryDelayMs(setup_.retry, retry, NextRandom());
+      WriteLog("Retrying (%s) in %d ms, retry %d of %d\n", setup_.archiveUrl, static_cast<int>(delay),
+               static_cast<int>(retry), static_cast<int>(setup_.retry.maxRetries));
+      ::Sleep(static_cast<DWORD>(delay));
+      std::vector<std::size_t> rest(range.entries.begin() + static_cast<std::ptrdiff_t>(stager.StagedCount()),
+                                    range.entries.end());
+      const std::vector<FetchRange> again = CoalesceSpans(manifest_, rest, UINT64_MAX);
+      range = again.front();
+    }
+    progress.done += whole.length;
+  }
+  return true;
+}
+
+ManifestResult ManifestUpdate::Commit(std::int32_t version, const std::vector<std::size_t>& fetched) {
+  JournalRecord record;
+  record.version = version;
+  for (std::size_t i = 0; i < manifest_.entries.size(); ++i) {
+    if (!manifest_.entries[i].directory) continue;
+    JournalEntry entry;
+    entry.kind = JournalEntryKind::Directory;
+    entry.name = manifest_.entries[i].name;
+    record.entries.push_back(std::move(entry));
+  }
+  for (std::size_t index : fetched) {  // in manifest order: the staged numbers rise
+    JournalEntry entry;
+    entry.staged = static_cast<std::uint32_t>(index);
+    entry.size = manifest_.entries[index].size;
+    entry.name = manifest_.entries[index].name;
+    record.entries.push_back(std::move(entry));
+  }
+  for (JournalEntry& removal : Removals()) record.entries.push_back(std::move(removal));
+
+  RemoveStagingFolder(setup_.place.stagingDirectory);
+  if (!::MoveFileExA(fetchedFolder_.c_str(), setup_.place.stagingDirectory, 0) &&
+      !::CreateDirectoryA(setup_.place.stagingDirectory, nullptr)) {
+    WriteLog("Failed to MoveFileEx(%s, %s), GetLastError=%d\n", fetchedFolder_.c_str(),
+             setup_.place.stagingDirectory, static_cast<int>(::GetLastError()));
+    return ManifestResult::Failed;
+  }
+  UnbindInstalledManifest(setup_.installRecord);
+  if (!WriteJournalFile(setup_.place.journalPath, record)) {
+    WriteLog("Failed to write %s\n", setup_.place.journalPath);
+    RemoveStagingFolder(setup_.place.stagingDirectory);
+    return ManifestResult::Failed;
+  }
+  switch (ApplyCommit(setup_.place, record, /*checkFirst=*/true)) {
+    case CommitResult::Applied: return ManifestResult::Installed;
+    case CommitResult::Blocked: return ManifestResult::Blocked;
+    case CommitResult::Damaged: break;
+  }
+  EndCommit(setup_.place);
+  return ManifestResult::Failed;
+}
+
+void ManifestUpdate::KeepAsInstalled() {
+  if (!::MoveFileExA(manifestPath_.c_str(), setup_.installedManifest, MOVEFILE_REPLACE_EXISTING)) {
+    WriteLog("Failed to MoveFileEx(%s, %s), GetLastError=%d\n", manifestPath_.c_str(), setup_.installedManifest,
+             static_cast<int>(::GetLastError()));
+    return;
+  }
+  char hex[kSha256HexSize];
+  FormatSha256Hex(manifestDigest_, hex);
+  if (!::WritePrivateProfileStringA(kSection, kBindingKey, hex, setup_.installRecord))
+    WriteLog("Failed to write %s to %s, GetLastError=%d\n", kBindingKey, setup_.installRecord,
+             static_cast<int>(::GetLastError()));
+  base::RemoveTree(fetchedFolder_);
+}
+
+void ManifestUpdate::UnbindInstalledManifest(const char* installRecord) {
+  char hex[2 * kSha256HexSize] = {};
+  ::GetPrivateProfileStringA(kSection, kBindingKey, "", hex, sizeof hex, installRecord);
+  if (hex[0] != '\0') ::WritePrivateProfileStringA(kSection, kBindingKey, nullptr, installRecord);
+}
+
+}  // namespace update

@@ -1,0 +1,100 @@
+// An update guided by the archive's manifest: only the entries whose content
+// differs from the installed client are fetched, as ranges of the one full
+// archive, staged (update/incremental/span_staging.h) and committed with the
+// removal of what the new version dropped. Whatever stands in the way (no
+// manifest, a server without ranges, an answer that fails its checks, more
+// than half the archive needed) is logged as "Fetching the whole archive:
+// CAUSE", and the caller installs the whole archive as before.
+//
+// Entries already fetched survive a kill: they wait in Temp\Fetched, bound
+// to the manifest's SHA-256 by Temp\Fetched\manifest.sha256, under their
+// staged names, and a later run for the same manifest keeps them. The commit
+// renames the folder to Temp\Staging and goes on as every commit does.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "update/install/commit.h"
+#include "update/install/commit_journal.h"
+#include "update/manifest/fetch_plan.h"
+#include "update/manifest/manifest.h"
+#include "update/transfer/transfer_limits.h"
+#include "update/transfer/transfer_retry.h"
+#include "update/trust/descriptor_trust.h"
+
+namespace progress { struct ProgressTargets; }
+
+namespace update {
+
+struct ManifestUpdateSetup {
+  CommitPlace place;                         // Game, Temp\Staging, Temp\commit.journal
+  const char* tempDirectory = nullptr;       // Temp
+  const char* installRecord = nullptr;       // install.cfg: its ManifestSha256 names install.manifest
+  const char* installedManifest = nullptr;   // install.manifest
+  const ManifestExpectation* manifest = nullptr;  // the descriptor's Manifest keys
+  ArchiveExpectation archive;                // the descriptor's Sha256 and Size
+  const char* manifestUrl = nullptr;         // the manifest's URL, with its query
+  const char* archiveUrl = nullptr;          // the archive's URL, as the whole download asks for it
+  progress::ProgressTargets* progress = nullptr;
+  TransferLimits limits;
+  RetryTiming retry;
+};
+
+enum class ManifestResult {
+  Installed,     // every changed entry is in Game and the dropped ones are gone
+  WholeArchive,  // nothing was changed in Game; the cause is logged
+  Failed,        // staging or the commit failed; logged
+  NoSpace,       // "Not enough disk space: ..." is logged
+  Blocked,       // a target could not be replaced or removed; the journal stays
+};
+
+class ManifestUpdate {
+ public:
+  explicit ManifestUpdate(const ManifestUpdateSetup& setup);
+  ~ManifestUpdate();
+  ManifestUpdate(const ManifestUpdate&) = delete;
+  ManifestUpdate& operator=(const ManifestUpdate&) = delete;
+
+  // Fetches the manifest into Temp and checks it. False, after the line that
+  // says why, when the update has to fetch the whole archive.
+  bool LoadManifest();
+
+  // Fetches and commits what `version` changes. Only after LoadManifest.
+  ManifestResult Apply(std::int32_t version);
+
+  // The files and directories the new version dropped, for a journal (none
+  // without an installed manifest). Only after LoadManifest.
+  std::vector<JournalEntry> Removals() const;
+
+  // The archive the manifest describes.
+  const Sha256Digest& ArchiveDigest() const { return manifest_.archiveSha256; }
+
+  // Once the version is recorded: the manifest becomes install.manifest and
+  // install.cfg records its SHA-256; the fetched entries' folder goes.
+  void KeepAsInstalled();
+
+  // Before anything of Game changes: install.cfg stops naming an installed
+  // manifest, so that a commit cut short is never taken for the client the
+  // manifest describes (a later update then checks Game file by file).
+  static void UnbindInstalledManifest(const char* installRecord);
+
+ private:
+  bool ReadInstalledManifest();
+  bool PrepareFetchedFolder(std::vector<std::size_t>* fetch);
+  bool FetchRanges(const std::vector<FetchRange>& ranges, std::uint64_t total);
+  ManifestResult Commit(std::int32_t version, const std::vector<std::size_t>& fetched);
+
+  const ManifestUpdateSetup& setup_;
+  std::string manifestPath_;   // Temp\ClientContent.manifest
+  std::string fetchedFolder_;  // Temp\Fetched
+  Manifest manifest_;
+  Sha256Digest manifestDigest_;
+  bool haveInstalled_ = false;
+  Manifest installed_;
+  FetchPlan plan_;
+};
+
+}  // namespace update

@@ -1,0 +1,121 @@
+#include "update/manifest/fetch_plan.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "update/dbcs.h"
+
+namespace update {
+
+namespace {
+
+// The form two names compare in: ASCII letters in upper case (single-byte
+// characters only: a trail byte of a double-byte character is never folded),
+// every separator as "/", without a trailing separator.
+std::string ComparisonKey(const std::string& name) {
+  std::string key;
+  key.reserve(name.size());
+  const char* p = name.c_str();
+  while (*p != '\0') {
+    const std::size_t n = CharLength(p);
+    if (n == 2) {
+      key.append(p, 2);
+    } else if (IsSeparator(*p)) {
+      key.push_back('/');
+    } else {
+      key.push_back((*p >= 'a' && *p <= 'z') ? static_cast<char>(*p - 'a' + 'A') : *p);
+    }
+    p += n;
+  }
+  while (!key.empty() && key.back() == '/') key.pop_back();
+  return key;
+}
+
+std::size_t Depth(const std::string& key) { return static_cast<std::size_t>(std::count(key.begin(), key.end(), '/')); }
+
+bool SameContent(const ManifestEntry& a, const ManifestEntry& b) {
+  return a.directory == b.directory && a.size == b.size &&
+         std::equal(std::begin(a.sha256.bytes), std::end(a.sha256.bytes), std::begin(b.sha256.bytes));
+}
+
+// Whether Game's file still holds `entry`'s content: the installed manifest
+// vouches for it when it names the same content and the file has its size;
+// without one, the size and then the CRC-32 decide.
+bool HoldsContent(const ManifestEntry& entry, const ManifestEntry* recorded, bool haveManifest, InstalledFiles& game) {
+  std::uint64_t size = 0;
+  if (!game.FileSize(entry.name, &size) || size != entry.size) return false;
+  if (haveManifest) return recorded != nullptr && SameContent(*recorded, entry);
+  std::uint32_t crc = 0;
+  return game.FileCrc(entry.name, &crc) && crc == entry.crc;
+}
+
+}  // namespace
+
+bool SameDiskName(const std::string& a, const std::string& b) { return ComparisonKey(a) == ComparisonKey(b); }
+
+std::vector<FetchRange> CoalesceSpans(const Manifest& manifest, const std::vector<std::size_t>& entries,
+                                      std::uint64_t maxGap) {
+  std::vector<FetchRange> ranges;
+  for (std::size_t index : entries) {
+    const ManifestEntry& entry = manifest.entries[index];
+    if (!ranges.empty()) {
+      FetchRange& last = ranges.back();
+      const std::uint64_t end = last.offset + last.length;
+      if (entry.spanOffset >= end && entry.spanOffset - end <= maxGap) {
+        last.length = entry.spanOffset + entry.spanLength - last.offset;
+        last.entries.push_back(index);
+        continue;
+      }
+    }
+    FetchRange range;
+    range.offset = entry.spanOffset;
+    range.length = entry.spanLength;
+    range.entries.push_back(index);
+    ranges.push_back(std::move(range));
+  }
+  return ranges;
+}
+
+FetchPlan PlanFetch(const Manifest& target, const Manifest* installed, InstalledFiles& game) {
+  FetchPlan plan;
+  std::unordered_map<std::string, const ManifestEntry*> recorded;
+  if (installed != nullptr) {
+    for (const ManifestEntry& entry : installed->entries) recorded.emplace(ComparisonKey(entry.name), &entry);
+  }
+  std::unordered_map<std::string, bool> kept;  // every name of the new version
+  for (std::size_t i = 0; i < target.entries.size(); ++i) {
+    const ManifestEntry& entry = target.entries[i];
+    const std::string key = ComparisonKey(entry.name);
+    kept.emplace(key, true);
+    if (entry.directory) continue;
+    const auto found = recorded.find(key);
+    const ManifestEntry* before = found == recorded.end() ? nullptr : found->second;
+    if (HoldsContent(entry, before, installed != nullptr, game)) continue;
+    plan.fetch.push_back(i);
+    plan.spanBytes += entry.spanLength;
+  }
+  // Spans lie in ascending order in the archive, and so do the entries.
+  std::vector<std::size_t> bySpan = plan.fetch;
+  std::sort(bySpan.begin(), bySpan.end(), [&](std::size_t a, std::size_t b) {
+    return target.entries[a].spanOffset < target.entries[b].spanOffset;
+  });
+  plan.ranges = CoalesceSpans(target, bySpan);
+  for (const FetchRange& range : plan.ranges) plan.rangeBytes += range.length;
+  plan.wholeArchive = plan.rangeBytes > target.archiveSize / 2;
+
+  if (installed != nullptr) {
+    std::vector<std::pair<std::size_t, std::string>> directories;
+    for (const ManifestEntry& entry : installed->entries) {
+      const std::string key = ComparisonKey(entry.name);
+      if (kept.count(key) != 0) continue;
+      if (entry.directory) directories.emplace_back(Depth(key), entry.name);
+      else plan.removedFiles.push_back(entry.name);
+    }
+    std::stable_sort(directories.begin(), directories.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (auto& directory : directories) plan.removedDirectories.push_back(std::move(directory.second));
+  }
+  return plan;
+}
+
+}  // namespace update
