@@ -24,7 +24,7 @@
 
 #include "base/unique_file.h"
 #include "update/verify/client_verify.h"
-#include "zip_fixture.h"
+#include "tests/support/zip_fixture.h"
 
 namespace {
 

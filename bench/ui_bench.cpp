@@ -18,21 +18,14 @@
 #include <string>
 #include <vector>
 
-#include "png_writer.h"
 #include "base/bounded_format.h"
+#include "tests/support/png_writer.h"
+#include "tests/ui/ui_test_support.h"
 #include "ui/irregular_window.h"
 #include "ui/progress_bar.h"
 #include "ui/window_set.h"
 
 namespace {
-
-std::string Folder() {
-  char base[MAX_PATH] = {};
-  ::GetTempPathA(MAX_PATH, base);
-  std::string dir = std::string(base) + "ui_bench\\";
-  ::CreateDirectoryA(dir.c_str(), nullptr);
-  return dir;
-}
 
 void SetPath(wchar_t (&target)[512], const std::string& path) {
   ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, target, 512);
@@ -49,15 +42,6 @@ double Now() {
   return 1000.0 * static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-void Pump(DWORD ms) {
-  const DWORD end = ::GetTickCount() + ms;
-  while (static_cast<LONG>(::GetTickCount() - end) < 0) {
-    MSG msg;
-    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-}
-
 struct Spread {
   double median, p90;
 };
@@ -66,48 +50,22 @@ Spread Summarise(std::vector<double> times) {
   return {times[times.size() / 2], times[times.size() * 9 / 10]};
 }
 
-// A plain popup owned by the main window, standing in for the page host.
-class BenchHost : public ui::PageHostView {
+// The tests' stand-in for the page host, at the page's place in the demo skin.
+class BenchHost : public uitest::StandInHost {
  public:
-  explicit BenchHost(HWND owner) : owner_(owner) {
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = ::DefWindowProcA;
-    wc.hInstance = ::GetModuleHandleA(nullptr);
-    wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
-    wc.lpszClassName = "BenchHost";
-    ::RegisterClassExA(&wc);
-    RECT owned{};
-    ::GetWindowRect(owner, &owned);
-    window_ = ::CreateWindowExA(0, "BenchHost", "WebBrowser", WS_POPUP | WS_VISIBLE, owned.left + 40,
-                                owned.top + 90, 920, 470, owner, nullptr, wc.hInstance, nullptr);
-  }
-  ~BenchHost() { ::DestroyWindow(window_); }
-  HWND GetHostWindow() override { return window_; }
-  void ShowAtOffset() override {
-    ::ShowWindow(window_, SW_RESTORE);
-    ::ShowWindow(window_, SW_SHOWNORMAL);
-    PlaceAtOffset();
-    ::UpdateWindow(window_);
-  }
+  explicit BenchHost(HWND owner) : StandInHost(owner, 40, 90, 920, 470) {}
   // As the page host does: no move when it is already in place.
   void PlaceAtOffset() override {
-    RECT owned{}, now{};
-    ::GetWindowRect(owner_, &owned);
-    ::GetWindowRect(window_, &now);
-    if (now.left == owned.left + 40 && now.top == owned.top + 90 && now.right - now.left == 920 &&
-        now.bottom - now.top == 470)
-      return;
-    ::MoveWindow(window_, owned.left + 40, owned.top + 90, 920, 470, TRUE);
+    RECT now{};
+    ::GetWindowRect(GetHostWindow(), &now);
+    const RECT expected = ExpectedRect();
+    if (::EqualRect(&now, &expected)) return;
+    StandInHost::PlaceAtOffset();
   }
-
- private:
-  HWND owner_;
-  HWND window_ = nullptr;
 };
 
 std::string WriteSkin() {
-  const std::string dir = Folder();
+  const std::string dir = uitest::TempFolder("bench");
   const int width = 1000, height = 600;
   std::vector<std::uint32_t> bg(static_cast<std::size_t>(width) * height);
   for (int y = 0; y < height; ++y)
@@ -143,7 +101,7 @@ int Hover() {
   const HWND window = main.Create("bench", 0, 0, 0, 0, WS_EX_LAYERED, WS_POPUP | WS_VISIBLE | WS_SYSMENU);
   BenchHost host(window);
   set.pageHost = &host;
-  Pump(300);
+  uitest::PumpFor(300);
 
   const LPARAM onMin = MAKELPARAM(930, 25), onClose = MAKELPARAM(960, 25), offButtons = MAKELPARAM(500, 40), offToo = MAKELPARAM(501, 41);
   auto timeMoves = [&](int count, LPARAM first, LPARAM second) {
@@ -197,15 +155,15 @@ int Hover() {
   progress.Init(::GetModuleHandleA(nullptr), window);
   progress.Create("ProgressBar", 0, 0, 0, 0, 0, WS_POPUP | WS_VISIBLE | WS_BORDER);
   ::ShowWindow(progress.Window(), SW_HIDE);
-  Pump(100);
+  uitest::PumpFor(100);
   std::vector<double> switches;
   for (int i = 0; i < 10; ++i) {
     const double a = Now();
     ui::SetViewState(2);
     switches.push_back(Now() - a);
-    Pump(30);
+    uitest::PumpFor(30);
     ui::SetViewState(1);
-    Pump(30);
+    uitest::PumpFor(30);
   }
   const Spread viewSwitch = Summarise(switches);
   progress.StopAnimation();
@@ -234,10 +192,10 @@ int TargetLatency() {
   ui::SetWindowSet(&set);
   progress.Init(::GetModuleHandleA(nullptr), nullptr);
   progress.Create("ProgressBar", 0, 0, 0, 0, 0, WS_POPUP | WS_VISIBLE | WS_BORDER);
-  Pump(300);
+  uitest::PumpFor(300);
   std::vector<double> times;
   for (int i = 1; i <= 40; ++i) {
-    Pump(30);  // asleep again at the last target
+    uitest::PumpFor(30);  // asleep again at the last target
     const std::uint32_t paints = progress.paintCount;
     const double a = Now();
     progress.targets.upperTarget = i;  // one point up: one step, one paint

@@ -35,7 +35,8 @@ const char kFullConfig[] =
 
 TEST(ReadConfigTest, StoresEveryKeyInItsOwnField) {
   apptest::ScratchDir dir;
-  const std::string path = apptest::WriteFile(dir.Path(), "Config.cfg", kFullConfig);
+  const std::string path = dir / "Config.cfg";
+  ASSERT_TRUE(apptest::WriteWholeFile(path, kFullConfig));
   LauncherConfig c;
   ASSERT_TRUE(ReadConfigFile(path.c_str(), &c));
 
@@ -72,7 +73,8 @@ TEST(ReadConfigTest, StoresEveryKeyInItsOwnField) {
 
 TEST(ReadConfigTest, EmptyFileGivesTheDefaults) {
   apptest::ScratchDir dir;
-  const std::string path = apptest::WriteFile(dir.Path(), "Config.cfg", "");
+  const std::string path = dir / "Config.cfg";
+  ASSERT_TRUE(apptest::WriteWholeFile(path, ""));
   LauncherConfig c;
   std::memset(c.page.url, 'x', sizeof c.page.url - 1);  // must be overwritten
   c.skin.minX = 909;                                   // must be replaced by 0
@@ -103,14 +105,15 @@ TEST(ReadConfigTest, MissingFileReturnsFalseAndStoresNothing) {
 TEST(ReadConfigTest, ProfileRulesForNamesAndValues) {
   apptest::ScratchDir dir;
   const std::string long300(300, 'v');
-  const std::string path = apptest::WriteFile(
-      dir.Path(), "Config.cfg",
+  const std::string path = dir / "Config.cfg";
+  ASSERT_TRUE(apptest::WriteWholeFile(
+      path,
       "[mainwindow]\r\nnormalimg=lower.png\r\n"
       "[TITLE]\r\nNAME=   spaced out   \r\n"
       "[WebBrowser]\r\nUrl=\"http://quoted.test/\"\r\nStartPage=" + long300 + "\r\n"
       "x=  42\r\n"
       "[MinButton]\r\nY=5\r\n"
-      "[Icon]\r\nFile=\xB1\xED.ico\r\n");
+      "[Icon]\r\nFile=\xB1\xED.ico\r\n"));
   LauncherConfig c;
   ASSERT_TRUE(ReadConfigFile(path.c_str(), &c));
   EXPECT_STREQ(c.skin.mainImage, "lower.png");
@@ -129,8 +132,8 @@ TEST(ReadConfigTest, FileInADirectoryWithA5CTrailByte) {
 
   apptest::ScratchDir dir;
   const std::string data = dir.MakeDirs({kGbkTrail5C, "Data"});
-  const std::string path =
-      apptest::WriteFile(data, "Config.cfg", "[VersionCDN]\r\nUrl=http://gbk.test/\r\n");
+  const std::string path = data + "\\Config.cfg";
+  ASSERT_TRUE(apptest::WriteWholeFile(path, "[VersionCDN]\r\nUrl=http://gbk.test/\r\n"));
   LauncherConfig c;
   ASSERT_TRUE(ReadConfigFile(path.c_str(), &c));
   EXPECT_STREQ(c.versionCdnUrl, "http://gbk.test/");
@@ -138,7 +141,7 @@ TEST(ReadConfigTest, FileInADirectoryWithA5CTrailByte) {
 
 TEST(ReadConfigTest, RelativePathIsTheCurrentDirectorysFile) {
   apptest::ScratchDir dir;
-  apptest::WriteFile(dir.Path(), "relative.cfg", "[Title]\r\nName=here\r\n");
+  ASSERT_TRUE(apptest::WriteWholeFile(dir / "relative.cfg", "[Title]\r\nName=here\r\n"));
   char previous[MAX_PATH] = {};
   ::GetCurrentDirectoryA(sizeof previous, previous);
   ASSERT_TRUE(::SetCurrentDirectoryA(dir.Path().c_str()));

@@ -187,7 +187,7 @@ TEST_F(LauncherProcessTest, ConfigIsFoundWhenTheProgramsNameHoldsA5CTrailByte) {
   // directory, where there is no Data\Config.cfg.
   const std::string home = dir_.MakeDirs({"\xD5\x5C"});
   dir_.MakeDirs({"\xD5\x5C", "Data"});
-  apptest::WriteFile(home + "\\Data", "Config.cfg", "");
+  ASSERT_TRUE(apptest::WriteWholeFile(home + "\\Data\\Config.cfg", ""));
   const std::string exe = Install(home, "\xD5\x5C.exe");
   const Outcome outcome = Run(exe, 3000);
   EXPECT_EQ(outcome.box.window, nullptr) << outcome.box.caption << ": " << outcome.box.text;

@@ -1,7 +1,5 @@
 #include "tests/app/test_support.h"
 
-#include <cstdio>
-
 namespace apptest {
 namespace {
 
@@ -25,40 +23,6 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM param) {
 }
 
 }  // namespace
-
-ScratchDir::ScratchDir() {
-  static LONG counter = 0;
-  char temp[MAX_PATH] = {};
-  ::GetTempPathA(sizeof temp, temp);
-  char name[MAX_PATH] = {};
-  std::snprintf(name, sizeof name, "%sapp_tests_%lu_%ld", temp, ::GetCurrentProcessId(),
-                ::InterlockedIncrement(&counter));
-  path_ = name;
-  ::CreateDirectoryA(path_.c_str(), nullptr);
-}
-
-ScratchDir::~ScratchDir() { RemoveTree(path_); }
-
-std::string ScratchDir::MakeDirs(std::initializer_list<std::string> elements) const {
-  std::string path = path_;
-  for (const std::string& element : elements) {
-    path += "\\" + element;
-    ::CreateDirectoryA(path.c_str(), nullptr);
-  }
-  return path;
-}
-
-std::string WriteFile(const std::string& directory, const std::string& name,
-                      const std::string& content) {
-  const std::string path = directory + "\\" + name;
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (file) {
-    std::fwrite(content.data(), 1, content.size(), file);
-    std::fclose(file);
-  }
-  return path;
-}
-
 
 std::string ModuleDirectory() {
   char path[MAX_PATH] = {};

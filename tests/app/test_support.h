@@ -1,38 +1,21 @@
-// Helpers for the application tests: scratch directories with real files and
-// the message boxes the launcher shows.
+// Helpers for the application tests: the message boxes the launcher shows and
+// the test program's own folder; scratch directories and whole files come
+// from tests/support.
 #pragma once
 
 #include <windows.h>
 
-#include <initializer_list>
 #include <string>
 
+#include "tests/support/file_bytes.h"
 #include "tests/support/file_tree.h"
+#include "tests/support/scratch_dir.h"
 
 namespace apptest {
 
-// A fresh directory under the temp directory, removed with its contents at the end.
-class ScratchDir {
- public:
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  const std::string& Path() const { return path_; }
-  // Creates Path()\e1\e2... one element at a time (elements may hold GBK
-  // characters whose trail byte is 0x5C) and returns its path.
-  std::string MakeDirs(std::initializer_list<std::string> elements) const;
-
- private:
-  std::string path_;
-};
-
-// Writes `content` (raw bytes) to directory\name; returns the file's path.
-std::string WriteFile(const std::string& directory, const std::string& name,
-                      const std::string& content);
-
-using testing_files::RemoveTree;  // removes a directory and everything below it
+using testing_files::ScratchDir;      // a fresh directory, removed with its contents at the end
+using testing_files::WriteWholeFile;  // creates or replaces a file with raw bytes
+using testing_files::RemoveTree;      // removes a directory and everything below it
 
 // The directory of this test program (no trailing "\").
 std::string ModuleDirectory();

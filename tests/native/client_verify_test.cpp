@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "zip_fixture.h"
+#include "tests/support/zip_fixture.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ const std::string kLarge = [] {
   return data;
 }();
 
-const std::vector<testing_zip::Entry> kClient = {
+const std::vector<testing_zip::ZipEntry> kClient = {
     {"TLVR.exe", "MZ game", 0x20, false},
     {"data/", "", 0x10, true},
     {"data/a.pak", "pak contents", 0x20, true},
@@ -56,9 +56,9 @@ class ClientVerify : public testing::Test {
 
   fs::path Game() const { return root_ / "Game"; }
 
-  void Install(const std::vector<testing_zip::Entry>& entries) {
+  void Install(const std::vector<testing_zip::ZipEntry>& entries) {
     ASSERT_TRUE(testing_zip::WriteZip(archive_, entries));
-    for (const testing_zip::Entry& e : entries) {
+    for (const testing_zip::ZipEntry& e : entries) {
       const fs::path target = Game() / e.name;
       if (e.name.back() == '/') {
         fs::create_directories(target);
@@ -86,9 +86,9 @@ class ClientVerify : public testing::Test {
   std::string archive_;
 };
 
-std::uint64_t DeclaredFileBytes(const std::vector<testing_zip::Entry>& entries) {
+std::uint64_t DeclaredFileBytes(const std::vector<testing_zip::ZipEntry>& entries) {
   std::uint64_t total = 0;
-  for (const testing_zip::Entry& e : entries) total += e.data.size();
+  for (const testing_zip::ZipEntry& e : entries) total += e.data.size();
   return total;
 }
 
@@ -212,7 +212,7 @@ TEST_F(ClientVerify, ProgressClimbsToTheDeclaredTotal) {
 TEST_F(ClientVerify, ArchivesThatCannotBeUsed) {
   struct Case {
     const char* label;
-    std::vector<testing_zip::Entry> entries;  // empty with `raw` set: the raw bytes below
+    std::vector<testing_zip::ZipEntry> entries;  // empty with `raw` set: the raw bytes below
     std::string raw;
     VerifyOutcome outcome;
     std::string refused;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/native/zip_fixture.h"
+#include "tests/support/zip_fixture.h"
 #include "tests/support/code_page_936_cases.h"
 #include "tests/support/zip_extra_fields.h"
 #include "update/install/code_page_936.h"
@@ -129,7 +129,7 @@ class EntryHeader : public ::testing::Test {
   }
   void TearDown() override { fs::remove(archive_); }
 
-  std::vector<update::ZipEntryHeader> ReadAll(const std::vector<testing_zip::Entry>& entries) {
+  std::vector<update::ZipEntryHeader> ReadAll(const std::vector<testing_zip::ZipEntry>& entries) {
     std::vector<update::ZipEntryHeader> headers;
     EXPECT_TRUE(testing_zip::WriteZip(archive_, entries));
     update::ZipArchive archive(archive_.c_str());
@@ -156,7 +156,7 @@ TEST_F(EntryHeader, NamesOnDiskFitTheirBufferWhateverTheStoredLength) {
   const std::string stored = "_____.txt";
   struct Case {
     const char* label;
-    testing_zip::Entry entry;
+    testing_zip::ZipEntry entry;
     bool usable;
     std::string name;
   };
@@ -175,7 +175,7 @@ TEST_F(EntryHeader, NamesOnDiskFitTheirBufferWhateverTheStoredLength) {
        {stored, "p", 0x20, false, 0, ExtraBlock(0x5455, std::string(1096, 'p')) + UnicodePathFieldFor(stored, kMapUtf8)},
        true, kMap936},
   };
-  std::vector<testing_zip::Entry> entries;
+  std::vector<testing_zip::ZipEntry> entries;
   for (const Case& c : cases) entries.push_back(c.entry);
   const std::vector<update::ZipEntryHeader> headers = ReadAll(entries);
   ASSERT_EQ(cases.size(), headers.size());

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "png_writer.h"
+#include "tests/support/png_writer.h"
 
 namespace {
 

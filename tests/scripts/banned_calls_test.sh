@@ -2,22 +2,10 @@
 # The banned-calls check on trees made here, outside any git checkout: it must
 # find what is planted, pass what is allowed, and fail when it finds nothing.
 set -u
-CHECK=$(cd "$(dirname "$0")/../.." && pwd)/scripts/check-banned-calls
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
-failures=0
-
-expect() { # label wanted-status tree
-  local label=$1 want=$2 tree=$3 got
-  "$CHECK" "$tree" >"$WORK/out" 2>&1
-  got=$?
-  if [ "$got" -ne "$want" ]; then
-    echo "FAIL: $label: status $got, wanted $want"; sed 's/^/    /' "$WORK/out"
-    failures=$((failures + 1))
-  else
-    echo "ok: $label ($got)"
-  fi
-}
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+CHECK=$ROOT/scripts/check-banned-calls
+# shellcheck source=../support/check_outcomes.sh
+source "$ROOT/tests/support/check_outcomes.sh"
 
 tree_with() { # name line -> a tree whose app/x.cpp holds line
   local tree="$WORK/$1"

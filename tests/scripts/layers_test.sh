@@ -2,22 +2,10 @@
 # The layering check on trees made here: it must pass a sound tree, find each
 # kind of fault planted in a copy of it, and fail when there is nothing to check.
 set -u
-CHECK=$(cd "$(dirname "$0")/../.." && pwd)/scripts/check-layers
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
-failures=0
-
-expect() { # label wanted-status tree
-  local label=$1 want=$2 tree=$3 got
-  "$CHECK" "$tree" >"$WORK/out" 2>&1
-  got=$?
-  if [ "$got" -ne "$want" ]; then
-    echo "FAIL: $label: status $got, wanted $want"; sed 's/^/    /' "$WORK/out"
-    failures=$((failures + 1))
-  else
-    echo "ok: $label ($got)"
-  fi
-}
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+CHECK=$ROOT/scripts/check-layers
+# shellcheck source=../support/check_outcomes.sh
+source "$ROOT/tests/support/check_outcomes.sh"
 
 sound_tree() { # name -> a tree with a worker, a shared file and two phases, one using the other
   local tree="$WORK/$1"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "png_writer.h"
+#include "tests/support/png_writer.h"
 #include "skin_fixture.h"
 #include "base/bounded_format.h"
 #include "base/guards.h"

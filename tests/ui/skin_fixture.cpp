@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "png_writer.h"
+#include "tests/support/png_writer.h"
 #include "base/bounded_format.h"
 
 namespace uitest {

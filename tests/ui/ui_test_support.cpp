@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "base/guards.h"
-#include "png_writer.h"
+#include "tests/support/png_writer.h"
 
 namespace uitest {
 

@@ -1,11 +1,9 @@
 #include "tests/update/test_support.h"
 
 #include <windows.h>
-#include <zip.h>
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -56,18 +54,6 @@ std::string Sha256Hex(const std::string& bytes) {
   return hex;
 }
 
-namespace {
-
-std::string SystemTemp() {
-  char buffer[MAX_PATH] = {};
-  const DWORD n = ::GetTempPathA(sizeof buffer, buffer);
-  std::string path(buffer, n);
-  while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
-  return path;
-}
-
-}  // namespace
-
 FileHeldElsewhere::FileHeldElsewhere(const std::string& holderProgram, const std::string& path,
                                      const std::string& readyMarker) {
   std::string command = "\"" + holderProgram + "\" \"" + path + "\" \"" + readyMarker + "\"";
@@ -91,25 +77,6 @@ void FileHeldElsewhere::Release() {
   holding_ = false;
 }
 
-ScratchDir::ScratchDir() { Create(SystemTemp()); }
-ScratchDir::ScratchDir(const std::string& parent) { Create(parent); }
-ScratchDir::~ScratchDir() { RemoveTree(path_); }
-
-void ScratchDir::Create(const std::string& parent) {
-  static std::atomic<unsigned> counter{0};
-  for (;;) {
-    path_ = parent + "\\upd" + std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(counter++) + "_" +
-            std::to_string(::GetTickCount() & 0xFFFF);
-    if (::CreateDirectoryA(path_.c_str(), nullptr)) return;
-    if (::GetLastError() != ERROR_ALREADY_EXISTS) {
-      ADD_FAILURE() << "cannot create " << path_;
-      return;
-    }
-  }
-}
-
-std::string ScratchDir::Name() const { return path_.substr(path_.find_last_of("\\/") + 1); }
-
 ServedDir::ServedDir() : ScratchDir(ServerEnv("LAUNCHER_DOCROOT_WIN")) {}
 
 bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -117,16 +84,6 @@ bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str())
 bool IsDirectory(const std::string& path) {
   const DWORD a = ::GetFileAttributesA(path.c_str());
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  base::UniqueFile in(std::fopen(path.c_str(), "rb"));
-  if (!in) return "";
-  std::string out;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, in.Get())) > 0) out.append(buffer, n);
-  return out;
 }
 
 std::string WaitForFile(const std::string& path, int ms) {
@@ -138,33 +95,6 @@ std::string WaitForFile(const std::string& path, int ms) {
     bytes = ReadWholeFile(path);
   }
   return bytes;
-}
-
-bool WriteWholeFile(const std::string& path, const std::string& bytes) {
-  base::UniqueFile out(std::fopen(path.c_str(), "wb"));
-  if (!out) return false;
-  std::fwrite(bytes.data(), 1, bytes.size(), out.Get());
-  return out.Close();
-}
-
-
-bool WriteZip(const std::string& path, const std::vector<ZipEntry>& entries) {
-  zipFile zip = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
-  if (zip == nullptr) return false;
-  bool ok = true;
-  for (const ZipEntry& e : entries) {
-    zip_fileinfo info = {};
-    info.external_fa = e.attributes;
-    const int method = e.stored ? 0 : Z_DEFLATED;
-    const int level = e.stored ? 0 : Z_DEFAULT_COMPRESSION;
-    const uInt extraSize = static_cast<uInt>(e.extra.size());
-    ok = ok && zipOpenNewFileInZip4_64(zip, e.name.c_str(), &info, e.extra.data(), extraSize, e.extra.data(), extraSize,
-                                       nullptr, method, level, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
-                                       nullptr, 0, 0, e.flags, 0) == ZIP_OK;
-    ok = ok && zipWriteInFileInZip(zip, e.data.data(), static_cast<unsigned>(e.data.size())) == ZIP_OK;
-    ok = ok && zipCloseFileInZip(zip) == ZIP_OK;
-  }
-  return zipClose(zip, nullptr) == ZIP_OK && ok;
 }
 
 bool CorruptAfter(const std::string& path, const std::string& marker) {

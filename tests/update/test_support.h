@@ -1,5 +1,7 @@
-// Helpers the update tests share: the loopback servers' addresses, scratch
-// directories, whole-file reads and writes, and ZIP archives made on the spot.
+// Helpers the update tests share: the loopback servers' addresses, a scratch
+// directory nginx serves, another process holding a file, and (from
+// tests/support) scratch directories, whole-file reads and writes, and ZIP
+// archives made on the spot.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +10,10 @@
 #include <vector>
 
 #include "base/guards.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/file_tree.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/zip_fixture.h"
 
 namespace testing_update {
 
@@ -43,22 +48,7 @@ class FileHeldElsewhere {
   bool holding_ = false;
 };
 
-// A fresh directory, removed with everything in it at the end of the test.
-class ScratchDir {
- public:
-  ScratchDir();                         // below the system's temp directory
-  explicit ScratchDir(const std::string& parent);  // below `parent`
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  const std::string& Path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
-  std::string Name() const;  // the last level only
-
- private:
-  void Create(const std::string& parent);
-  std::string path_;
-};
+using testing_files::ScratchDir;  // a fresh directory, removed with everything in it at the end
 
 // A scratch directory inside nginx's docroot, and its URL path ("/<name>/").
 class ServedDir : public ScratchDir {
@@ -69,21 +59,14 @@ class ServedDir : public ScratchDir {
 
 bool Exists(const std::string& path);
 bool IsDirectory(const std::string& path);
-std::string ReadWholeFile(const std::string& path);  // "" when missing
-bool WriteWholeFile(const std::string& path, const std::string& bytes);
+using testing_files::ReadWholeFile;  // "" when missing
+using testing_files::WriteWholeFile;
 // The bytes of `path` once it can be read and is not empty, or "" after `ms`.
 std::string WaitForFile(const std::string& path, int ms);
 using testing_files::RemoveTree;  // removes a directory and everything below it
 
-struct ZipEntry {
-  std::string name;
-  std::string data;
-  std::uint32_t attributes = 0;  // external attributes
-  bool stored = false;           // no compression
-  std::uint16_t flags = 0;       // general-purpose bits beside those the writer sets (bit 11: UTF-8 name)
-  std::string extra = {};        // extra field blocks, in the local and the central header alike
-};
-bool WriteZip(const std::string& path, const std::vector<ZipEntry>& entries);
+using testing_zip::WriteZip;
+using testing_zip::ZipEntry;
 
 // The text after the first occurrence of `marker` in `bytes` is changed,
 // keeping the length.

@@ -21,7 +21,6 @@ using namespace testing_update;
 const char kRepairFailed[] =
     "\xd0\xde\xb8\xb4\xd3\xce\xcf\xb7\xce\xc4\xbc\xfe\xca\xa7\xb0\xdc\xa3\xac\xc7\xeb\xd6\xd8\xd0\xc2\xc6\xf4\xb6\xaf";
 
-const std::vector<Stage> kInstallStages = {{0, 25}, {1, 50}, {2, 75}, {3, 100}};
 const std::vector<Stage> kMendStages = {{0, 25}, {4, 75}, {2, 75}, {3, 100}};
 const std::vector<Stage> kIntactStages = {{0, 25}, {4, 75}, {3, 100}};
 
@@ -66,7 +65,7 @@ class Repair : public Worker {
   void InstallClient(bool withSha256 = true) {
     versionFile_ = Serve("version.cfg", DescriptorFor(withSha256));
     const Observed seen = Run(versionFile_);
-    ASSERT_TRUE(ShownInOrder(kInstallStages, seen.stages));
+    ASSERT_TRUE(ShownInOrder(kUpdateStages, seen.stages));
     ASSERT_TRUE(seen.boxes.empty()) << Log();
     ASSERT_EQ(1, InstalledVersion());
     ASSERT_EQ(Sha256Hex(archiveBytes_), Recorded("Sha256"));

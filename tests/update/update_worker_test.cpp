@@ -28,9 +28,6 @@ namespace {
 
 using namespace testing_update;
 
-const std::vector<Stage> kUpdateStages = {{0, 25}, {1, 50}, {2, 75}, {3, 100}};
-const std::vector<Stage> kCurrentStages = {{0, 25}, {3, 100}};
-
 TEST_F(Worker, FirstRunInstallsRecordsAndStartsTheGame) {
   const std::string stub = ReadWholeFile(TEST_GAME_STUB);
   ASSERT_FALSE(stub.empty());

@@ -23,6 +23,11 @@ namespace testing_update {
 
 using Stage = std::pair<int, int>;  // stage index, lower-bar target
 
+// The stages of a run that installs a new client, and of one that finds the
+// installed client current.
+inline const std::vector<Stage> kUpdateStages = {{0, 25}, {1, 50}, {2, 75}, {3, 100}};
+inline const std::vector<Stage> kCurrentStages = {{0, 25}, {3, 100}};
+
 // The worker's texts in code page 936.
 extern const char kCaption[];
 extern const char kTempFailed[];

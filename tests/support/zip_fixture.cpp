@@ -1,4 +1,4 @@
-#include "zip_fixture.h"
+#include "tests/support/zip_fixture.h"
 
 #include <zip.h>
 #include <zlib.h>
@@ -15,11 +15,11 @@ zip_fileinfo InfoWith(std::uint32_t attributes) {
 
 }  // namespace
 
-bool WriteZip(const std::string& path, const std::vector<Entry>& entries) {
+bool WriteZip(const std::string& path, const std::vector<ZipEntry>& entries) {
   zipFile zip = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
   if (zip == nullptr) return false;
   bool ok = true;
-  for (const Entry& e : entries) {
+  for (const ZipEntry& e : entries) {
     const zip_fileinfo info = InfoWith(e.attributes);
     const uInt extraSize = static_cast<uInt>(e.extra.size());
     ok = ok && zipOpenNewFileInZip4_64(zip, e.name.c_str(), &info, e.extra.data(), extraSize, e.extra.data(),

@@ -1,9 +1,12 @@
-#include "png_writer.h"
+#include "tests/support/png_writer.h"
 
 #include <png.h>
 
 #include <csetjmp>
 #include <cstdio>
+
+#include "base/unique_file.h"
+#include "tests/support/file_bytes.h"
 
 namespace testpng {
 
@@ -29,13 +32,12 @@ bool WriteWith(FILE* file, const PngImage& image, png_structp png, png_infop inf
 }  // namespace
 
 bool WritePng(const std::string& path, const PngImage& image) {
-  FILE* file = std::fopen(path.c_str(), "wb");
+  base::UniqueFile file(std::fopen(path.c_str(), "wb"));
   if (!file) return false;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
-  const bool ok = info && WriteWith(file, image, png, info);
+  const bool ok = info && WriteWith(file.Get(), image, png, info);
   png_destroy_write_struct(&png, info ? &info : nullptr);
-  std::fclose(file);
   return ok;
 }
 
@@ -64,20 +66,12 @@ bool WriteSolid(const std::string& path, int width, int height, std::uint32_t ar
 }
 
 std::vector<std::uint8_t> ReadFile(const std::string& path) {
-  std::vector<std::uint8_t> bytes;
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return bytes;
-  int c;
-  while ((c = std::fgetc(file)) != EOF) bytes.push_back(static_cast<std::uint8_t>(c));
-  std::fclose(file);
-  return bytes;
+  const std::string bytes = testing_files::ReadWholeFile(path);
+  return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
 }
 
 bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) return false;
-  const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  return std::fclose(file) == 0 && ok;
+  return testing_files::WriteWholeFile(path, std::string(bytes.begin(), bytes.end()));
 }
 
 }  // namespace testpng

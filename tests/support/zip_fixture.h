@@ -1,5 +1,5 @@
-// ZIP archives made on the spot for the native tests and measurements, with
-// minizip's writer: entries stored or deflated, with chosen attributes,
+// ZIP archives made on the spot for the tests and measurements of every tree
+// (natively and on Windows alike), with minizip's writer: entries stored or deflated, with chosen attributes,
 // general-purpose flags and extra fields, or with only a declared size and
 // CRC (a central directory for files that exist elsewhere).
 #pragma once
@@ -10,7 +10,7 @@
 
 namespace testing_zip {
 
-struct Entry {
+struct ZipEntry {
   std::string name;
   std::string data;
   std::uint32_t attributes = 0x20;  // external attributes
@@ -18,7 +18,7 @@ struct Entry {
   std::uint16_t flags = 0;          // general-purpose bits beside those the writer sets (bit 11: UTF-8 name)
   std::string extra = {};           // extra field blocks, in the local and the central header alike
 };
-bool WriteZip(const std::string& path, const std::vector<Entry>& entries);
+bool WriteZip(const std::string& path, const std::vector<ZipEntry>& entries);
 
 // An entry that declares `size` bytes (below 4 GiB) with `crc` and carries
 // no data.
