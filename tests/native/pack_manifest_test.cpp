@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/native/zip_fixture.h"
+#include "tests/support/zip_fixture.h"
 #include "tests/support/zip_extra_fields.h"
 #include "update/install/zip_local_header.h"
 
@@ -129,9 +129,9 @@ TEST_F(PackManifest, SpansOfAPackedClient) {
 
 TEST_F(PackManifest, SpansOfStoredAndUtf8EntriesAndARefusedUnicodePathName) {
   const fs::path archive = root_ / "other.zip";
-  testing_zip::Entry stored{"stored.txt", "kept as it is"};
+  testing_zip::ZipEntry stored{"stored.txt", "kept as it is"};
   stored.stored = true;
-  testing_zip::Entry utf8{"\xe6\xb8\xb8.txt", std::string(3000, 'x')};
+  testing_zip::ZipEntry utf8{"\xe6\xb8\xb8.txt", std::string(3000, 'x')};
   utf8.flags = 0x800;
   ASSERT_TRUE(testing_zip::WriteZip(archive.string(), {stored, utf8}));
   update::Manifest manifest;
@@ -143,7 +143,7 @@ TEST_F(PackManifest, SpansOfStoredAndUtf8EntriesAndARefusedUnicodePathName) {
 
   // The installer would name this entry from its Unicode Path field, which a
   // manifest does not carry: no manifest is made.
-  testing_zip::Entry fielded{"_.txt", "x"};
+  testing_zip::ZipEntry fielded{"_.txt", "x"};
   fielded.extra = testing_zip::UnicodePathFieldFor("_.txt", "\xe6\xb8\xb8.txt");
   ASSERT_TRUE(testing_zip::WriteZip(archive.string(), {fielded}));
   EXPECT_FALSE(pack::BuildManifest(archive, &manifest, &error));
