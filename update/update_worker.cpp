@@ -306,6 +306,11 @@ class UpdateRun {
   // is updated as a whole when it does not. False when the launcher was closed.
   bool Repair(INT remote, bool archiveJustInstalled) {
     ShowStage(kVerifyStage, 75);
+    switch (RepairByManifest()) {
+      case ManifestRepair::Done: return true;
+      case ManifestRepair::Closed: return false;
+      case ManifestRepair::WithArchive: break;
+    }
     if (!archiveJustInstalled && !CachedArchiveIsInstalled()) {
       if (ServerOffersInstalledArchive()) {
         ShowStage(1, 50);
@@ -337,6 +342,33 @@ class UpdateRun {
     if (report.damaged.empty()) return true;
     ShowStage(2, 75);
     return Mend(report.damaged);
+  }
+
+  enum class ManifestRepair { Done, Closed, WithArchive };
+
+  // When the server's manifest is the installed one, Game is verified against
+  // it and only the damaged entries are fetched, as ranges of the installed
+  // version's archive; no archive needs to be kept in Temp for this.
+  ManifestRepair RepairByManifest() {
+    std::unique_ptr<ManifestUpdate> byManifest = StartManifestUpdate();
+    if (!byManifest || !byManifest->DescribesInstalled()) return ManifestRepair::WithArchive;
+    StoreUpper(0);
+    const INT installed = static_cast<INT>(::GetPrivateProfileIntA(kSection, "Version", 0, installRecord_));
+    const ManifestResult result = byManifest->Repair(installed);
+    switch (result) {
+      case ManifestResult::Installed:
+        RecordVersion(installed);
+        byManifest->KeepAsInstalled();
+        return ManifestRepair::Done;
+      case ManifestResult::WholeArchive:
+        return ManifestRepair::WithArchive;
+      case ManifestResult::NoSpace:
+      case ManifestResult::Failed:
+      case ManifestResult::Blocked:
+        break;
+    }
+    CloseLauncher(result == ManifestResult::NoSpace ? kNoSpace : kRepairFailed);
+    return ManifestRepair::Closed;
   }
 
   // Stages the damaged entries again and commits them as an update of the

@@ -12,6 +12,7 @@
 #include "base/file_size.h"
 #include "base/file_tree.h"
 #include "base/guards.h"
+#include "base/progress_targets.h"
 #include "update/download_log.h"
 #include "update/incremental/span_staging.h"
 #include "update/install/staging.h"
@@ -30,7 +31,10 @@ const char kBindingKey[] = "ManifestSha256";
 // Game's files as the plan needs them: sizes, and a CRC-32 read on demand.
 class GameFiles : public InstalledFiles {
  public:
-  explicit GameFiles(const char* game) : game_(game) {}
+  // `progress`, when not null, gets the share of `total` bytes read so far.
+  GameFiles(const char* game, progress::ProgressTargets* progress = nullptr, std::uint64_t total = 0)
+      : game_(game), progress_(progress), total_(total) {}
+  std::uint64_t BytesRead() const { return read_; }
   bool FileSize(const std::string& name, std::uint64_t* size) override {
     return base::FileSize(Path(name).c_str(), size);
   }
@@ -40,8 +44,13 @@ class GameFiles : public InstalledFiles {
     std::unique_ptr<char[]> buffer = std::make_unique<char[]>(kBlock);
     uLong value = crc32(0L, Z_NULL, 0);
     std::size_t n = 0;
-    while ((n = std::fread(buffer.get(), 1, kBlock, file.Get())) > 0)
+    while ((n = std::fread(buffer.get(), 1, kBlock, file.Get())) > 0) {
       value = crc32(value, reinterpret_cast<const Bytef*>(buffer.get()), static_cast<uInt>(n));
+      read_ += n;
+      if (progress_ != nullptr)
+        progress_->upperTarget.store(
+            TransferPercent(static_cast<std::int64_t>(read_), static_cast<std::int64_t>(total_)));
+    }
     if (std::ferror(file.Get())) return false;
     *crc = static_cast<std::uint32_t>(value);
     return true;
@@ -51,6 +60,9 @@ class GameFiles : public InstalledFiles {
   static constexpr std::size_t kBlock = 256 * 1024;
   std::string Path(const std::string& name) const { return std::string(game_) + "/" + name; }
   const char* game_;
+  progress::ProgressTargets* progress_;
+  std::uint64_t total_;
+  std::uint64_t read_ = 0;
 };
 
 // A file read whole, at most `limit` bytes.
@@ -130,11 +142,10 @@ bool ManifestUpdate::LoadManifest() {
 bool ManifestUpdate::ReadInstalledManifest() {
   char hex[2 * kSha256HexSize] = {};
   ::GetPrivateProfileStringA(kSection, kBindingKey, "", hex, sizeof hex, setup_.installRecord);
-  Sha256Digest bound;
   Sha256Digest kept;
   std::string text;
-  return ParseSha256Hex(hex, &bound) && FileSha256(setup_.installedManifest, &kept) && SameDigest(bound, kept) &&
-         ReadSmallFile(setup_.installedManifest, kMaxManifestBytes, &text) &&
+  return ParseSha256Hex(hex, &installedDigest_) && FileSha256(setup_.installedManifest, &kept) &&
+         SameDigest(installedDigest_, kept) && ReadSmallFile(setup_.installedManifest, kMaxManifestBytes, &text) &&
          ParseManifest(text.data(), text.size(), &installed_) == ManifestParse::Parsed;
 }
 
@@ -196,6 +207,34 @@ bool ManifestUpdate::PrepareFetchedFolder(std::vector<std::size_t>* fetch) {
 ManifestResult ManifestUpdate::Apply(std::int32_t version) {
   GameFiles game(setup_.place.gameDirectory);
   plan_ = PlanFetch(manifest_, haveInstalled_ ? &installed_ : nullptr, game);
+  return FetchAndCommit(version);
+}
+
+bool ManifestUpdate::DescribesInstalled() const {
+  return haveInstalled_ && SameDigest(installedDigest_, manifestDigest_);
+}
+
+ManifestResult ManifestUpdate::Repair(std::int32_t version) {
+  std::uint64_t files = 0;
+  std::uint64_t total = 0;
+  for (const ManifestEntry& entry : manifest_.entries) {
+    if (entry.directory) continue;
+    ++files;
+    total += entry.size;
+  }
+  GameFiles game(setup_.place.gameDirectory, setup_.progress, total);
+  plan_ = PlanFetch(manifest_, nullptr, game);  // every file read: the manifest vouches for nothing here
+  WriteLog("Verified %llu files (%llu bytes): %llu missing or different\n", static_cast<unsigned long long>(files),
+           static_cast<unsigned long long>(game.BytesRead()), static_cast<unsigned long long>(plan_.fetch.size()));
+  if (plan_.fetch.empty()) return ManifestResult::Installed;
+  const ManifestResult result = FetchAndCommit(version);
+  if (result == ManifestResult::Installed)
+    WriteLog("Mended %llu of %llu files\n", static_cast<unsigned long long>(plan_.fetch.size()),
+             static_cast<unsigned long long>(plan_.fetch.size()));
+  return result;
+}
+
+ManifestResult ManifestUpdate::FetchAndCommit(std::int32_t version) {
   if (plan_.wholeArchive) {
     char cause[96];
     base::FormatInto(cause, sizeof cause, "%llu of %llu bytes are needed",

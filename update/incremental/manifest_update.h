@@ -65,6 +65,17 @@ class ManifestUpdate {
   // Fetches and commits what `version` changes. Only after LoadManifest.
   ManifestResult Apply(std::int32_t version);
 
+  // Whether the fetched manifest is the one install.cfg binds: that of the
+  // installed version. Only after LoadManifest.
+  bool DescribesInstalled() const;
+
+  // A repair of the installed `version`: every file the manifest names is
+  // checked in Game by size and then CRC-32 ("Verified N files (B bytes): D
+  // missing or different"), and only the damaged ones are fetched as ranges
+  // and committed ("Mended D of D files"); nothing is removed. Only after
+  // LoadManifest, when DescribesInstalled.
+  ManifestResult Repair(std::int32_t version);
+
   // The files and directories the new version dropped, for a journal (none
   // without an installed manifest). Only after LoadManifest.
   std::vector<JournalEntry> Removals() const;
@@ -83,6 +94,7 @@ class ManifestUpdate {
 
  private:
   bool ReadInstalledManifest();
+  ManifestResult FetchAndCommit(std::int32_t version);
   bool PrepareFetchedFolder(std::vector<std::size_t>* fetch);
   bool FetchRanges(const std::vector<FetchRange>& ranges, std::uint64_t total);
   ManifestResult Commit(std::int32_t version, const std::vector<std::size_t>& fetched);
@@ -93,6 +105,7 @@ class ManifestUpdate {
   Manifest manifest_;
   Sha256Digest manifestDigest_;
   bool haveInstalled_ = false;
+  Sha256Digest installedDigest_;
   Manifest installed_;
   FetchPlan plan_;
 };
