@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/support/zip_fixture.h"
+#include "tests/support/sha256_hex.h"
 #include "tests/support/zip_extra_fields.h"
 #include "update/install/zip_local_header.h"
 
@@ -25,14 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Sha256Hex(const std::string& bytes) {
-  update::ArchiveVerifier hasher{update::ArchiveExpectation{}};
-  hasher.OnBody(bytes.data(), bytes.size());
-  hasher.Finish();
-  char hex[update::kSha256HexSize];
-  update::FormatSha256Hex(hasher.ReceivedDigest(), hex);
-  return hex;
-}
+using testing_files::Sha256Hex;
 
 std::string Hex(const update::Sha256Digest& digest) {
   char hex[update::kSha256HexSize];

@@ -45,15 +45,6 @@ std::vector<std::pair<int, long long>> ServedRequests(const std::string& urlPath
   return served;
 }
 
-std::string Sha256Hex(const std::string& bytes) {
-  update::ArchiveVerifier hasher{update::ArchiveExpectation{}};
-  hasher.OnBody(bytes.data(), bytes.size());
-  hasher.Finish();
-  char hex[update::kSha256HexSize];
-  update::FormatSha256Hex(hasher.ReceivedDigest(), hex);
-  return hex;
-}
-
 FileHeldElsewhere::FileHeldElsewhere(const std::string& holderProgram, const std::string& path,
                                      const std::string& readyMarker) {
   std::string command = "\"" + holderProgram + "\" \"" + path + "\" \"" + readyMarker + "\"";

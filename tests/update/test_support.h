@@ -13,6 +13,7 @@
 #include "tests/support/file_bytes.h"
 #include "tests/support/file_tree.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/sha256_hex.h"
 #include "tests/support/zip_fixture.h"
 
 namespace testing_update {
@@ -29,7 +30,7 @@ std::string FixtureUrl(const std::string& path);  // tests/update/fixture_server
 std::vector<std::pair<int, long long>> ServedRequests(const std::string& urlPath);
 
 // The SHA-256 of `bytes` in lower-case hex, as a descriptor's Sha256 gives it.
-std::string Sha256Hex(const std::string& bytes);
+using testing_files::Sha256Hex;
 
 // Another process (test_file_holder, at `holderProgram`) holding `path` open
 // without sharing, as a running game holds its files, until Release() or the

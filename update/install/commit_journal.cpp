@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/decimal_text.h"
 #include "update/install/entry_name.h"
 
 namespace update {
@@ -12,15 +13,6 @@ const char kHeader[] = "launcher-commit 1\n";
 const char kEnd[] = "end ";
 const char kHexDigits[] = "0123456789abcdef";
 
-void AppendUnsigned(std::string* out, std::uint64_t value) {
-  char digits[24];
-  std::size_t n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  while (n > 0) out->push_back(digits[--n]);
-}
 
 // A cursor over the journal's bytes that reads one field at a time and
 // refuses anything not written by FormatJournal.
@@ -122,7 +114,7 @@ namespace {
 
 std::string EightDigits(std::uint32_t number) {
   std::string digits;
-  AppendUnsigned(&digits, number);
+  base::AppendDecimal(&digits, number);
   if (digits.size() < 8) digits.insert(0, 8 - digits.size(), '0');
   return digits;
 }
@@ -137,18 +129,18 @@ bool FormatJournal(const JournalRecord& record, std::string* out) {
   std::string text = kHeader;
   text += "version ";
   if (record.version < 0) text += '-';
-  AppendUnsigned(&text, record.version < 0 ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(record.version))
+  base::AppendDecimal(&text, record.version < 0 ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(record.version))
                                            : static_cast<std::uint64_t>(record.version));
   text += "\nentries ";
-  AppendUnsigned(&text, record.entries.size());
+  base::AppendDecimal(&text, record.entries.size());
   text += '\n';
   for (const JournalEntry& entry : record.entries) {
     if (!IsWritableName(entry.name)) return false;
     if (entry.kind == JournalEntryKind::File) {
       text += "f ";
-      AppendUnsigned(&text, entry.staged);
+      base::AppendDecimal(&text, entry.staged);
       text += ' ';
-      AppendUnsigned(&text, entry.size);
+      base::AppendDecimal(&text, entry.size);
       text += ' ';
     } else {
       text += KindTag(entry.kind);

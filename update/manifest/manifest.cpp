@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "base/decimal_text.h"
 #include "update/install/entry_name.h"
 #include "update/install/entry_name_encoding.h"
 #include "update/install/zip_local_header.h"
@@ -35,15 +36,6 @@ const Sha256Digest& EmptySha256() {
   return digest;
 }
 
-void AppendUnsigned(std::string* out, std::uint64_t value) {
-  char digits[kDigitsOf64Bits];
-  std::size_t n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  while (n > 0) out->push_back(digits[--n]);
-}
 
 void AppendDigest(std::string* out, const Sha256Digest& digest) {
   char hex[kSha256HexSize];
@@ -236,22 +228,22 @@ std::string FormatManifest(const Manifest& manifest) {
   std::string text = kHeaderPrefix;
   text += kVersion;
   text += "\narchive ";
-  AppendUnsigned(&text, manifest.archiveSize);
+  base::AppendDecimal(&text, manifest.archiveSize);
   text += ' ';
   AppendDigest(&text, manifest.archiveSha256);
   text += '\n';
   for (const ManifestEntry& entry : manifest.entries) {
     text += entry.directory ? "entry d " : "entry f ";
     text += entry.utf8Name ? "utf8 " : "cp936 ";
-    AppendUnsigned(&text, entry.size);
+    base::AppendDecimal(&text, entry.size);
     text += ' ';
     for (int shift = 28; shift >= 0; shift -= 4) text += kLowerHex[(entry.crc >> shift) & 0xF];
     text += ' ';
     AppendDigest(&text, entry.sha256);
     text += ' ';
-    AppendUnsigned(&text, entry.spanOffset);
+    base::AppendDecimal(&text, entry.spanOffset);
     text += ' ';
-    AppendUnsigned(&text, entry.spanLength);
+    base::AppendDecimal(&text, entry.spanLength);
     text += ' ';
     AppendDigest(&text, entry.spanSha256);
     text += ' ';
@@ -259,7 +251,7 @@ std::string FormatManifest(const Manifest& manifest) {
     text += '\n';
   }
   text += "end ";
-  AppendUnsigned(&text, manifest.entries.size());
+  base::AppendDecimal(&text, manifest.entries.size());
   text += '\n';
   return text;
 }
