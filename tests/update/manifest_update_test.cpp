@@ -11,27 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/file_tree.h"
+#include "tests/update/client_release.h"
 #include "tests/update/test_support.h"
 #include "tests/update/worker_harness.h"
-#include "tools/pack/manifest_builder.h"
 #include "update/manifest/manifest.h"
 
 namespace {
 
 using namespace testing_update;
-using Tree = std::map<std::string, std::string>;  // path below Game ("/" for a directory)
-
-// Content that does not compress, so that an entry's span is about its size.
-std::string Noise(std::size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  unsigned state = seed * 2654435761u + 1;
-  for (char& c : bytes) {
-    state = state * 1103515245u + 12345u;
-    c = static_cast<char>(state >> 16);
-  }
-  return bytes;
-}
+using Tree = ClientTree;
 
 class ManifestRun : public Worker {
  protected:
@@ -54,75 +42,18 @@ class ManifestRun : public Worker {
     v2_.erase("retired\\x.dat");
   }
 
-  // Writes the archive of `tree` as `name` with its manifest and descriptor,
-  // serves them (the archive below `archivePrefix`) and returns the
-  // descriptor's URL. `damage` changes the archive's bytes after its manifest
-  // was made.
+  // Publishes `tree` as `name` with its manifest (the archive below
+  // `archivePrefix`) and returns the descriptor's URL.
   std::string Publish(int version, const Tree& tree, const std::string& name, const std::string& archivePrefix = "",
                       void (*damage)(std::string&, const update::Manifest&) = nullptr) {
-    std::vector<ZipEntry> entries;
-    for (const auto& item : tree) {
-      std::string stored = item.first;
-      for (char& c : stored) c = c == '\\' ? '/' : c;
-      entries.push_back(item.second == "/" ? ZipEntry{stored + "/", "", 0x10} : ZipEntry{stored, item.second, 0x20});
-    }
-    EXPECT_TRUE(WriteZip(served_ / name, entries));
-    std::string error;
-    update::Manifest manifest;
-    EXPECT_TRUE(pack::BuildManifest(served_ / name, &manifest, &error)) << error;
-    const std::string text = update::FormatManifest(manifest);
-    Serve(name + ".manifest", text);
-    std::string bytes = ReadWholeFile(served_ / name);
-    const std::string digest = Sha256Hex(bytes);
-    if (damage != nullptr) {
-      damage(bytes, manifest);
-      EXPECT_TRUE(WriteWholeFile(served_ / name, bytes));
-    }
-    archiveSize_ = bytes.size();
     archivePath_ = archivePrefix + served_.UrlPath(name);
-    const std::string descriptor = Descriptor(version, HttpUrl(archivePath_)) + "Sha256=" + digest +
-                                   "\r\nSize=" + std::to_string(bytes.size()) + "\r\nManifest=" +
-                                   HttpUrl(served_.UrlPath(name + ".manifest")) + "\r\nManifestSha256=" +
-                                   Sha256Hex(text) + "\r\nManifestSize=" + std::to_string(text.size()) + "\r\n";
-    return Serve("v" + std::to_string(version) + "-" + name + ".cfg", descriptor);
+    const Release release = PublishRelease(served_.Path(), name, version, tree, HttpUrl(archivePath_),
+                                           HttpUrl(served_.UrlPath(name + ".manifest")), damage);
+    archiveSize_ = release.archiveSize;
+    return Serve("v" + std::to_string(version) + "-" + name + ".cfg", release.descriptor);
   }
 
-  // Game as it is, without what the stub game writes when it is started.
-  Tree GameTree() const {
-    Tree tree;
-    testing_files::VisitTree(Game(), [&](const std::string& relative, const WIN32_FIND_DATAA& found) {
-      const bool directory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-      if (relative == "launch.txt") return;
-      tree[relative] = directory ? "/" : ReadWholeFile(Game() + "\\" + relative);
-    });
-    return tree;
-  }
-  // Whether Game holds `expected` (by names, then contents, so that a failure
-  // names the file rather than printing megabytes).
-  ::testing::AssertionResult GameHolds(const Tree& expected) const {
-    const Tree actual = GameTree();
-    for (const auto& item : expected) {
-      auto it = actual.find(item.first);
-      if (it == actual.end()) return ::testing::AssertionFailure() << item.first << " is missing";
-      if (it->second != item.second) return ::testing::AssertionFailure() << item.first << " differs";
-    }
-    for (const auto& item : actual)
-      if (expected.count(item.first) == 0) return ::testing::AssertionFailure() << item.first << " should not be there";
-    return ::testing::AssertionSuccess();
-  }
-
-  // Bytes nginx sent for the archive after its first `skip` requests, and
-  // whether every one of those answers was a 206.
-  std::pair<long long, bool> ArchiveBytesServed(std::size_t skip = 0) const {
-    long long bytes = 0;
-    bool partial = true;
-    const auto requests = ServedRequests(archivePath_ + "?");  // the archive's requests, not its manifest's
-    for (std::size_t i = skip; i < requests.size(); ++i) {
-      bytes += requests[i].second;
-      partial = partial && requests[i].first == 206;
-    }
-    return {bytes, partial};
-  }
+  ::testing::AssertionResult GameHolds(const Tree& expected) const { return testing_update::GameHolds(Game(), expected); }
 
   void InstallVersion1() {
     const Observed first = Run(Publish(1, v1_, "a1.zip"));
@@ -162,10 +93,10 @@ TEST_F(ManifestRun, OnlyTheChangedEntriesAreFetchedAndTheDroppedOnesRemoved) {
   EXPECT_NE(std::string::npos, log.find("Fetching 3 of 34 entries (")) << log;
   EXPECT_NE(std::string::npos, log.find("Removed old-notes.txt\nRemoved retired/x.dat\n")) << log;
   EXPECT_EQ(std::string::npos, log.find("Fetching the whole archive")) << log;
-  const auto served = ArchiveBytesServed();
-  EXPECT_TRUE(served.second) << "only range answers";
+  const ServedArchive served = ArchiveServed(archivePath_);
+  EXPECT_TRUE(served.onlyRanges) << "only range answers";
   // Three entries of 20 KB and the gaps between them that a request joins.
-  EXPECT_LT(served.first, static_cast<long long>(archiveSize_) / 10) << served.first << " of " << archiveSize_;
+  EXPECT_LT(served.bytes, static_cast<long long>(archiveSize_) / 10) << served.bytes << " of " << archiveSize_;
   EXPECT_FALSE(Exists(At("Temp\\ClientContent")));
   EXPECT_FALSE(Exists(At("Temp\\Fetched")));
   EXPECT_EQ(ReadWholeFile(served_ / "a2.zip.manifest"), ReadWholeFile(At("install.manifest")));
@@ -212,7 +143,7 @@ TEST_F(ManifestRun, RepairFetchesOnlyTheDamagedEntriesWithNoArchiveKept) {
   std::string changed = v1_["data\\f11.bin"];
   changed[5000] ^= 0x20;  // the same size: only its CRC-32 tells
   ASSERT_TRUE(WriteWholeFile(Game() + "\\data\\f11.bin", changed));
-  const std::size_t before = ServedRequests(archivePath_ + "?").size();
+  const std::size_t before = ArchiveServed(archivePath_).requests;
 
   repairOnEntry_ = true;
   const Observed repair = Run(versionUrl_);
@@ -225,9 +156,9 @@ TEST_F(ManifestRun, RepairFetchesOnlyTheDamagedEntriesWithNoArchiveKept) {
   expected["mods"] = "/";
   expected["mods\\mine.txt"] = "the player's";
   EXPECT_TRUE(GameHolds(expected));
-  const auto served = ArchiveBytesServed(before);
-  EXPECT_TRUE(served.second) << "only range answers";
-  EXPECT_LE(served.first, static_cast<long long>(archiveSize_) / 100) << served.first << " of " << archiveSize_;
+  const ServedArchive served = ArchiveServed(archivePath_, before);
+  EXPECT_TRUE(served.onlyRanges) << "only range answers";
+  EXPECT_LE(served.bytes, static_cast<long long>(archiveSize_) / 100) << served.bytes << " of " << archiveSize_;
   EXPECT_EQ(1, InstalledVersion());
 }
 
