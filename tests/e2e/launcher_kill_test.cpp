@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <random>
 #include <string>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "launcher_process.h"
+#include "tests/update/client_release.h"
 #include "tests/update/test_support.h"
 #include "update/trust/archive_digest.h"
 
@@ -261,6 +263,175 @@ TEST_F(KilledUpdate, DownloadKilledHalfWayIsContinuedByTheNextRun) {
   std::printf("resume after a kill: archive %zu bytes, served %lld + %lld = %lld bytes\n", archive.size(),
               whole, rest, total);
   for (int i = 0; i < 300 && !Exists(Game() + "\\launch.txt"); ++i) ::Sleep(50);  // the stub game ends
+}
+
+// An update by manifest killed while its ranges arrive and while its commit
+// moves files and removes the dropped ones. The old client is the one the
+// launcher would have kept: its files, install.manifest and its binding in
+// install.cfg. After every kill each file is old, new or, for a file the new
+// version dropped, old or gone; the run to the end leaves exactly the new
+// client, and entries fetched and checked before a kill are not fetched again.
+class KilledManifestUpdate : public KilledUpdate {
+ protected:
+  void SetUp() override {
+    KilledUpdate::SetUp();
+    if (HasFatalFailure()) return;
+    std::mt19937 rng(kSeed + 1);
+    oldTree_["TLVR.exe"] = old_["TLVR.exe"];
+    for (int p = 0; p < 40; ++p) oldTree_["pack" + std::to_string(p)] = "/";
+    newTree_ = oldTree_;
+    for (int i = 0; i < kFiles; ++i) {
+      oldTree_[NameOf(i)] = old_[NameOf(i)];
+      if (i % 25 == 7) continue;  // 100 files the new version no longer has
+      // A run of neighbours changed: one range of about a quarter of the
+      // archive, long enough on the slow location to be killed in.
+      const bool changed = i >= 1000 && i < 1600;
+      newTree_[NameOf(i)] = changed ? Bytes(&rng, kFileSize) : old_[NameOf(i)];
+      changed_ += changed ? 1 : 0;
+    }
+    const testing_update::Release old = testing_update::PublishRelease(
+        served_.Path(), "old.zip", 1, oldTree_, "unused", "unused");
+    ASSERT_TRUE(WriteWholeFile(served_ / "installed.manifest", update::FormatManifest(old.manifest)));
+    archivePath_ = "/slow" + served_.UrlPath("new.zip");
+    const testing_update::Release release = testing_update::PublishRelease(
+        served_.Path(), "new.zip", 2, newTree_, testing_update::HttpUrl(archivePath_),
+        testing_update::HttpUrl(served_.UrlPath("new.zip.manifest")));
+    ASSERT_TRUE(WriteWholeFile(served_ / "version.cfg", release.descriptor));
+  }
+
+  void PlantClientOfTheManifest() {
+    testing_update::RemoveTree(Game());
+    testing_update::RemoveTree(run_ / "Temp");
+    ASSERT_TRUE(::CreateDirectoryA(Game().c_str(), nullptr));
+    for (const auto& item : oldTree_) {
+      if (item.second == "/") {
+        ASSERT_TRUE(::CreateDirectoryA((Game() + "\\" + item.first).c_str(), nullptr));
+      }
+    }
+    for (const auto& item : oldTree_) {
+      if (item.second != "/") {
+        ASSERT_TRUE(WriteWholeFile(Game() + "\\" + item.first, item.second));
+      }
+    }
+    const std::string manifest = ReadWholeFile(served_ / "installed.manifest");
+    ASSERT_TRUE(WriteWholeFile(run_ / "install.manifest", manifest));
+    const std::string record = run_ / "install.cfg";
+    ASSERT_TRUE(::WritePrivateProfileStringA("Launcher", "Version", "1", record.c_str()));
+    ASSERT_TRUE(::WritePrivateProfileStringA("Launcher", "ManifestSha256", testing_update::Sha256Hex(manifest).c_str(),
+                                             record.c_str()));
+  }
+
+  void ExpectOldNewOrGone(const std::string& when) {
+    const Content now = GameFiles(Game());
+    std::size_t newFiles = 0;
+    for (const auto& item : newTree_) newFiles += item.second == "/" ? 0 : 1;
+    bool allNew = now.size() == newFiles;  // the dropped ones gone
+    for (const auto& file : now) {
+      const auto o = oldTree_.find(file.first);
+      const auto n = newTree_.find(file.first);
+      const bool isOld = o != oldTree_.end() && file.second == o->second;
+      const bool isNew = n != newTree_.end() && file.second == n->second;
+      ASSERT_TRUE(isOld || isNew) << when << ": " << file.first << " is neither old nor new";
+      allNew = allNew && isNew;
+    }
+    for (const auto& item : newTree_) {
+      if (item.second != "/") {
+        ASSERT_TRUE(now.count(item.first)) << when << ": lost " << item.first;
+      }
+    }
+    if (Installed() == 2) {
+      EXPECT_TRUE(allNew) << when << ": version 2 over a Game not wholly new";
+    }
+  }
+
+  testing_update::ClientTree oldTree_, newTree_;
+  long long changed_ = 0;
+  std::string archivePath_;
+};
+
+TEST_F(KilledManifestUpdate, KilledDuringRangesAndCommitItIsOldNewOrGoneAndFetchesNothingTwice) {
+  std::mt19937 rng(kSeed + 2);
+  const char* const kPhases[] = {"ranges", "commit"};
+  const char* const kMarkers[] = {"Temp\\Fetched", "Temp\\commit.journal"};
+  const int kMaxDelayMs[] = {600, 300};
+  int kills = 0;
+  long long keptEntries = 0;
+  for (int round = 0; round < 4; ++round) {
+    PlantClientOfTheManifest();
+    const std::size_t requestsBefore = testing_update::ArchiveServed(archivePath_).requests;
+    for (int k = 0; k < 2; ++k) {
+      const int phase = round % 2 == 0 ? k : static_cast<int>(rng() % 2);
+      const int delayMs = static_cast<int>(rng() % kMaxDelayMs[phase]);
+      const std::string when = "round " + std::to_string(round) + ", kill " + std::to_string(k) + " during " +
+                               kPhases[phase] + " +" + std::to_string(delayMs) + " ms";
+      SCOPED_TRACE(when);
+      e2e::LauncherProcess launcher;
+      ASSERT_TRUE(launcher.Start(run_ / "LauncherScripted.exe", "", run_.Path(), run_ / "page.js"));
+      const ULONGLONG deadline = ::GetTickCount64() + 60000;
+      bool reached = false;
+      while (::GetTickCount64() < deadline && !(reached = Exists(run_ / kMarkers[phase]))) {
+        if (launcher.WaitForExit(2)) break;
+      }
+      if (reached) ::Sleep(static_cast<DWORD>(delayMs));
+      launcher.Kill();
+      kills += reached ? 1 : 0;
+      ExpectOldNewOrGone(when);
+      if (HasFatalFailure()) return;
+    }
+    e2e::LauncherProcess launcher;
+    ASSERT_TRUE(launcher.Start(run_ / "LauncherScripted.exe", "", run_.Path(), run_ / "page.js"));
+    ASSERT_TRUE(launcher.WaitForExit(120000)) << "round " << round;
+    const std::string log = ReadWholeFile(run_ / "download.log");
+    EXPECT_TRUE(launcher.Boxes().empty()) << log;
+    EXPECT_EQ(2, Installed()) << "round " << round << ": " << log;
+    EXPECT_TRUE(testing_update::GameHolds(Game(), newTree_)) << "round " << round;
+    EXPECT_FALSE(Exists(run_ / "Temp\\Fetched"));
+    EXPECT_FALSE(Exists(run_ / "Temp\\commit.journal"));
+    const std::size_t kept = log.find("Kept ");
+    if (kept != std::string::npos) keptEntries += std::atoll(log.c_str() + kept + 5);
+    std::printf("manifest kill round %d: %zu archive requests over the round\n", round,
+                testing_update::ArchiveServed(archivePath_, requestsBefore).requests);
+    for (int i = 0; i < 300 && !Exists(Game() + "\\launch.txt"); ++i) ::Sleep(50);  // the stub game ends
+    if (HasFailure()) return;
+  }
+  std::printf("manifest kill test: %d kills, %lld entries kept from killed runs instead of fetched again\n", kills,
+              keptEntries);
+}
+
+// A run killed once part of the ranges is fetched: the next run keeps every
+// entry already fetched and checked, and asks only for the rest.
+TEST_F(KilledManifestUpdate, EntriesFetchedBeforeAKillAreNotFetchedAgain) {
+  PlantClientOfTheManifest();
+  {
+    e2e::LauncherProcess launcher;
+    ASSERT_TRUE(launcher.Start(run_ / "LauncherScripted.exe", "", run_.Path(), run_ / "page.js"));
+    const ULONGLONG deadline = ::GetTickCount64() + 60000;
+    int staged = 0;
+    while (::GetTickCount64() < deadline && staged < 150 && !launcher.WaitForExit(20)) {
+      staged = 0;
+      testing_files::VisitTree(run_ / "Temp\\Fetched", [&](const std::string& relative, const WIN32_FIND_DATAA& found) {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && relative.find('.') == std::string::npos) ++staged;
+      });
+    }
+    launcher.Kill();
+    ASSERT_GE(staged, 150) << "the ranges were not under way";
+  }
+  e2e::LauncherProcess launcher;
+  ASSERT_TRUE(launcher.Start(run_ / "LauncherScripted.exe", "", run_.Path(), run_ / "page.js"));
+  ASSERT_TRUE(launcher.WaitForExit(120000));
+  const std::string log = ReadWholeFile(run_ / "download.log");
+  EXPECT_EQ(2, Installed()) << log;
+  EXPECT_TRUE(testing_update::GameHolds(Game(), newTree_));
+  const std::size_t kept = log.find("Kept ");
+  ASSERT_NE(std::string::npos, kept) << log;
+  const long long keptCount = std::atoll(log.c_str() + kept + 5);
+  EXPECT_GE(keptCount, 150) << log;
+  const std::size_t fetching = log.find("Fetching ");
+  ASSERT_NE(std::string::npos, fetching) << log;
+  const long long fetchedCount = std::atoll(log.c_str() + fetching + 9);
+  EXPECT_EQ(changed_, keptCount + fetchedCount) << "every changed entry once: kept or fetched, " << log;
+  std::printf("kill during ranges: %lld entries kept, %lld fetched by the next run\n", keptCount, fetchedCount);
+  for (int i = 0; i < 300 && !Exists(Game() + "\\launch.txt"); ++i) ::Sleep(50);
 }
 
 }  // namespace
