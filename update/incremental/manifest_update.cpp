@@ -283,6 +283,7 @@ bool ManifestUpdate::FetchRanges(const std::vector<FetchRange>& ranges, std::uin
     for (std::int32_t retry = 1;; ++retry) {
       RangeStager stager(manifest_, range, fetchedFolder_);
       const RangeResult result = fetcher.Fetch(range.offset, range.length, &stager, progress);
+      requestedBytes_ += range.length;
       const SpanOutcome staged = stager.Finish();
       // Every entry staged is all a range is for, however the transfer ended after it.
       if (staged == SpanOutcome::Staged && stager.StagedCount() == range.entries.size()) break;

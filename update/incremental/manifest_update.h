@@ -80,6 +80,9 @@ class ManifestUpdate {
   // without an installed manifest). Only after LoadManifest.
   std::vector<JournalEntry> Removals() const;
 
+  // The archive's bytes asked for by range requests so far (gaps included).
+  std::uint64_t RequestedBytes() const { return requestedBytes_; }
+
   // The archive the manifest describes.
   const Sha256Digest& ArchiveDigest() const { return manifest_.archiveSha256; }
 
@@ -108,6 +111,7 @@ class ManifestUpdate {
   Sha256Digest installedDigest_;
   Manifest installed_;
   FetchPlan plan_;
+  std::uint64_t requestedBytes_ = 0;
 };
 
 }  // namespace update
