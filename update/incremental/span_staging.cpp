@@ -30,7 +30,7 @@ class SpanReader {
   std::size_t Read(char* out, std::size_t size) {
     if (spill_ != nullptr) {
       const std::size_t n = std::fread(out, 1, size, spill_);
-      failed_ = failed_ || (n < size && std::ferror(spill_) != 0);
+      failure_ = failure_ || (n < size && std::ferror(spill_) != 0);
       return n;
     }
     const std::size_t n = std::min(size, memory_.size() - at_);
@@ -39,13 +39,13 @@ class SpanReader {
     return n;
   }
   bool ReadExactly(char* out, std::size_t size) { return Read(out, size) == size; }
-  bool Failed() const { return failed_; }
+  bool Failed() const { return failure_; }
 
  private:
   const std::string& memory_;
   FILE* spill_;
   std::size_t at_ = 0;
-  bool failed_ = false;
+  bool failure_ = false;
 };
 
 // The output file with the running CRC-32 and SHA-256 of what is written.
@@ -94,17 +94,26 @@ SpanStager::~SpanStager() {
 }
 
 bool SpanStager::Add(const char* data, std::size_t size) {
-  if (failed_ || size > entry_.spanLength - received_) return !(failed_ = true);
+  if (failure_ != SpanOutcome::Staged) return false;
+  if (size > entry_.spanLength - received_) {
+    failure_ = SpanOutcome::SpanWrong;  // more bytes than the span holds
+    return false;
+  }
   received_ += size;
   crypto_hash_sha256_update(&hash_, reinterpret_cast<const unsigned char*>(data), size);
   if (!spill_ && memory_.size() + size > kSpanMemoryLimit) {
     spill_.Reset(std::fopen((stagedPath_ + ".raw").c_str(), "w+b"));
-    if (!spill_ || std::fwrite(memory_.data(), 1, memory_.size(), spill_.Get()) != memory_.size())
-      return !(failed_ = true);
+    if (!spill_ || std::fwrite(memory_.data(), 1, memory_.size(), spill_.Get()) != memory_.size()) {
+      failure_ = SpanOutcome::WriteFailed;
+      return false;
+    }
     std::string().swap(memory_);
   }
   if (spill_) {
-    if (std::fwrite(data, 1, size, spill_.Get()) != size) return !(failed_ = true);
+    if (std::fwrite(data, 1, size, spill_.Get()) != size) {
+      failure_ = SpanOutcome::WriteFailed;
+      return false;
+    }
   } else {
     memory_.append(data, size);
   }
@@ -112,7 +121,7 @@ bool SpanStager::Add(const char* data, std::size_t size) {
 }
 
 SpanOutcome SpanStager::Finish() {
-  if (failed_) return spill_ ? SpanOutcome::WriteFailed : SpanOutcome::SpanWrong;
+  if (failure_ != SpanOutcome::Staged) return failure_;
   unsigned char digest[crypto_hash_sha256_BYTES];
   crypto_hash_sha256_final(&hash_, digest);
   if (received_ != entry_.spanLength || !SameDigest(entry_.spanSha256, digest)) return SpanOutcome::SpanWrong;

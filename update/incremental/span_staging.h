@@ -61,7 +61,7 @@ class SpanStager {
   crypto_hash_sha256_state hash_;
   std::string memory_;           // the span, while it stays under the limit
   base::UniqueFile spill_;       // the span, once it does not
-  bool failed_ = false;
+  SpanOutcome failure_ = SpanOutcome::Staged;  // Staged while nothing has gone wrong
 };
 
 // The bytes of one request (a FetchRange), split into the spans of the
