@@ -67,7 +67,7 @@ ClientTree GameTreeOf(const std::string& game) {
   ClientTree tree;
   testing_files::VisitTree(game, [&](const std::string& relative, const WIN32_FIND_DATAA& found) {
     const bool directory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (relative == "launch.txt") return;
+    if (relative == "launch.txt" || relative == "launch.tmp") return;  // the started stub game's record
     tree[relative] = directory ? "/" : ReadWholeFile(game + "\\" + relative);
   });
   return tree;

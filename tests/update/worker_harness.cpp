@@ -88,8 +88,8 @@ std::string Descriptor(int version, const std::string& url) {
 }
 
 ::testing::AssertionResult ShownInOrder(const std::vector<Stage>& shown, const std::vector<Stage>& seen) {
-  if (seen.empty() || shown.empty() || seen.front() != shown.front() || seen.back() != shown.back())
-    return ::testing::AssertionFailure() << "first or last stage differs";
+  if (seen.empty() || shown.empty() || seen.back() != shown.back())
+    return ::testing::AssertionFailure() << "last stage differs";
   std::size_t next = 0;
   for (const auto& stage : seen) {
     while (next < shown.size() && shown[next] != stage) ++next;

@@ -46,7 +46,8 @@ struct Observed {
 // The worker asks for its stage paints without waiting for them, so two
 // stages shown in quick succession may reach the screen as one paint. What
 // must hold: the stages seen come in the order shown, none that was not
-// shown, starting and ending where the run does.
+// shown, ending where the run does. A run that passes quickly from its first
+// stage to its last may paint only the last.
 ::testing::AssertionResult ShownInOrder(const std::vector<Stage>& shown, const std::vector<Stage>& seen);
 
 void RegisterClasses();
