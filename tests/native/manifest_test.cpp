@@ -72,6 +72,39 @@ TEST(Manifest, WritesTheFormatAndReadsItBack) {
   EXPECT_TRUE(back == m);
 }
 
+TEST(Manifest, AFileInChunksMakesAVersion2ManifestThatReadsBack) {
+  Manifest m;
+  m.archiveSize = 100000;
+  m.archiveSha256 = Digest(kA);
+  ManifestEntry e = Entry(false, false, "big.pak", "big.pak", 3000, 0x12345678, kA, 0, 2000);
+  e.dataStart = 37;
+  update::ManifestChunk c1;
+  c1.length = 1000;
+  c1.sha256 = Digest(kA);
+  c1.dataLength = 900;
+  update::ManifestChunk c2 = c1;
+  c2.offset = 1000;
+  c2.length = 2000;
+  c2.sha256 = Digest(kB);
+  c2.dataOffset = 900;
+  c2.dataLength = 1000;
+  e.chunks = {c1, c2};
+  m.entries = {e};
+  const std::string text = update::FormatManifest(m);
+  EXPECT_EQ("launcher-manifest 2\n"
+            "archive 100000 " + kA + "\n"
+            "entry f cp936 3000 12345678 " + kA + " 0 2000 " + kB + " big.pak\n"
+            "chunks 2 37\n"
+            "chunk 0 1000 " + kA + " 0 900\n"
+            "chunk 1000 2000 " + kB + " 900 1000\n"
+            "end 1\n",
+            text);
+  Manifest back;
+  ASSERT_EQ(ManifestParse::Parsed, Parse(text, nullptr, &back));
+  EXPECT_TRUE(back == m);
+  EXPECT_EQ(37u + 900u, back.entries[0].ChunkDataAt(back.entries[0].chunks[1]));
+}
+
 // A two-entry manifest with one line replaced, or lines added.
 struct Lines {
   std::string header = "launcher-manifest 1";
@@ -111,7 +144,7 @@ TEST(Manifest, RefusesOnTheLineThatBreaksARule) {
   Lines trailing;
   trailing.after = "entry f\n";
   Lines unknown;
-  unknown.header = "launcher-manifest 2";
+  unknown.header = "launcher-manifest 3";
   Lines duplicate;
   // The same name on disk from GBK bytes and from UTF-8 under bit 11.
   duplicate.entries.push_back("entry f cp936 0 00000000 " + kEmpty + " 90 40 " + kB + " %D3%CE.txt");
@@ -122,6 +155,22 @@ TEST(Manifest, RefusesOnTheLineThatBreaksARule) {
   huge.entries[1] = "entry f cp936 5 3610a686 " + kA + " 18446744073709551515 100 " + kB + " a";
   Lines overflow = huge;
   overflow.entries[1] = "entry f cp936 5 3610a686 " + kA + " 18446744073709551515 18446744073709551615 " + kB + " a";
+
+  // data/a.txt (5 bytes, its data at 40 of its 50-byte span) in two chunks.
+  auto chunked = [](std::vector<std::string> lines, const std::string& header = "launcher-manifest 2") {
+    Lines l;
+    l.header = header;
+    l.entries.insert(l.entries.end(), lines.begin(), lines.end());
+    return l.Text();
+  };
+  const std::string two = "chunks 2 40";
+  const std::string first = "chunk 0 3 " + kA + " 0 4";
+  Lines big;  // a file of 4 MiB + 1 in one chunk
+  big.header = "launcher-manifest 2";
+  big.archive = "archive 9000000 " + kA;
+  big.entries[1] = "entry f cp936 4194305 3610a686 " + kA + " 40 8000000 " + kB + " data/a.txt";
+  big.entries.push_back("chunks 1 40");
+  big.entries.push_back("chunk 0 4194305 " + kA + " 0 4194305");
 
   struct Case {
     const char* label;
@@ -172,6 +221,24 @@ TEST(Manifest, RefusesOnTheLineThatBreaksARule) {
       {"no end line", noEnd.Text().substr(0, noEnd.Text().size() - 1), ManifestParse::Truncated, 5},
       {"the last line without its line end", text.substr(0, text.size() - 1), ManifestParse::Truncated, 5},
       {"a wrong count", shortCount.Text(), ManifestParse::Truncated, 5},
+      {"chunks", chunked({two, first, "chunk 3 2 " + kA + " 4 6"}), ManifestParse::Parsed, 0},
+      {"chunks in a version 1 manifest", chunked({two, first, "chunk 3 2 " + kA + " 4 6"}, "launcher-manifest 1"),
+       ManifestParse::ChunksWrong, 5},
+      {"chunks of a directory", [] {
+         Lines l;
+         l.header = "launcher-manifest 2";
+         l.entries.insert(l.entries.begin() + 1, "chunks 1 40");
+         return l.Text();
+       }(), ManifestParse::ChunksWrong, 4},
+      {"a chunk line without its chunks line", chunked({first}), ManifestParse::ChunksWrong, 5},
+      {"data that starts inside the local header", chunked({"chunks 2 39"}), ManifestParse::ChunksWrong, 5},
+      {"a gap between chunks", chunked({two, first, "chunk 4 1 " + kA + " 4 6"}), ManifestParse::ChunksWrong, 7},
+      {"a gap in the data", chunked({two, first, "chunk 3 2 " + kA + " 5 5"}), ManifestParse::ChunksWrong, 7},
+      {"chunks that end before the file", chunked({two, first, "chunk 3 1 " + kA + " 4 6"}),
+       ManifestParse::ChunksWrong, 7},
+      {"data past the span", chunked({two, first, "chunk 3 2 " + kA + " 4 7"}), ManifestParse::ChunksWrong, 7},
+      {"a chunk over 4 MiB", big.Text(), ManifestParse::ChunksWrong, 6},
+      {"fewer chunk lines than announced", chunked({two, first}), ManifestParse::ChunksWrong, 7},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);

@@ -1,4 +1,4 @@
-// pack --client DIR --version N --url URL --out DIR [--manifest-url URL] [--sign SECRET_KEY]
+// pack --client DIR --version N --url URL --out DIR [--manifest-url URL] [--sign SECRET_KEY] [--chunks yes|no]
 // pack keygen --public FILE --secret FILE
 // Packs a client folder into OUT/ClientContent, describes its entries and
 // their byte spans in OUT/ClientContent.manifest, and writes OUT/version.cfg
@@ -16,6 +16,7 @@
 #include <shellapi.h>
 #endif
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -36,16 +37,20 @@ struct Options {
   std::string url;
   std::string manifestUrl;  // --manifest-url; empty: the archive's URL and ".manifest"
   fs::path secretKey;       // --sign
+  bool chunks = true;       // --chunks no: large files deflated as one, like small ones
 };
 
 const char kUsage[] =
     "usage: pack --client DIR --version N --url URL --out DIR [--manifest-url URL] [--sign SECRET_KEY]\n"
+    "            [--chunks yes|no]\n"
     "       pack keygen --public FILE --secret FILE\n"
     "  Packs DIR into OUT/ClientContent, lists its entries in OUT/ClientContent.manifest\n"
     "  and writes OUT/version.cfg ([Launcher] Version=N, Url=URL, where URL is where\n"
     "  ClientContent will be served, Sha256 and Size of the archive, Manifest=the\n"
     "  manifest's URL (--manifest-url, or URL with \".manifest\" appended),\n"
     "  ManifestSha256 and ManifestSize); with --sign also OUT/version.cfg.minisig.\n"
+    "  Files of 8 MiB and more are deflated in chunks that a launcher can fetch\n"
+    "  alone (the manifest lists them); --chunks no deflates them as one.\n"
     "  keygen makes a minisign key pair; the secret key is stored unencrypted.\n";
 
 // Arguments as paths: wide on Windows, so any folder name gets through.
@@ -79,6 +84,10 @@ bool ParseOptions(const std::vector<fs::path>& args, Options* options) {
       options->manifestUrl = args[i + 1].u8string();
     } else if (key == "--sign") {
       options->secretKey = args[i + 1];
+    } else if (key == "--chunks") {
+      const std::string value = args[i + 1].u8string();
+      if (value != "yes" && value != "no") return false;
+      options->chunks = value == "yes";
     } else {
       return false;
     }
@@ -216,7 +225,9 @@ int main(int argc, char** argv) {
   // server never announces a version whose archive is half written.
   const fs::path archive = options.out / "ClientContent";
   const fs::path partial = options.out / "ClientContent.partial";
-  if (!pack::WriteClientArchive(partial, entries, &error)) {
+  pack::ChunkLayout layout;
+  const std::uint64_t chunkedFrom = options.chunks ? pack::kChunkedFileBytes : UINT64_MAX;
+  if (!pack::WriteClientArchive(partial, entries, &error, &layout, chunkedFrom)) {
     std::fprintf(stderr, "pack: %s\n", error.c_str());
     return 1;
   }
@@ -226,7 +237,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   update::Manifest manifest;
-  if (!pack::BuildManifest(archive, &manifest, &error)) {
+  if (!pack::BuildManifest(archive, &manifest, &error, &layout)) {
     std::fprintf(stderr, "pack: %s\n", error.c_str());
     return 1;
   }

@@ -1,5 +1,6 @@
 #include "tools/pack/manifest_builder.h"
 
+#include <sodium.h>
 #include <unzip.h>
 #ifdef _WIN32
 #include <iowin32.h>
@@ -14,6 +15,7 @@
 #include "base/stream_position.h"
 #include "base/unique_file.h"
 #include "tools/pack/version_file.h"
+#include "update/incremental/chunk_staging.h"
 #include "update/install/entry_name.h"
 #include "update/install/entry_name_encoding.h"
 #include "update/install/zip_archive.h"
@@ -159,8 +161,38 @@ bool ContentDigest(unzFile zip, std::uint64_t size, update::Sha256Digest* digest
   return hasher.Received() == size;
 }
 
+// The chunks the writer made for `entry`, whose compressed data starts at
+// `dataStart` of its span and holds `dataSize` bytes: every chunk inflated
+// alone from the archive's bytes, its length checked and its SHA-256 taken.
+bool DescribeChunks(RawArchive& raw, const std::vector<update::ManifestChunk>& written, std::uint64_t dataStart,
+                    std::uint64_t dataSize, update::ManifestEntry* entry, std::string* error) {
+  entry->dataStart = dataStart;
+  entry->chunks = written;
+  std::uint64_t fileEnd = 0;
+  std::uint64_t dataEnd = 0;
+  std::string compressed;
+  std::string bytes;
+  for (update::ManifestChunk& chunk : entry->chunks) {
+    if (chunk.offset != fileEnd || chunk.dataOffset != dataEnd || chunk.dataLength > update::ChunkDataBound(chunk.length) ||
+        !raw.Read(entry->ChunkDataAt(chunk), static_cast<std::size_t>(chunk.dataLength), &compressed) ||
+        !update::InflateChunkAlone(compressed.data(), compressed.size(), chunk.length, &bytes)) {
+      *error = entry->storedName + ": its chunk at " + std::to_string(chunk.offset) + " does not inflate alone";
+      return false;
+    }
+    crypto_hash_sha256(chunk.sha256.bytes, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    fileEnd += chunk.length;
+    dataEnd += chunk.dataLength;
+  }
+  if (fileEnd != entry->size || dataEnd != dataSize) {
+    *error = entry->storedName + ": its chunks do not cover it";
+    return false;
+  }
+  return true;
+}
+
 // One entry, the archive's current one.
-bool DescribeEntry(unzFile zip, RawArchive& raw, update::ManifestEntry* entry, std::string* error) {
+bool DescribeEntry(unzFile zip, RawArchive& raw, const ChunkLayout* layout, update::ManifestEntry* entry,
+                   std::string* error) {
   unz_file_info64 info;
   update::ZipEntryHeader header;
   unz64_file_pos position;
@@ -232,12 +264,15 @@ bool DescribeEntry(unzFile zip, RawArchive& raw, update::ManifestEntry* entry, s
     *error = label + ": its content cannot be read back or fails its CRC-32";
     return false;
   }
+  const auto chunked = layout == nullptr ? ChunkLayout::const_iterator() : layout->find(entry->storedName);
+  if (layout != nullptr && chunked != layout->end())
+    return DescribeChunks(raw, chunked->second, parsed.headerSize, info.compressed_size, entry, error);
   return true;
 }
 
 }  // namespace
 
-bool BuildManifest(const fs::path& archive, update::Manifest* manifest, std::string* error) {
+bool BuildManifest(const fs::path& archive, update::Manifest* manifest, std::string* error, const ChunkLayout* layout) {
   update::Manifest built;
   if (!DigestFile(archive, &built.archiveSha256, &built.archiveSize)) {
     *error = archive.u8string() + ": cannot be read back";
@@ -258,7 +293,7 @@ bool BuildManifest(const fs::path& archive, update::Manifest* manifest, std::str
     int rc = unzGoToFirstFile(zip.Get());
     for (; rc == UNZ_OK; rc = unzGoToNextFile(zip.Get())) {
       update::ManifestEntry entry;
-      if (!DescribeEntry(zip.Get(), raw, &entry, error)) {
+      if (!DescribeEntry(zip.Get(), raw, layout, &entry, error)) {
         *error = archive.u8string() + ": " + *error;
         return false;
       }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "tools/pack/zip_writer.h"
 #include "update/manifest/manifest.h"
 
 namespace pack {
@@ -22,6 +23,10 @@ namespace pack {
 // records disagree, or the manifest would be refused (a name whose meaning
 // depends on a Unicode Path field, which the manifest does not carry, among
 // them).
-bool BuildManifest(const std::filesystem::path& archive, update::Manifest* manifest, std::string* error);
+// With `layout`, the chunks it lists for an entry are described too: each is
+// read from the archive, inflated alone and hashed, so that a chunk that does
+// not stand alone fails here and not on a player's machine.
+bool BuildManifest(const std::filesystem::path& archive, update::Manifest* manifest, std::string* error,
+                   const ChunkLayout* layout = nullptr);
 
 }  // namespace pack

@@ -1,6 +1,7 @@
 #include "tools/pack/zip_writer.h"
 
 #include <zip.h>
+#include <zlib.h>
 #ifdef _WIN32
 #include <iowin32.h>
 #endif
@@ -56,6 +57,124 @@ zip_fileinfo FixedInfo(unsigned long attributes) {
   info.dosDate = 0;  // 0: take the date from tmz_date
   info.external_fa = attributes;
   return info;
+}
+
+// The running deflate stream of one chunked file, its output written to the
+// entry as raw data.
+class ChunkedDeflate {
+ public:
+  ChunkedDeflate() { ready_ = deflateInit2(&stream_, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, DEF_MEM_LEVEL,
+                                           Z_DEFAULT_STRATEGY) == Z_OK; }
+  ~ChunkedDeflate() {
+    if (ready_) deflateEnd(&stream_);
+  }
+  ChunkedDeflate(const ChunkedDeflate&) = delete;
+  ChunkedDeflate& operator=(const ChunkedDeflate&) = delete;
+  bool Ready() const { return ready_; }
+  std::uint64_t In() const { return read_; }  // zlib's own totals are 32 bits wide on Windows
+  std::uint64_t Out() const { return written_; }
+
+  // Deflates `size` bytes with `flush`, writing whatever comes out.
+  bool Put(zipFile zip, const unsigned char* data, std::size_t size, int flush) {
+    stream_.next_in = const_cast<Bytef*>(data);
+    stream_.avail_in = static_cast<uInt>(size);
+    read_ += size;
+    for (;;) {
+      stream_.next_out = output_;
+      stream_.avail_out = sizeof output_;
+      const int rc = deflate(&stream_, flush);
+      if (rc == Z_STREAM_ERROR) return false;
+      const std::size_t produced = sizeof output_ - stream_.avail_out;
+      if (produced != 0 && zipWriteInFileInZip(zip, output_, static_cast<unsigned>(produced)) != ZIP_OK) return false;
+      written_ += produced;
+      if (flush == Z_FINISH ? rc == Z_STREAM_END : (stream_.avail_in == 0 && stream_.avail_out != 0)) return true;
+    }
+  }
+
+ private:
+  z_stream stream_{};
+  bool ready_ = false;
+  std::uint64_t read_ = 0;
+  std::uint64_t written_ = 0;
+  Bytef output_[1 << 16];
+};
+
+// A file deflated by the pack tool itself, so that every chunk boundary ends
+// with Z_FULL_FLUSH: minizip takes the bytes raw, with the file's CRC-32 and
+// size. A boundary found at the file's very end is not flushed there: the
+// last chunk ends with the stream's final block instead.
+bool WriteChunkedData(zipFile zip, std::ifstream& in, std::vector<update::ManifestChunk>* chunks, uLong* crc,
+                      std::uint64_t* size, bool* readFailed) {
+  auto deflater = std::make_unique<ChunkedDeflate>();
+  if (!deflater->Ready()) return false;
+  ChunkCutter cutter;
+  update::ManifestChunk chunk;
+  auto endChunk = [&] {
+    chunk.length = deflater->In() - chunk.offset;
+    chunk.dataLength = deflater->Out() - chunk.dataOffset;
+    chunks->push_back(chunk);
+    chunk.offset = deflater->In();
+    chunk.dataOffset = deflater->Out();
+  };
+  bool cutPending = false;
+  std::vector<char> buffer(1 << 16);
+  *crc = crc32(0L, Z_NULL, 0);
+  while (in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    const std::size_t got = static_cast<std::size_t>(in.gcount());
+    const unsigned char* at = reinterpret_cast<const unsigned char*>(buffer.data());
+    *crc = crc32(*crc, at, static_cast<uInt>(got));
+    for (std::size_t left = got; left != 0;) {
+      if (cutPending) {
+        if (!deflater->Put(zip, nullptr, 0, Z_FULL_FLUSH)) return false;
+        endChunk();
+        cutPending = false;
+      }
+      bool cut = false;
+      const std::size_t n = cutter.Scan(at, left, &cut);
+      if (!deflater->Put(zip, at, n, Z_NO_FLUSH)) return false;
+      cutPending = cut;
+      at += n;
+      left -= n;
+    }
+  }
+  *readFailed = in.bad();
+  if (*readFailed || !deflater->Put(zip, nullptr, 0, Z_FINISH)) return false;
+  endChunk();
+  *size = deflater->In();
+  return true;
+}
+
+bool AddChunkedEntry(zipFile zip, const PackEntry& entry, std::vector<update::ManifestChunk>* chunks,
+                     std::string* error) {
+  const zip_fileinfo info = FixedInfo(kFileAttributes);
+  const int zip64 = NeedsZip64Sizes(entry.size) ? 1 : 0;
+  int rc = zipOpenNewFileInZip4_64(zip, entry.storedName.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
+                                   Z_BEST_COMPRESSION, /*raw=*/1, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
+                                   nullptr, 0, 0, 0, zip64);
+  if (rc != ZIP_OK) {
+    *error = entry.name + ": cannot add to the archive (minizip " + std::to_string(rc) + ")";
+    return false;
+  }
+  std::ifstream in(entry.source, std::ios::binary);
+  if (!in) {
+    zipCloseFileInZipRaw64(zip, 0, 0);
+    *error = entry.name + ": cannot be read";
+    return false;
+  }
+  uLong crc = 0;
+  std::uint64_t size = 0;
+  bool readFailed = false;
+  if (!WriteChunkedData(zip, in, chunks, &crc, &size, &readFailed)) {
+    zipCloseFileInZipRaw64(zip, 0, 0);
+    *error = entry.name + (readFailed ? ": read error" : ": cannot be written to the archive");
+    return false;
+  }
+  if (zipCloseFileInZipRaw64(zip, size, crc) != ZIP_OK) {
+    *error = entry.name + ": cannot finish the entry";
+    return false;
+  }
+  return true;
 }
 
 bool AddEntry(zipFile zip, const PackEntry& entry, std::string* error) {
@@ -114,7 +233,9 @@ bool NeedsZip64Sizes(std::uintmax_t size) {
   return bound >= kLimit;
 }
 
-bool WriteClientArchive(const fs::path& archive, const std::vector<PackEntry>& entries, std::string* error) {
+bool WriteClientArchive(const fs::path& archive, const std::vector<PackEntry>& entries, std::string* error,
+                        ChunkLayout* layout, std::uint64_t chunkedFileBytes) {
+  ChunkLayout written;
   bool ok = false;
   {
     ZipArchive zip(archive);
@@ -124,7 +245,10 @@ bool WriteClientArchive(const fs::path& archive, const std::vector<PackEntry>& e
     }
     ok = true;
     for (const PackEntry& entry : entries) {
-      if (!AddEntry(zip.get(), entry, error)) {
+      const bool chunked = !entry.isDirectory && entry.size >= chunkedFileBytes;
+      const bool added = chunked ? AddChunkedEntry(zip.get(), entry, &written[entry.storedName], error)
+                                 : AddEntry(zip.get(), entry, error);
+      if (!added) {
         ok = false;
         break;
       }
@@ -137,6 +261,8 @@ bool WriteClientArchive(const fs::path& archive, const std::vector<PackEntry>& e
   if (!ok) {
     std::error_code ignored;
     fs::remove(archive, ignored);
+  } else if (layout != nullptr) {
+    *layout = std::move(written);
   }
   return ok;
 }

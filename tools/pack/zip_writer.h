@@ -4,12 +4,16 @@
 // carries the same fixed time stamp, so the same folder gives the same bytes.
 #pragma once
 
+#include "tools/pack/chunk_boundaries.h"
 #include "tools/pack/client_tree.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
+
+#include "update/manifest/manifest.h"
 
 namespace pack {
 
@@ -22,9 +26,18 @@ inline constexpr unsigned long kFileAttributes = 0x20;       // FILE_ATTRIBUTE_A
 // 65,535 entries) are added only where those values need them.
 bool NeedsZip64Sizes(std::uintmax_t size);
 
-// Writes `entries` to `archive` (created or replaced). Returns false with a
-// reason in `error`; a half-written archive is then removed.
+// The chunks of every file deflated in chunks, by stored name: offsets and
+// lengths in the file and in its compressed data (their SHA-256s are left to
+// the manifest, which reads the archive back).
+using ChunkLayout = std::map<std::string, std::vector<update::ManifestChunk>>;
+
+// Writes `entries` to `archive` (created or replaced). Files of at least
+// `chunkedFileBytes` are deflated in chunks (tools/pack/chunk_boundaries.h),
+// each ended by a full flush, and listed in `*layout` when it is given.
+// Returns false with a reason in `error`; a half-written archive is then
+// removed.
 bool WriteClientArchive(const std::filesystem::path& archive, const std::vector<PackEntry>& entries,
-                        std::string* error);
+                        std::string* error, ChunkLayout* layout = nullptr,
+                        std::uint64_t chunkedFileBytes = kChunkedFileBytes);
 
 }  // namespace pack

@@ -14,10 +14,10 @@
 #include "base/guards.h"
 #include "base/progress_targets.h"
 #include "update/download_log.h"
+#include "update/incremental/chunk_staging.h"
 #include "update/incremental/span_staging.h"
 #include "update/install/staging.h"
 #include "update/transfer/http_download.h"
-#include "update/transfer/range_fetch.h"
 #include "update/transfer_rules.h"
 #include "update/verify/file_digest.h"
 
@@ -166,28 +166,17 @@ std::vector<JournalEntry> ManifestUpdate::Removals() const {
   return removals;
 }
 
-// Temp\Fetched belongs to one manifest: another's entries are removed, this
-// one's are kept and need no fetch.
-bool ManifestUpdate::PrepareFetchedFolder(std::vector<std::size_t>* fetch) {
-  const std::string record = fetchedFolder_ + "\\manifest.sha256";
+// Temp\Fetched belongs to one manifest: another's entries and chunks are
+// removed, this one's are kept and need no fetch.
+bool ManifestUpdate::FetchedFolderIsOurs() const {
   char hex[kSha256HexSize];
   FormatSha256Hex(manifestDigest_, hex);
   std::string recorded;
-  if (!ReadSmallFile(record.c_str(), 256, &recorded) || recorded.compare(0, 64, hex) != 0) {
-    base::RemoveTree(fetchedFolder_);
-    if (!::CreateDirectoryA(fetchedFolder_.c_str(), nullptr)) {
-      WriteLog("Failed to CreateDirectory(%s), GetLastError=%d\n", fetchedFolder_.c_str(),
-               static_cast<int>(::GetLastError()));
-      return false;
-    }
-    base::UniqueFile out(std::fopen(record.c_str(), "wb"));
-    const bool written = out && std::fwrite(hex, 1, 64, out.Get()) == 64;
-    if (!(written && out.Close())) {
-      WriteLog("Failed to write %s\n", record.c_str());
-      return false;
-    }
-    return true;
-  }
+  return ReadSmallFile((fetchedFolder_ + "\\manifest.sha256").c_str(), 256, &recorded) &&
+         recorded.compare(0, 64, hex) == 0;
+}
+
+void ManifestUpdate::DropKeptEntries(std::vector<std::size_t>* fetch) const {
   std::vector<std::size_t> still;
   std::size_t kept = 0;
   for (std::size_t index : *fetch) {
@@ -201,13 +190,59 @@ bool ManifestUpdate::PrepareFetchedFolder(std::vector<std::size_t>* fetch) {
   }
   if (kept != 0) WriteLog("Kept %llu entries fetched by an earlier run\n", static_cast<unsigned long long>(kept));
   *fetch = std::move(still);
+}
+
+bool ManifestUpdate::ResetFetchedFolder() {
+  const std::string record = fetchedFolder_ + "\\manifest.sha256";
+  char hex[kSha256HexSize];
+  FormatSha256Hex(manifestDigest_, hex);
+  base::RemoveTree(fetchedFolder_);
+  if (!::CreateDirectoryA(fetchedFolder_.c_str(), nullptr)) {
+    WriteLog("Failed to CreateDirectory(%s), GetLastError=%d\n", fetchedFolder_.c_str(),
+             static_cast<int>(::GetLastError()));
+    return false;
+  }
+  base::UniqueFile out(std::fopen(record.c_str(), "wb"));
+  const bool written = out && std::fwrite(hex, 1, 64, out.Get()) == 64;
+  if (!(written && out.Close())) {
+    WriteLog("Failed to write %s\n", record.c_str());
+    return false;
+  }
   return true;
+}
+
+const ManifestEntry* ManifestUpdate::InstalledEntry(const std::string& name) const {
+  for (const ManifestEntry& entry : installed_.entries)
+    if (!entry.directory && SameDiskName(entry.name, name)) return &entry;
+  return nullptr;
+}
+
+// A changed file of chunks whose old version is in Game is rebuilt; it leaves
+// `fetch`, which keeps the entries fetched whole.
+void ManifestUpdate::PlanRebuilds(const Manifest* installed, bool storeUsable, std::vector<std::size_t>* fetch) {
+  rebuilds_.clear();
+  // Without a usable store the probe looks into a folder that is not there.
+  FileChunkProbe probe(setup_.place.gameDirectory, storeUsable ? fetchedFolder_ : fetchedFolder_ + "\\none");
+  std::vector<std::size_t> whole;
+  for (std::size_t index : *fetch) {
+    const ManifestEntry& entry = manifest_.entries[index];
+    std::uint64_t size = 0;
+    const std::string installedPath = std::string(setup_.place.gameDirectory) + "\\" + entry.name;
+    if (entry.chunks.empty() || !base::FileSize(installedPath.c_str(), &size)) {
+      whole.push_back(index);
+      continue;
+    }
+    const ManifestEntry* before = installed != nullptr ? InstalledEntry(entry.name) : nullptr;
+    rebuilds_.push_back(PlanRebuild(manifest_, index, before, probe));
+  }
+  *fetch = std::move(whole);
 }
 
 ManifestResult ManifestUpdate::Apply(std::int32_t version) {
   GameFiles game(setup_.place.gameDirectory);
-  plan_ = PlanFetch(manifest_, haveInstalled_ ? &installed_ : nullptr, game);
-  return FetchAndCommit(version);
+  const Manifest* installed = haveInstalled_ ? &installed_ : nullptr;
+  plan_ = PlanFetch(manifest_, installed, game);
+  return FetchAndCommit(version, installed);
 }
 
 bool ManifestUpdate::DescribesInstalled() const {
@@ -227,27 +262,45 @@ ManifestResult ManifestUpdate::Repair(std::int32_t version) {
   WriteLog("Verified %llu files (%llu bytes): %llu missing or different\n", static_cast<unsigned long long>(files),
            static_cast<unsigned long long>(game.BytesRead()), static_cast<unsigned long long>(plan_.fetch.size()));
   if (plan_.fetch.empty()) return ManifestResult::Installed;
-  const ManifestResult result = FetchAndCommit(version);
+  const ManifestResult result = FetchAndCommit(version, nullptr);
   if (result == ManifestResult::Installed)
     WriteLog("Mended %llu of %llu files\n", static_cast<unsigned long long>(plan_.fetch.size()),
              static_cast<unsigned long long>(plan_.fetch.size()));
   return result;
 }
 
-ManifestResult ManifestUpdate::FetchAndCommit(std::int32_t version) {
-  if (plan_.wholeArchive) {
+ManifestResult ManifestUpdate::FetchAndCommit(std::int32_t version, const Manifest* installed) {
+  const bool ours = FetchedFolderIsOurs();
+  std::vector<std::size_t> fetch = plan_.fetch;
+  if (ours) DropKeptEntries(&fetch);
+  PlanRebuilds(installed, ours, &fetch);
+
+  std::sort(fetch.begin(), fetch.end(), [&](std::size_t a, std::size_t b) {
+    return manifest_.entries[a].spanOffset < manifest_.entries[b].spanOffset;
+  });
+  const std::vector<FetchRange> spanRanges = CoalesceSpans(manifest_, fetch);
+  const std::vector<ChunkPiece> pieces = PiecesToFetch(manifest_, rebuilds_);
+  const std::vector<FetchRange> chunkRanges = CoalesceChunks(manifest_, pieces);
+  std::uint64_t spanBytes = 0;
+  std::uint64_t rangeBytes = 0;
+  for (std::size_t index : fetch) spanBytes += manifest_.entries[index].spanLength;
+  for (const FetchRange& range : spanRanges) rangeBytes += range.length;
+  for (const FetchRange& range : chunkRanges) rangeBytes += range.length;
+  if (NeedsWholeArchive(rangeBytes, manifest_.archiveSize)) {
     char cause[96];
-    base::FormatInto(cause, sizeof cause, "%llu of %llu bytes are needed",
-                     static_cast<unsigned long long>(plan_.rangeBytes),
+    base::FormatInto(cause, sizeof cause, "%llu of %llu bytes are needed", static_cast<unsigned long long>(rangeBytes),
                      static_cast<unsigned long long>(manifest_.archiveSize));
     LogWholeArchive(cause);
     return ManifestResult::WholeArchive;
   }
-  std::vector<std::size_t> fetch = plan_.fetch;
-  if (!PrepareFetchedFolder(&fetch)) return ManifestResult::Failed;
+  if (!ours && !ResetFetchedFolder()) return ManifestResult::Failed;
 
   std::uint64_t needed = kStagingMargin;
   for (std::size_t index : fetch) needed = AddBytes(needed, StagedFileBytes(manifest_.entries[index].size));
+  for (const RebuildPlan& rebuild : rebuilds_)
+    needed = AddBytes(needed, StagedFileBytes(manifest_.entries[rebuild.entry].size));
+  for (const ChunkPiece& piece : pieces)
+    needed = AddBytes(needed, StagedFileBytes(manifest_.entries[piece.entry].chunks[piece.chunk].length));
   std::uint64_t free = 0;
   if (FreeBytes(setup_.tempDirectory, &free) && free < needed) {
     WriteLog("Not enough disk space: %llu bytes needed, %llu free\n", static_cast<unsigned long long>(needed),
@@ -255,38 +308,50 @@ ManifestResult ManifestUpdate::FetchAndCommit(std::int32_t version) {
     return ManifestResult::NoSpace;
   }
 
-  std::sort(fetch.begin(), fetch.end(), [&](std::size_t a, std::size_t b) {
-    return manifest_.entries[a].spanOffset < manifest_.entries[b].spanOffset;
-  });
-  const std::vector<FetchRange> ranges = CoalesceSpans(manifest_, fetch);
-  std::uint64_t spanBytes = 0;
-  std::uint64_t rangeBytes = 0;
-  for (std::size_t index : fetch) spanBytes += manifest_.entries[index].spanLength;
-  for (const FetchRange& range : ranges) rangeBytes += range.length;
   WriteLog("Fetching %llu of %llu entries (%llu bytes) in %llu requests, removing %llu files\n",
            static_cast<unsigned long long>(fetch.size()), static_cast<unsigned long long>(manifest_.entries.size()),
-           static_cast<unsigned long long>(spanBytes), static_cast<unsigned long long>(ranges.size()),
+           static_cast<unsigned long long>(spanBytes), static_cast<unsigned long long>(spanRanges.size()),
            static_cast<unsigned long long>(plan_.removedFiles.size()));
-  if (!FetchRanges(ranges, rangeBytes)) return ManifestResult::WholeArchive;
+  for (const RebuildPlan& rebuild : rebuilds_) {
+    const ManifestEntry& entry = manifest_.entries[rebuild.entry];
+    WriteLog("Rebuilding %s: %llu of %llu chunks kept, %llu fetched (%llu bytes)\n", entry.name.c_str(),
+             static_cast<unsigned long long>(entry.chunks.size() - rebuild.fetchCount),
+             static_cast<unsigned long long>(entry.chunks.size()), static_cast<unsigned long long>(rebuild.fetchCount),
+             static_cast<unsigned long long>(rebuild.fetchDataBytes));
+  }
+  RangeProgress progress;
+  progress.targets = setup_.progress;
+  progress.total = rangeBytes;
+  const PieceKind spans{
+      [&](const FetchRange& range) { return std::make_unique<RangeStager>(manifest_, range, fetchedFolder_); },
+      [&](std::size_t index) { return manifest_.entries[index].spanOffset; }};
+  const PieceKind chunks{
+      [&](const FetchRange& range) {
+        return std::make_unique<ChunkRangeStager>(manifest_, pieces, range, fetchedFolder_);
+      },
+      [&](std::size_t index) {
+        const ManifestEntry& entry = manifest_.entries[pieces[index].entry];
+        return entry.ChunkDataAt(entry.chunks[pieces[index].chunk]);
+      }};
+  if (!FetchRanges(spanRanges, spans, &progress) || !FetchRanges(chunkRanges, chunks, &progress) || !RebuildFiles())
+    return ManifestResult::WholeArchive;
   return Commit(version, plan_.fetch);
 }
 
-bool ManifestUpdate::FetchRanges(const std::vector<FetchRange>& ranges, std::uint64_t total) {
+bool ManifestUpdate::FetchRanges(const std::vector<FetchRange>& ranges, const PieceKind& kind, RangeProgress* progress) {
+  if (ranges.empty()) return true;
   RangeFetcher fetcher(setup_.archiveUrl, manifest_.archiveSize, setup_.limits);
-  RangeProgress progress;
-  progress.targets = setup_.progress;
-  progress.total = total;
   char cause[kPathSize + 96];
   for (const FetchRange& whole : ranges) {
-    // A retry asks only for the entries of the range not yet staged.
+    // A retry asks only for the pieces of the range not yet staged.
     FetchRange range = whole;
     for (std::int32_t retry = 1;; ++retry) {
-      RangeStager stager(manifest_, range, fetchedFolder_);
-      const RangeResult result = fetcher.Fetch(range.offset, range.length, &stager, progress);
+      const std::unique_ptr<PieceStager> stager = kind.stager(range);
+      const RangeResult result = fetcher.Fetch(range.offset, range.length, stager.get(), *progress);
       requestedBytes_ += range.length;
-      const SpanOutcome staged = stager.Finish();
-      // Every entry staged is all a range is for, however the transfer ended after it.
-      if (staged == SpanOutcome::Staged && stager.StagedCount() == range.entries.size()) break;
+      const SpanOutcome staged = stager->Finish();
+      // Every piece staged is all a range is for, however the transfer ended after it.
+      if (staged == SpanOutcome::Staged && stager->StagedCount() == range.entries.size()) break;
       if (result == RangeResult::Ignored || result == RangeResult::OtherRange) {
         base::FormatTruncated(cause, sizeof cause,
                               result == RangeResult::Ignored ? "the server ignored the range of (%s)"
@@ -304,7 +369,7 @@ bool ManifestUpdate::FetchRanges(const std::vector<FetchRange>& ranges, std::uin
       if (retry > setup_.retry.maxRetries ||
           (!spanRefused && !MayRetry(fetcher.Failure(), fetcher.Status()))) {
         if (spanRefused)
-          base::FormatTruncated(cause, sizeof cause, "the span of %s failed its check", stager.FailedName().c_str());
+          base::FormatTruncated(cause, sizeof cause, "the span of %s failed its check", stager->FailedName().c_str());
         else
           base::FormatTruncated(cause, sizeof cause, "the ranges of (%s) could not be fetched", setup_.archiveUrl);
         LogWholeArchive(cause);
@@ -314,13 +379,36 @@ bool ManifestUpdate::FetchRanges(const std::vector<FetchRange>& ranges, std::uin
       WriteLog("Retrying (%s) in %d ms, retry %d of %d\n", setup_.archiveUrl, static_cast<int>(delay),
                static_cast<int>(retry), static_cast<int>(setup_.retry.maxRetries));
       ::Sleep(static_cast<DWORD>(delay));
-      std::vector<std::size_t> rest(range.entries.begin() + static_cast<std::ptrdiff_t>(stager.StagedCount()),
-                                    range.entries.end());
-      const std::vector<FetchRange> again = CoalesceSpans(manifest_, rest, UINT64_MAX);
-      range = again.front();
+      const std::size_t done = stager->StagedCount();
+      const std::uint64_t end = range.offset + range.length;
+      range.entries.erase(range.entries.begin(), range.entries.begin() + static_cast<std::ptrdiff_t>(done));
+      range.offset = kind.start(range.entries.front());
+      range.length = end - range.offset;
     }
-    progress.done += whole.length;
+    progress->done += whole.length;
   }
+  return true;
+}
+
+// Every file of chunks written whole from the installed file and the fetched
+// chunks, then the chunks go: the staged files are all the commit needs.
+bool ManifestUpdate::RebuildFiles() {
+  for (const RebuildPlan& rebuild : rebuilds_) {
+    const ManifestEntry& entry = manifest_.entries[rebuild.entry];
+    const std::string installedPath = std::string(setup_.place.gameDirectory) + "\\" + entry.name;
+    const RebuildOutcome outcome = RebuildFile(manifest_, rebuild, installedPath, fetchedFolder_,
+                                               StagedEntryPath(fetchedFolder_, rebuild.entry, true));
+    if (outcome == RebuildOutcome::Staged) continue;
+    char cause[kPathSize + 96];
+    base::FormatTruncated(cause, sizeof cause,
+                          outcome == RebuildOutcome::SourceChanged ? "%s changed while it was rebuilt"
+                          : outcome == RebuildOutcome::EntryWrong  ? "the rebuilt %s failed its check"
+                                                                   : "a rebuilt %s could not be staged",
+                          entry.name.c_str());
+    LogWholeArchive(cause);
+    return false;
+  }
+  base::RemoveTree(ChunkStoreFolder(fetchedFolder_));
   return true;
 }
 

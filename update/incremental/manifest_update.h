@@ -6,6 +6,10 @@
 // than half the archive needed) is logged as "Fetching the whole archive:
 // CAUSE", and the caller installs the whole archive as before.
 //
+// A changed file deflated in chunks is rebuilt instead: the chunks the
+// installed file still holds are copied from it, only the others are fetched
+// (update/incremental/chunk_staging.h).
+//
 // Entries already fetched survive a kill: they wait in Temp\Fetched, bound
 // to the manifest's SHA-256 by Temp\Fetched\manifest.sha256, under their
 // staged names, and a later run for the same manifest keeps them. The commit
@@ -13,14 +17,18 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "update/install/commit.h"
+#include "update/incremental/span_staging.h"
 #include "update/install/commit_journal.h"
+#include "update/manifest/chunk_plan.h"
 #include "update/manifest/fetch_plan.h"
 #include "update/manifest/manifest.h"
+#include "update/transfer/range_fetch.h"
 #include "update/transfer/transfer_limits.h"
 #include "update/transfer/transfer_retry.h"
 #include "update/trust/descriptor_trust.h"
@@ -96,10 +104,22 @@ class ManifestUpdate {
   static void UnbindInstalledManifest(const char* installRecord);
 
  private:
+  // The pieces of one kind of request (spans or chunks): how a request's
+  // bytes are staged, and where each piece starts in the archive.
+  struct PieceKind {
+    std::function<std::unique_ptr<PieceStager>(const FetchRange&)> stager;
+    std::function<std::uint64_t(std::size_t)> start;
+  };
+
   bool ReadInstalledManifest();
-  ManifestResult FetchAndCommit(std::int32_t version);
-  bool PrepareFetchedFolder(std::vector<std::size_t>* fetch);
-  bool FetchRanges(const std::vector<FetchRange>& ranges, std::uint64_t total);
+  const ManifestEntry* InstalledEntry(const std::string& name) const;
+  ManifestResult FetchAndCommit(std::int32_t version, const Manifest* installed);
+  bool FetchedFolderIsOurs() const;
+  void DropKeptEntries(std::vector<std::size_t>* fetch) const;
+  bool ResetFetchedFolder();
+  void PlanRebuilds(const Manifest* installed, bool storeUsable, std::vector<std::size_t>* fetch);
+  bool FetchRanges(const std::vector<FetchRange>& ranges, const PieceKind& kind, RangeProgress* progress);
+  bool RebuildFiles();
   ManifestResult Commit(std::int32_t version, const std::vector<std::size_t>& fetched);
 
   const ManifestUpdateSetup& setup_;
@@ -111,6 +131,7 @@ class ManifestUpdate {
   Sha256Digest installedDigest_;
   Manifest installed_;
   FetchPlan plan_;
+  std::vector<RebuildPlan> rebuilds_;  // the changed files of chunks rebuilt from their chunks
   std::uint64_t requestedBytes_ = 0;
 };
 

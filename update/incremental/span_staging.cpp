@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/make_directory.h"
+#include "update/incremental/checked_output.h"
 #include "update/install/commit_journal.h"
 #include "update/install/zip_local_header.h"
 
@@ -46,21 +47,6 @@ class SpanReader {
   FILE* spill_;
   std::size_t at_ = 0;
   bool failure_ = false;
-};
-
-// The output file with the running CRC-32 and SHA-256 of what is written.
-struct CheckedOutput {
-  FILE* file = nullptr;
-  std::uint64_t size = 0;
-  uLong crc = crc32(0L, Z_NULL, 0);
-  crypto_hash_sha256_state hash;
-  CheckedOutput() { crypto_hash_sha256_init(&hash); }
-  bool Write(const char* data, std::size_t n) {
-    size += n;
-    crc = crc32(crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(n));
-    crypto_hash_sha256_update(&hash, reinterpret_cast<const unsigned char*>(data), n);
-    return std::fwrite(data, 1, n, file) == n;
-  }
 };
 
 struct InflateGuard {

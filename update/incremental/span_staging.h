@@ -64,20 +64,30 @@ class SpanStager {
   SpanOutcome failure_ = SpanOutcome::Staged;  // Staged while nothing has gone wrong
 };
 
+// What stages the bytes of one request, piece by piece (an entry's span, or a
+// chunk of a large file).
+class PieceStager : public BodyObserver {
+ public:
+  // After the transfer ended: Staged when every piece of the range is.
+  virtual SpanOutcome Finish() = 0;
+  // The entry whose piece failed (its stored name), and how many pieces were
+  // staged before.
+  virtual const std::string& FailedName() const = 0;
+  virtual std::size_t StagedCount() const = 0;
+};
+
 // The bytes of one request (a FetchRange), split into the spans of the
 // entries it covers; the gap bytes between them are passed over. Each entry
 // is staged as soon as its span is whole.
-class RangeStager : public BodyObserver {
+class RangeStager : public PieceStager {
  public:
   RangeStager(const Manifest& manifest, const FetchRange& range, std::string directory);
   ~RangeStager() override;
 
   bool OnBody(const char* data, std::size_t size) override;  // false once an entry failed
-  // After the transfer ended: Staged when every entry of the range is.
-  SpanOutcome Finish();
-  // The entry that failed (its stored name), and how many were staged before.
-  const std::string& FailedName() const { return failedName_; }
-  std::size_t StagedCount() const { return staged_; }
+  SpanOutcome Finish() override;
+  const std::string& FailedName() const override { return failedName_; }
+  std::size_t StagedCount() const override { return staged_; }
 
  private:
   bool EndCurrent();

@@ -76,6 +76,8 @@ std::vector<FetchRange> CoalesceSpans(const Manifest& manifest, const std::vecto
   return ranges;
 }
 
+bool NeedsWholeArchive(std::uint64_t rangeBytes, std::uint64_t archiveSize) { return rangeBytes > archiveSize / 2; }
+
 FetchPlan PlanFetch(const Manifest& target, const Manifest* installed, InstalledFiles& game) {
   FetchPlan plan;
   std::unordered_map<std::string, const ManifestEntry*> recorded;
@@ -101,7 +103,7 @@ FetchPlan PlanFetch(const Manifest& target, const Manifest* installed, Installed
   });
   plan.ranges = CoalesceSpans(target, bySpan);
   for (const FetchRange& range : plan.ranges) plan.rangeBytes += range.length;
-  plan.wholeArchive = plan.rangeBytes > target.archiveSize / 2;
+  plan.wholeArchive = NeedsWholeArchive(plan.rangeBytes, target.archiveSize);
 
   if (installed != nullptr) {
     std::vector<std::pair<std::size_t, std::string>> directories;

@@ -60,6 +60,10 @@ bool SameDiskName(const std::string& a, const std::string& b);
 std::vector<FetchRange> CoalesceSpans(const Manifest& manifest, const std::vector<std::size_t>& entries,
                                       std::uint64_t maxGap = kMaxSpanGap);
 
+// Whether an update that needs `rangeBytes` of an archive of `archiveSize`
+// bytes does better to fetch it whole: when it needs more than half.
+bool NeedsWholeArchive(std::uint64_t rangeBytes, std::uint64_t archiveSize);
+
 // The plan for updating Game, described by `installed` (null: a client
 // installed without a manifest, which gets no removals), to `target`.
 FetchPlan PlanFetch(const Manifest& target, const Manifest* installed, InstalledFiles& game);

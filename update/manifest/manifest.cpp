@@ -15,12 +15,15 @@ namespace {
 
 const char kHeaderPrefix[] = "launcher-manifest ";
 const char kVersion[] = "1";
+const char kChunkedVersion[] = "2";  // the same with chunk lines
 const char kUpperHex[] = "0123456789ABCDEF";
 const char kLowerHex[] = "0123456789abcdef";
 // SHA-256 of no bytes: a directory's content.
 const char kEmptySha256[] = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 
 constexpr std::size_t kEntryFields = 10;  // "entry" and nine values
+constexpr std::size_t kChunksFields = 3;  // "chunks", count, data start
+constexpr std::size_t kChunkFields = 6;   // "chunk" and five values
 constexpr std::size_t kDigitsOf64Bits = 20;
 
 bool SameDigest(const Sha256Digest& a, const Sha256Digest& b) {
@@ -193,8 +196,52 @@ ManifestParse ReadEntry(const std::string_view (&fields)[kEntryFields], std::uin
   return ManifestParse::Parsed;
 }
 
+// The chunks of a file entry as they are read: each must start where the
+// previous one ended, in the file and in the data; the last must end the file
+// and leave the data inside the span.
+class ChunkTiling {
+ public:
+  // A "chunks" line's fields for `entry`.
+  ManifestParse Begin(const std::string_view (&fields)[kChunkFields], ManifestEntry* entry) {
+    std::uint64_t count = 0;
+    if (!ReadNumber(fields[1], &count) || !ReadNumber(fields[2], &entry->dataStart)) return ManifestParse::Malformed;
+    if (entry->directory || entry->size == 0 || count == 0 || count > entry->size ||
+        entry->dataStart < kZipLocalHeaderFixedSize + entry->storedName.size() || entry->dataStart > entry->spanLength)
+      return ManifestParse::ChunksWrong;
+    entry_ = entry;
+    left_ = count;
+    return ManifestParse::Parsed;
+  }
+  bool Pending() const { return left_ != 0; }
+
+  // A "chunk" line's fields.
+  ManifestParse Add(const std::string_view (&fields)[kChunkFields]) {
+    ManifestChunk chunk;
+    if (!ReadNumber(fields[1], &chunk.offset) || !ReadNumber(fields[2], &chunk.length) ||
+        !ReadDigest(fields[3], &chunk.sha256) || !ReadNumber(fields[4], &chunk.dataOffset) ||
+        !ReadNumber(fields[5], &chunk.dataLength))
+      return ManifestParse::Malformed;
+    const std::uint64_t fileEnd = entry_->chunks.empty() ? 0 : entry_->chunks.back().offset + entry_->chunks.back().length;
+    const std::uint64_t dataEnd =
+        entry_->chunks.empty() ? 0 : entry_->chunks.back().dataOffset + entry_->chunks.back().dataLength;
+    const std::uint64_t dataRoom = entry_->spanLength - entry_->dataStart;
+    if (chunk.offset != fileEnd || chunk.length == 0 || chunk.length > kMaxChunkBytes ||
+        chunk.length > entry_->size - fileEnd || chunk.dataOffset != dataEnd || chunk.dataLength == 0 ||
+        chunk.dataLength > ChunkDataBound(chunk.length) || chunk.dataLength > dataRoom - dataEnd)
+      return ManifestParse::ChunksWrong;
+    entry_->chunks.push_back(chunk);
+    --left_;
+    if (left_ == 0 && chunk.offset + chunk.length != entry_->size) return ManifestParse::ChunksWrong;
+    return ManifestParse::Parsed;
+  }
+
+ private:
+  ManifestEntry* entry_ = nullptr;
+  std::uint64_t left_ = 0;
+};
+
 // The first line (1-based) that repeats an earlier entry's name on disk, or 0.
-std::size_t FirstDuplicateLine(const std::vector<ManifestEntry>& entries, std::size_t firstEntryLine) {
+std::size_t FirstDuplicateLine(const std::vector<ManifestEntry>& entries, const std::vector<std::size_t>& lines) {
   std::vector<std::size_t> order(entries.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::stable_sort(order.begin(), order.end(),
@@ -207,16 +254,21 @@ std::size_t FirstDuplicateLine(const std::vector<ManifestEntry>& entries, std::s
     if (!found || order[i] < first) first = order[i];
     found = true;
   }
-  return found ? firstEntryLine + first : 0;
+  return found ? lines[first] : 0;
 }
 
 }  // namespace
+
+bool ManifestChunk::operator==(const ManifestChunk& other) const {
+  return offset == other.offset && length == other.length && SameDigest(sha256, other.sha256) &&
+         dataOffset == other.dataOffset && dataLength == other.dataLength;
+}
 
 bool ManifestEntry::operator==(const ManifestEntry& other) const {
   return storedName == other.storedName && utf8Name == other.utf8Name && name == other.name &&
          directory == other.directory && size == other.size && crc == other.crc &&
          SameDigest(sha256, other.sha256) && spanOffset == other.spanOffset && spanLength == other.spanLength &&
-         SameDigest(spanSha256, other.spanSha256);
+         SameDigest(spanSha256, other.spanSha256) && dataStart == other.dataStart && chunks == other.chunks;
 }
 
 bool Manifest::operator==(const Manifest& other) const {
@@ -226,7 +278,9 @@ bool Manifest::operator==(const Manifest& other) const {
 
 std::string FormatManifest(const Manifest& manifest) {
   std::string text = kHeaderPrefix;
-  text += kVersion;
+  const bool chunked = std::any_of(manifest.entries.begin(), manifest.entries.end(),
+                                   [](const ManifestEntry& entry) { return !entry.chunks.empty(); });
+  text += chunked ? kChunkedVersion : kVersion;
   text += "\narchive ";
   base::AppendDecimal(&text, manifest.archiveSize);
   text += ' ';
@@ -249,6 +303,25 @@ std::string FormatManifest(const Manifest& manifest) {
     text += ' ';
     AppendEncodedName(&text, entry.storedName);
     text += '\n';
+    if (entry.chunks.empty()) continue;
+    text += "chunks ";
+    base::AppendDecimal(&text, entry.chunks.size());
+    text += ' ';
+    base::AppendDecimal(&text, entry.dataStart);
+    text += '\n';
+    for (const ManifestChunk& chunk : entry.chunks) {
+      text += "chunk ";
+      base::AppendDecimal(&text, chunk.offset);
+      text += ' ';
+      base::AppendDecimal(&text, chunk.length);
+      text += ' ';
+      AppendDigest(&text, chunk.sha256);
+      text += ' ';
+      base::AppendDecimal(&text, chunk.dataOffset);
+      text += ' ';
+      base::AppendDecimal(&text, chunk.dataLength);
+      text += '\n';
+    }
   }
   text += "end ";
   base::AppendDecimal(&text, manifest.entries.size());
@@ -277,7 +350,8 @@ ManifestParse ParseManifest(const char* data, std::size_t size, Manifest* out, s
   LineReader::Next next = in.Read(&text);
   const std::string_view prefix(kHeaderPrefix);
   if (next == LineReader::Next::End || text.substr(0, prefix.size()) != prefix) return fail(ManifestParse::BadHeader);
-  if (text.substr(prefix.size()) != kVersion) {
+  const bool chunksAllowed = text.substr(prefix.size()) == kChunkedVersion;
+  if (text.substr(prefix.size()) != kVersion && !chunksAllowed) {
     std::uint64_t version = 0;
     return fail(ReadNumber(text.substr(prefix.size()), &version) ? ManifestParse::UnknownVersion
                                                                  : ManifestParse::BadHeader);
@@ -293,11 +367,32 @@ ManifestParse ParseManifest(const char* data, std::size_t size, Manifest* out, s
       !ReadNumber(fields[1], &manifest.archiveSize) || !ReadDigest(fields[2], &manifest.archiveSha256))
     return fail(ManifestParse::Malformed);
 
-  const std::size_t firstEntryLine = in.Number() + 1;
+  std::vector<std::size_t> entryLineNumbers;  // chunk lines may stand between entry lines
   std::uint64_t spansEnd = 0;  // where the previous span ends
+  ChunkTiling chunks;
+  bool afterEntryLine = false;  // a "chunks" line may follow an entry line only
   for (;;) {
     if ((next = in.Read(&text)) != LineReader::Next::Line) return cut(next);
     if (text.size() > kMaxManifestLineBytes) return fail(ManifestParse::Malformed);
+    const bool wasEntryLine = afterEntryLine;
+    afterEntryLine = false;
+    if (text.substr(0, 6) == "chunk ") {
+      std::string_view chunkFields[kChunkFields];
+      if (!SplitFields(text, chunkFields, kChunkFields)) return fail(ManifestParse::Malformed);
+      if (!chunks.Pending()) return fail(ManifestParse::ChunksWrong);
+      const ManifestParse added = chunks.Add(chunkFields);
+      if (added != ManifestParse::Parsed) return fail(added);
+      continue;
+    }
+    if (chunks.Pending()) return fail(ManifestParse::ChunksWrong);  // fewer chunk lines than announced
+    if (text.substr(0, 7) == "chunks ") {
+      std::string_view chunkFields[kChunkFields];
+      if (!SplitFields(text, chunkFields, kChunksFields)) return fail(ManifestParse::Malformed);
+      if (!chunksAllowed || !wasEntryLine) return fail(ManifestParse::ChunksWrong);
+      const ManifestParse begun = chunks.Begin(chunkFields, &manifest.entries.back());
+      if (begun != ManifestParse::Parsed) return fail(begun);
+      continue;
+    }
     if (text.substr(0, 4) == "end ") {
       std::uint64_t count = 0;
       if (!ReadNumber(text.substr(4), &count)) return fail(ManifestParse::Malformed);
@@ -305,6 +400,8 @@ ManifestParse ParseManifest(const char* data, std::size_t size, Manifest* out, s
       break;
     }
     if (!SplitFields(text, fields, kEntryFields) || fields[0] != "entry") return fail(ManifestParse::Malformed);
+    afterEntryLine = true;
+    entryLineNumbers.push_back(in.Number());
     if (manifest.entries.size() == kMaxManifestEntries) return fail(ManifestParse::TooLarge);
     ManifestEntry entry;
     const ManifestParse read = ReadEntry(fields, manifest.archiveSize, &entry);
@@ -315,7 +412,7 @@ ManifestParse ParseManifest(const char* data, std::size_t size, Manifest* out, s
   }
   if (in.Read(&text) != LineReader::Next::End) return fail(ManifestParse::Malformed);
 
-  const std::size_t duplicate = FirstDuplicateLine(manifest.entries, firstEntryLine);
+  const std::size_t duplicate = FirstDuplicateLine(manifest.entries, entryLineNumbers);
   if (duplicate != 0) {
     *line = duplicate;
     return ManifestParse::DuplicateName;
@@ -336,6 +433,7 @@ const char* DescribeManifestParse(ManifestParse result) {
     case ManifestParse::SpanOutsideArchive: return "a span outside the archive";
     case ManifestParse::SpansOutOfOrder: return "spans out of order or overlapping";
     case ManifestParse::DuplicateName: return "a name given twice";
+    case ManifestParse::ChunksWrong: return "chunks that do not tile their file";
     case ManifestParse::Truncated: return "cut short (no end line, or a wrong entry count)";
   }
   return "unknown";

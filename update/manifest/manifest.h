@@ -8,11 +8,14 @@
 // the installer would refuse, so that a manifest it accepts is a plan it can
 // carry out. Pure: no windows.h; parsed natively and fuzzed.
 //
-// Text, version 1, every line ASCII and ended by "\n" alone, fields separated
-// by exactly one space:
-//   launcher-manifest 1
+// Text, every line ASCII and ended by "\n" alone, fields separated by exactly
+// one space:
+//   launcher-manifest <1|2>
 //   archive <archive size> <archive sha256>
 //   entry <d|f> <cp936|utf8> <size> <crc32> <sha256> <span offset> <span length> <span sha256> <stored name>
+//   [chunks <count> <data start>                     (version 2: a file deflated in chunks)
+//    chunk <offset> <length> <sha256> <data offset> <data length>
+//    ...]
 //   ...
 //   end <number of entry lines>
 // Numbers are decimal digits (no sign, at most 2^64 - 1); the CRC-32 is 8 and
@@ -20,6 +23,15 @@
 // every byte outside 0x21..0x7E, and "%" itself, as "%XX" (upper-case hex when
 // written; either case is read). Entries are in ascending span order, which
 // is archive order.
+//
+// A large file may be deflated in chunks, each flushed with Z_FULL_FLUSH so
+// that its compressed bytes start on a byte boundary and inflate alone: its
+// "chunks" line gives their count and where the entry's compressed data
+// starts within its span (the local header's size), and each "chunk" line a
+// chunk's uncompressed offset and length, the SHA-256 of those bytes, and
+// its compressed offset and length within the entry's data. Chunks tile the
+// file and the data in order. A manifest with chunks is of version 2, one
+// without is of version 1, byte for byte as before.
 #pragma once
 
 #include <cstddef>
@@ -47,6 +59,22 @@ constexpr std::size_t kMaxManifestLineBytes = 4096;  // a line's bytes before it
 constexpr char kManifestNamePrefix[] = "Game/";
 constexpr std::size_t kMaxManifestNameBytes = kPathSize - 1 - (sizeof kManifestNamePrefix - 1);
 
+// A chunk holds at most this many bytes of its file, and its compressed form
+// at most ChunkDataBound of its length (deflate's stored blocks and the flush
+// that ends the chunk, with room to spare).
+constexpr std::uint64_t kMaxChunkBytes = std::uint64_t{4} << 20;
+constexpr std::uint64_t ChunkDataBound(std::uint64_t length) { return length + (length >> 8) + 64; }
+
+struct ManifestChunk {
+  std::uint64_t offset = 0;      // in the file
+  std::uint64_t length = 0;
+  Sha256Digest sha256;           // of those bytes of the file
+  std::uint64_t dataOffset = 0;  // in the entry's compressed data
+  std::uint64_t dataLength = 0;
+
+  bool operator==(const ManifestChunk& other) const;
+};
+
 struct ManifestEntry {
   std::string storedName;   // the name's bytes as the archive stores them
   bool utf8Name = false;    // general-purpose bit 11 was set on the entry
@@ -58,6 +86,11 @@ struct ManifestEntry {
   std::uint64_t spanOffset = 0;  // archive offset of the entry's local header
   std::uint64_t spanLength = 0;  // local header + name + local extra + compressed data + data descriptor (if any)
   Sha256Digest spanSha256;       // of those raw archive bytes
+  std::uint64_t dataStart = 0;   // with chunks: where the compressed data starts in the span
+  std::vector<ManifestChunk> chunks;  // empty: the file is deflated as one
+
+  // The archive offset of a chunk's compressed bytes.
+  std::uint64_t ChunkDataAt(const ManifestChunk& chunk) const { return spanOffset + dataStart + chunk.dataOffset; }
 
   bool operator==(const ManifestEntry& other) const;
 };
@@ -79,7 +112,7 @@ enum class ManifestParse {
   Parsed,
   TooLarge,            // more than kMaxManifestBytes, or more than kMaxManifestEntries entry lines
   BadHeader,           // the first line is not "launcher-manifest <version>"
-  UnknownVersion,      // "launcher-manifest N" of a version other than 1
+  UnknownVersion,      // "launcher-manifest N" of a version other than 1 and 2
   Malformed,           // a line that does not read: its fields, a number, hex, the percent-encoding,
                        // a line over kMaxManifestLineBytes, a span too short for its local header and
                        // name, anything after the end line
@@ -90,6 +123,9 @@ enum class ManifestParse {
   SpanOutsideArchive,  // offset + length overflows or passes the archive's size
   SpansOutOfOrder,     // a span that starts before the previous one ends (out of order or overlapping)
   DuplicateName,       // two entries of the same name on disk (exact bytes)
+  ChunksWrong,         // chunks in a version 1 manifest or on a directory or empty file, chunks that do not
+                       // tile the file and its data in order, one over kMaxChunkBytes or its data over
+                       // ChunkDataBound, data outside the span, or fewer chunk lines than announced
   Truncated,           // no end line (the text stops first, or its last line has no "\n"), or the end
                        // line's count differs from the entry lines
 };

@@ -1,0 +1,204 @@
+#include "update/incremental/chunk_staging.h"
+
+#include <sodium.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "base/make_directory.h"
+#include "base/stream_position.h"
+#include "base/unique_file.h"
+#include "update/incremental/checked_output.h"
+
+namespace update {
+
+namespace {
+
+bool HasDigest(const std::string& bytes, const Sha256Digest& digest) {
+  unsigned char got[crypto_hash_sha256_BYTES];
+  crypto_hash_sha256(got, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  return std::memcmp(got, digest.bytes, sizeof got) == 0;
+}
+
+struct InflateStream {
+  z_stream stream{};
+  bool ready = false;
+  InflateStream() { ready = inflateInit2(&stream, -MAX_WBITS) == Z_OK; }
+  ~InflateStream() {
+    if (ready) inflateEnd(&stream);
+  }
+  InflateStream(const InflateStream&) = delete;
+  InflateStream& operator=(const InflateStream&) = delete;
+};
+
+// Exactly `length` bytes at `from` of an open file.
+bool ReadAt(FILE* file, std::uint64_t from, std::uint64_t length, std::string* out) {
+  if (length > kMaxChunkBytes || !base::SeekTo(file, from)) return false;
+  out->resize(static_cast<std::size_t>(length));
+  return length == 0 || std::fread(&(*out)[0], 1, out->size(), file) == out->size();
+}
+
+}  // namespace
+
+bool InflateChunkAlone(const char* data, std::size_t size, std::uint64_t length, std::string* out) {
+  if (length > kMaxChunkBytes) return false;
+  InflateStream inflater;
+  if (!inflater.ready) return false;
+  // One byte of room past the chunk tells a chunk that would give more.
+  out->resize(static_cast<std::size_t>(length) + 1);
+  inflater.stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+  inflater.stream.avail_in = static_cast<uInt>(size);
+  inflater.stream.next_out = reinterpret_cast<Bytef*>(&(*out)[0]);
+  inflater.stream.avail_out = static_cast<uInt>(out->size());
+  const int status = inflate(&inflater.stream, Z_SYNC_FLUSH);
+  const std::size_t produced = out->size() - inflater.stream.avail_out;
+  out->resize(produced);
+  // A chunk ends with a full flush (an empty stored block) or with the end of
+  // the stream; either way all its bytes are read.
+  const bool ended = status == Z_STREAM_END || status == Z_OK || status == Z_BUF_ERROR;
+  return ended && inflater.stream.avail_in == 0 && produced == length;
+}
+
+std::string ChunkStoreFolder(const std::string& folder) { return folder + "/chunks"; }
+
+std::string ChunkStorePath(const std::string& folder, const ManifestChunk& chunk) {
+  char hex[kSha256HexSize];
+  FormatSha256Hex(chunk.sha256, hex);
+  return ChunkStoreFolder(folder) + "/" + hex;
+}
+
+bool FileHoldsChunk(const std::string& path, std::uint64_t from, const ManifestChunk& chunk, std::uint64_t* read) {
+  base::UniqueFile file(std::fopen(path.c_str(), "rb"));
+  std::string bytes;
+  if (!file || !ReadAt(file.Get(), from, chunk.length, &bytes)) return false;
+  *read += bytes.size();
+  return HasDigest(bytes, chunk.sha256);
+}
+
+bool FileChunkProbe::InstalledHolds(const std::string& name, std::uint64_t from, const ManifestChunk& chunk) {
+  return FileHoldsChunk(game_ + "/" + name, from, chunk, &read_);
+}
+
+bool FileChunkProbe::FetchedHolds(const ManifestChunk& chunk) {
+  return FileHoldsChunk(ChunkStorePath(folder_, chunk), 0, chunk, &read_);
+}
+
+ChunkRangeStager::ChunkRangeStager(const Manifest& manifest, const std::vector<ChunkPiece>& pieces,
+                                   const FetchRange& range, std::string folder)
+    : manifest_(manifest), pieces_(pieces), range_(range), folder_(std::move(folder)), position_(range.offset) {}
+
+bool ChunkRangeStager::EndPiece() {
+  const ChunkPiece& piece = pieces_[range_.entries[next_]];
+  const ManifestEntry& entry = manifest_.entries[piece.entry];
+  const ManifestChunk& chunk = entry.chunks[piece.chunk];
+  std::string bytes;
+  const bool good = InflateChunkAlone(data_.data(), data_.size(), chunk.length, &bytes) && HasDigest(bytes, chunk.sha256);
+  data_.clear();
+  if (!good) {
+    outcome_ = SpanOutcome::EntryWrong;
+    failedName_ = entry.storedName;
+    return false;
+  }
+  base::MakeDirectory(ChunkStoreFolder(folder_).c_str());
+  const std::string path = ChunkStorePath(folder_, chunk);
+  const std::string part = path + ".part";
+  base::UniqueFile out(std::fopen(part.c_str(), "wb"));
+  const bool written = out && std::fwrite(bytes.data(), 1, bytes.size(), out.Get()) == bytes.size() && out.Close();
+  std::remove(path.c_str());
+  if (!written || std::rename(part.c_str(), path.c_str()) != 0) {
+    std::remove(part.c_str());
+    outcome_ = SpanOutcome::WriteFailed;
+    failedName_ = entry.storedName;
+    return false;
+  }
+  ++staged_;
+  ++next_;
+  return true;
+}
+
+bool ChunkRangeStager::OnBody(const char* data, std::size_t size) {
+  if (outcome_ != SpanOutcome::Staged) return false;
+  while (size != 0) {
+    if (next_ == range_.entries.size()) {
+      outcome_ = SpanOutcome::SpanWrong;  // past the last piece
+      return false;
+    }
+    const ChunkPiece& piece = pieces_[range_.entries[next_]];
+    const ManifestEntry& entry = manifest_.entries[piece.entry];
+    const ManifestChunk& chunk = entry.chunks[piece.chunk];
+    const std::uint64_t at = entry.ChunkDataAt(chunk);
+    if (position_ < at) {  // a gap between two pieces
+      const std::uint64_t gap = at - position_;
+      const std::size_t skip = gap < size ? static_cast<std::size_t>(gap) : size;
+      position_ += skip;
+      data += skip;
+      size -= skip;
+      continue;
+    }
+    const std::uint64_t left = at + chunk.dataLength - position_;
+    const std::size_t take = left < size ? static_cast<std::size_t>(left) : size;
+    data_.append(data, take);
+    position_ += take;
+    data += take;
+    size -= take;
+    if (data_.size() == chunk.dataLength && !EndPiece()) return false;
+  }
+  return true;
+}
+
+SpanOutcome ChunkRangeStager::Finish() {
+  if (outcome_ != SpanOutcome::Staged) return outcome_;
+  if (next_ != range_.entries.size()) {
+    failedName_ = manifest_.entries[pieces_[range_.entries[next_]].entry].storedName;
+    return outcome_ = SpanOutcome::SpanWrong;  // the transfer ended inside or before a piece
+  }
+  return SpanOutcome::Staged;
+}
+
+RebuildOutcome RebuildFile(const Manifest& manifest, const RebuildPlan& plan, const std::string& installedPath,
+                           const std::string& folder, const std::string& stagedPath) {
+  const ManifestEntry& entry = manifest.entries[plan.entry];
+  if (plan.sources.size() != entry.chunks.size()) return RebuildOutcome::EntryWrong;
+  base::UniqueFile installed(std::fopen(installedPath.c_str(), "rb"));
+  const std::string partPath = stagedPath + ".part";
+  base::UniqueFile file(std::fopen(partPath.c_str(), "wb"));
+  if (!file) return RebuildOutcome::WriteFailed;
+  CheckedOutput out;
+  out.file = file.Get();
+  std::string bytes;
+  RebuildOutcome outcome = RebuildOutcome::Staged;
+  for (std::size_t i = 0; i < entry.chunks.size() && outcome == RebuildOutcome::Staged; ++i) {
+    const ManifestChunk& chunk = entry.chunks[i];
+    const ChunkSource& source = plan.sources[i];
+    bool read = false;
+    if (source.kind == ChunkSourceKind::Installed) {
+      read = installed && ReadAt(installed.Get(), source.from, chunk.length, &bytes);
+    } else {
+      base::UniqueFile stored(std::fopen(ChunkStorePath(folder, chunk).c_str(), "rb"));
+      read = stored && ReadAt(stored.Get(), 0, chunk.length, &bytes);
+    }
+    // What was found when the plan was made is checked again as it is copied.
+    if (!read || !HasDigest(bytes, chunk.sha256)) outcome = RebuildOutcome::SourceChanged;
+    else if (!out.Write(bytes.data(), bytes.size())) outcome = RebuildOutcome::WriteFailed;
+  }
+  if (!file.Close() && outcome == RebuildOutcome::Staged) outcome = RebuildOutcome::WriteFailed;
+  unsigned char digest[crypto_hash_sha256_BYTES];
+  crypto_hash_sha256_final(&out.hash, digest);
+  if (outcome == RebuildOutcome::Staged &&
+      (out.size != entry.size || out.crc != entry.crc || std::memcmp(digest, entry.sha256.bytes, sizeof digest) != 0))
+    outcome = RebuildOutcome::EntryWrong;
+  if (outcome != RebuildOutcome::Staged) {
+    std::remove(partPath.c_str());
+    return outcome;
+  }
+  std::remove(stagedPath.c_str());
+  if (std::rename(partPath.c_str(), stagedPath.c_str()) != 0) {
+    std::remove(partPath.c_str());
+    return RebuildOutcome::WriteFailed;
+  }
+  return RebuildOutcome::Staged;
+}
+
+}  // namespace update
