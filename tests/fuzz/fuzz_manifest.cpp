@@ -23,6 +23,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(entry.spanOffset >= spansEnd);
     FUZZ_CHECK(entry.spanLength <= manifest.archiveSize - entry.spanOffset);
     spansEnd = entry.spanOffset + entry.spanLength;
+    // Chunks tile the file, and their data lies inside the span.
+    std::uint64_t fileEnd = 0;
+    for (const update::ManifestChunk& chunk : entry.chunks) {
+      FUZZ_CHECK(chunk.offset == fileEnd && chunk.length <= update::kMaxChunkBytes);
+      FUZZ_CHECK(entry.ChunkDataAt(chunk) + chunk.dataLength <= entry.spanOffset + entry.spanLength);
+      fileEnd += chunk.length;
+    }
+    FUZZ_CHECK(entry.chunks.empty() || fileEnd == entry.size);
   }
   const std::string again = update::FormatManifest(manifest);
   update::Manifest reread;
