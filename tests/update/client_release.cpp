@@ -4,23 +4,42 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <filesystem>
+#include <random>
 #include <vector>
 
 #include "tests/support/file_tree.h"
 #include "tests/update/test_support.h"
+#include "tools/pack/client_tree.h"
 #include "tools/pack/manifest_builder.h"
+#include "tools/pack/zip_writer.h"
 
 namespace testing_update {
 
 std::string Noise(std::size_t size, unsigned seed) {
+  // A full-period generator: the bits of a small linear congruential one
+  // repeat with short periods, which content-defined chunk boundaries notice.
   std::string bytes(size, '\0');
-  unsigned state = seed * 2654435761u + 1;
-  for (char& c : bytes) {
-    state = state * 1103515245u + 12345u;
-    c = static_cast<char>(state >> 16);
+  std::mt19937_64 random(seed);
+  for (std::size_t i = 0; i < size; i += 8) {
+    const std::uint64_t value = random();
+    for (std::size_t j = 0; j < 8 && i + j < size; ++j) bytes[i + j] = static_cast<char>(value >> (8 * j));
   }
   return bytes;
 }
+
+namespace {
+
+std::string Descriptor(int version, const std::string& archiveUrl, const std::string& digest, std::uint64_t size,
+                       const std::string& manifestUrl, const std::string& manifestText) {
+  return "[Launcher]\r\nVersion=" + std::to_string(version) + "\r\nUrl=" + archiveUrl + "\r\nSha256=" + digest +
+         "\r\nSize=" + std::to_string(size) + "\r\nManifest=" + manifestUrl +
+         "\r\nManifestSha256=" + Sha256Hex(manifestText) + "\r\nManifestSize=" + std::to_string(manifestText.size()) +
+         "\r\n";
+}
+
+}  // namespace
 
 Release PublishRelease(const std::string& directory, const std::string& name, int version, const ClientTree& tree,
                        const std::string& archiveUrl, const std::string& manifestUrl,
@@ -45,10 +64,36 @@ Release PublishRelease(const std::string& directory, const std::string& name, in
     EXPECT_TRUE(WriteWholeFile(archive, bytes));
   }
   release.archiveSize = bytes.size();
-  release.descriptor = "[Launcher]\r\nVersion=" + std::to_string(version) + "\r\nUrl=" + archiveUrl +
-                       "\r\nSha256=" + digest + "\r\nSize=" + std::to_string(bytes.size()) +
-                       "\r\nManifest=" + manifestUrl + "\r\nManifestSha256=" + Sha256Hex(text) +
-                       "\r\nManifestSize=" + std::to_string(text.size()) + "\r\n";
+  release.descriptor = Descriptor(version, archiveUrl, digest, bytes.size(), manifestUrl, text);
+  return release;
+}
+
+void WriteClientTree(const std::string& folder, const ClientTree& tree) {
+  ::CreateDirectoryA(folder.c_str(), nullptr);
+  for (const auto& item : tree) {  // a folder sorts before what it holds
+    const std::string path = folder + "\\" + item.first;
+    if (item.second == "/") EXPECT_TRUE(::CreateDirectoryA(path.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS) << path;
+    else EXPECT_TRUE(WriteWholeFile(path, item.second)) << path;
+  }
+}
+
+Release PublishPackedRelease(const std::string& directory, const std::string& name, int version,
+                             const std::string& client, const std::string& archiveUrl, const std::string& manifestUrl) {
+  Release release;
+  std::vector<std::string> refused;
+  const std::vector<pack::PackEntry> entries = pack::CollectClientEntries(std::filesystem::u8path(client), &refused);
+  EXPECT_TRUE(refused.empty());
+  const std::string archive = directory + "\\" + name;
+  pack::ChunkLayout layout;
+  std::string error;
+  EXPECT_TRUE(pack::WriteClientArchive(std::filesystem::u8path(archive), entries, &error, &layout)) << error;
+  EXPECT_TRUE(pack::BuildManifest(std::filesystem::u8path(archive), &release.manifest, &error, &layout)) << error;
+  const std::string text = update::FormatManifest(release.manifest);
+  EXPECT_TRUE(WriteWholeFile(archive + ".manifest", text));
+  char hex[update::kSha256HexSize];
+  update::FormatSha256Hex(release.manifest.archiveSha256, hex);
+  release.archiveSize = static_cast<std::size_t>(release.manifest.archiveSize);
+  release.descriptor = Descriptor(version, archiveUrl, hex, release.manifest.archiveSize, manifestUrl, text);
   return release;
 }
 

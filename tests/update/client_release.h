@@ -36,6 +36,15 @@ Release PublishRelease(const std::string& directory, const std::string& name, in
                        const std::string& archiveUrl, const std::string& manifestUrl,
                        void (*damage)(std::string& bytes, const update::Manifest& manifest) = nullptr);
 
+// Writes `tree` below `folder` (made when missing).
+void WriteClientTree(const std::string& folder, const ClientTree& tree);
+
+// Packs the folder `client` as the pack tool does (files of 8 MiB and more
+// deflated in chunks) into `directory\name` and `directory\name.manifest`;
+// the descriptor names them as PublishRelease's does.
+Release PublishPackedRelease(const std::string& directory, const std::string& name, int version,
+                             const std::string& client, const std::string& archiveUrl, const std::string& manifestUrl);
+
 // What nginx sent for an archive at `archivePath`, after its first `skip`
 // requests: the bytes, how many requests, and whether each was a 206. The
 // archive's own requests only (its query follows), not its manifest's.

@@ -134,6 +134,54 @@ TEST_F(ManifestRun, ASpanWithOneFlippedByteIsRefusedBeforeItIsInflatedAndNeverRe
   EXPECT_TRUE(GameHolds(expected));
 }
 
+// A client whose large file is deflated in chunks, as the pack tool packs it.
+class ChunkedRun : public ManifestRun {
+ protected:
+  std::string PublishPacked(int version, const Tree& tree, const std::string& name) {
+    const std::string client = served_.Path() + "\\" + name + ".client";
+    WriteClientTree(client, tree);
+    archivePath_ = served_.UrlPath(name);
+    const Release release = PublishPackedRelease(served_.Path(), name, version, client, HttpUrl(archivePath_),
+                                                 HttpUrl(served_.UrlPath(name + ".manifest")));
+    archiveSize_ = release.archiveSize;
+    return Serve("v" + std::to_string(version) + "-" + name + ".cfg", release.descriptor);
+  }
+};
+
+TEST_F(ChunkedRun, AChangedLargeFileIsRebuiltFromItsChunksAndRepairedChunkByChunk) {
+  Tree v1 = {{"TLVR.exe", stub_}, {"data", "/"}, {"data\\big.pak", Noise(12u << 20, 5)}, {"data\\small.txt", "s"}};
+  Tree v2 = v1;
+  std::string& big = v2["data\\big.pak"];
+  big.replace(6u << 20, 64 * 1024, Noise(64 * 1024, 6));
+  big.insert(big.size() - (1u << 20), Noise(10 * 1024, 7));
+  ASSERT_TRUE(Run(PublishPacked(1, v1, "c1.zip")).boxes.empty()) << Log();
+  ASSERT_EQ(1, InstalledVersion()) << Log();
+  update::ResetDownloadLogForTesting();
+
+  const Observed second = Run(PublishPacked(2, v2, "c2.zip"));
+  EXPECT_TRUE(second.boxes.empty()) << Log();
+  EXPECT_EQ(2, InstalledVersion()) << Log();
+  EXPECT_TRUE(GameHolds(v2));
+  EXPECT_NE(std::string::npos, Log().find("Rebuilding data/big.pak: ")) << Log();
+  const ServedArchive updated = ArchiveServed(archivePath_);
+  EXPECT_TRUE(updated.onlyRanges);
+  EXPECT_LE(updated.bytes, 4ll << 20) << updated.bytes << " of " << archiveSize_;
+  EXPECT_FALSE(Exists(At("Temp\\Fetched")));
+
+  // One flipped byte: the repair fetches the chunk that holds it.
+  std::string damaged = v2["data\\big.pak"];
+  damaged[3u << 20] ^= 0x01;
+  ASSERT_TRUE(WriteWholeFile(Game() + "\\data\\big.pak", damaged));
+  update::ResetDownloadLogForTesting();
+  repairOnEntry_ = true;
+  EXPECT_TRUE(Run(versionUrl_).boxes.empty()) << Log();
+  EXPECT_NE(std::string::npos, Log().find("Rebuilding data/big.pak: ")) << Log();
+  EXPECT_NE(std::string::npos, Log().find("Mended 1 of 1 files\n")) << Log();
+  EXPECT_TRUE(GameHolds(v2));
+  const ServedArchive repaired = ArchiveServed(archivePath_, updated.requests);
+  EXPECT_LE(repaired.bytes, static_cast<long long>(update::kMaxChunkBytes + (64 << 10))) << repaired.bytes;
+}
+
 TEST_F(ManifestRun, RepairFetchesOnlyTheDamagedEntriesWithNoArchiveKept) {
   InstallVersion1();
   ASSERT_FALSE(Exists(At("Temp\\ClientContent")));

@@ -1,8 +1,9 @@
 // Where a large file is cut into chunks: a boundary falls where a rolling
 // hash of the last 64 bytes meets a condition, so that it depends on the
-// content around it alone and an insertion or removal moves no boundary far
-// from the change. Chunks hold at least kMinChunkBytes, about kAverageChunkBytes
-// on average, and at most kMaxChunkBytes (the manifest's bound).
+// content around it (and on where the chunk began) alone, and an insertion
+// or removal moves no boundary far from the change. Chunks hold at least
+// kMinChunkBytes, about kAverageChunkBytes on average, and at most
+// kMaxChunkBytes (the manifest's bound).
 #pragma once
 
 #include <cstddef>
