@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <string>
 
+#include "bench/update_run.h"
 #include "tests/update/client_release.h"
 #include "tests/update/test_support.h"
 #include "update/incremental/manifest_update.h"
@@ -22,11 +23,10 @@
 
 namespace {
 
-constexpr int kFiles = 5000;
+using bench::Paths;
+using bench::Since;
 
-double Since(const std::chrono::steady_clock::time_point& start) {
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
+constexpr int kFiles = 5000;
 
 // A version-1 client as the launcher leaves it, in `root`.
 bool PlantVersion1(const std::string& root, const testing_update::ClientTree& tree, const std::string& manifest) {
@@ -46,21 +46,6 @@ bool PlantVersion1(const std::string& root, const testing_update::ClientTree& tr
          ::WritePrivateProfileStringA("Launcher", "ManifestSha256", testing_update::Sha256Hex(manifest).c_str(),
                                       record.c_str());
 }
-
-struct Paths {
-  std::string root, game, temp, staging, journal, record, installed, descriptor;
-  explicit Paths(const std::string& r)
-      : root(r), game(r + "\\Game"), temp(r + "\\Temp"), staging(r + "\\Temp\\Staging"),
-        journal(r + "\\Temp\\commit.journal"), record(r + "\\install.cfg"), installed(r + "\\install.manifest"),
-        descriptor(r + "\\version.cfg") {}
-  update::CommitPlace Place() const {
-    update::CommitPlace place;
-    place.gameDirectory = game.c_str();
-    place.stagingDirectory = staging.c_str();
-    place.journalPath = journal.c_str();
-    return place;
-  }
-};
 
 }  // namespace
 
