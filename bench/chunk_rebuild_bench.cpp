@@ -75,15 +75,7 @@ int main(int argc, char** argv) {
             update::ReadManifestExpectation(descriptor.c_str(), false, &manifest) && Plant(paths, oldClient, oldManifest);
   if (!ok) std::fprintf(stderr, "the old client could not be planted or the descriptor read\n");
 
-  update::ManifestUpdateSetup setup;
-  setup.place = paths.Place();
-  setup.tempDirectory = paths.temp.c_str();
-  setup.installRecord = paths.record.c_str();
-  setup.installedManifest = paths.installed.c_str();
-  setup.manifest = &manifest;
-  setup.archive = archive;
-  setup.manifestUrl = manifestUrl;
-  setup.archiveUrl = archiveUrl;
+  const update::ManifestUpdateSetup setup = paths.ManifestSetup(manifest, archive, manifestUrl, archiveUrl);
   std::uint64_t requested = 0;
   std::uint64_t archiveSize = 0;
   update::Manifest target;

@@ -82,15 +82,8 @@ int main(int argc, char** argv) {
   const std::string archiveUrl = base + "/mb-v2.zip?by-manifest";
   const std::string manifestUrl = base + "/mb-v2.zip.manifest";
 
-  update::ManifestUpdateSetup setup;
-  setup.place = paths.Place();
-  setup.tempDirectory = paths.temp.c_str();
-  setup.installRecord = paths.record.c_str();
-  setup.installedManifest = paths.installed.c_str();
-  setup.manifest = &manifest;
-  setup.archive = archive;
-  setup.manifestUrl = manifestUrl.c_str();
-  setup.archiveUrl = archiveUrl.c_str();
+  const update::ManifestUpdateSetup setup =
+      paths.ManifestSetup(manifest, archive, manifestUrl.c_str(), archiveUrl.c_str());
   std::uint64_t requested = 0;
   auto start = std::chrono::steady_clock::now();
   if (!ok) std::fprintf(stderr, "version 1 could not be planted or the descriptor read\n");

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <string>
 
+#include "update/incremental/manifest_update.h"
 #include "update/install/commit.h"
 
 namespace bench {
@@ -25,6 +26,21 @@ struct Paths {
     place.stagingDirectory = staging.c_str();
     place.journalPath = journal.c_str();
     return place;
+  }
+  // An update by manifest of this folder; the pointed-to values must outlive it.
+  update::ManifestUpdateSetup ManifestSetup(const update::ManifestExpectation& manifest,
+                                            const update::ArchiveExpectation& archive, const char* manifestUrl,
+                                            const char* archiveUrl) const {
+    update::ManifestUpdateSetup setup;
+    setup.place = Place();
+    setup.tempDirectory = temp.c_str();
+    setup.installRecord = record.c_str();
+    setup.installedManifest = installed.c_str();
+    setup.manifest = &manifest;
+    setup.archive = archive;
+    setup.manifestUrl = manifestUrl;
+    setup.archiveUrl = archiveUrl;
+    return setup;
   }
 };
 

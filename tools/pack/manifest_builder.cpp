@@ -2,6 +2,7 @@
 
 #include <sodium.h>
 #include <unzip.h>
+#include <zlib.h>
 #ifdef _WIN32
 #include <iowin32.h>
 #endif
@@ -164,6 +165,9 @@ bool ContentDigest(unzFile zip, std::uint64_t size, update::Sha256Digest* digest
 // The chunks the writer made for `entry`, whose compressed data starts at
 // `dataStart` of its span and holds `dataSize` bytes: every chunk inflated
 // alone from the archive's bytes, its length checked and its SHA-256 taken.
+// Chunks that each inflate alone, none but the last ending the stream, are
+// together the entry's one deflate stream: the content's SHA-256 and CRC-32
+// are taken from them too, and the CRC-32 must be the directory's.
 bool DescribeChunks(RawArchive& raw, const std::vector<update::ManifestChunk>& written, std::uint64_t dataStart,
                     std::uint64_t dataSize, update::ManifestEntry* entry, std::string* error) {
   entry->dataStart = dataStart;
@@ -172,21 +176,31 @@ bool DescribeChunks(RawArchive& raw, const std::vector<update::ManifestChunk>& w
   std::uint64_t dataEnd = 0;
   std::string compressed;
   std::string bytes;
-  for (update::ManifestChunk& chunk : entry->chunks) {
+  crypto_hash_sha256_state content;
+  crypto_hash_sha256_init(&content);
+  uLong crc = crc32(0L, Z_NULL, 0);
+  for (std::size_t i = 0; i < entry->chunks.size(); ++i) {
+    update::ManifestChunk& chunk = entry->chunks[i];
+    bool ended = false;
     if (chunk.offset != fileEnd || chunk.dataOffset != dataEnd || chunk.dataLength > update::ChunkDataBound(chunk.length) ||
         !raw.Read(entry->ChunkDataAt(chunk), static_cast<std::size_t>(chunk.dataLength), &compressed) ||
-        !update::InflateChunkAlone(compressed.data(), compressed.size(), chunk.length, &bytes)) {
+        !update::InflateChunkAlone(compressed.data(), compressed.size(), chunk.length, &bytes, &ended) ||
+        ended != (i + 1 == entry->chunks.size())) {
       *error = entry->storedName + ": its chunk at " + std::to_string(chunk.offset) + " does not inflate alone";
       return false;
     }
-    crypto_hash_sha256(chunk.sha256.bytes, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    crypto_hash_sha256(chunk.sha256.bytes, data, bytes.size());
+    crypto_hash_sha256_update(&content, data, bytes.size());
+    crc = crc32(crc, data, static_cast<uInt>(bytes.size()));
     fileEnd += chunk.length;
     dataEnd += chunk.dataLength;
   }
-  if (fileEnd != entry->size || dataEnd != dataSize) {
-    *error = entry->storedName + ": its chunks do not cover it";
+  if (fileEnd != entry->size || dataEnd != dataSize || static_cast<std::uint32_t>(crc) != entry->crc) {
+    *error = entry->storedName + ": its chunks do not give it";
     return false;
   }
+  crypto_hash_sha256_final(&content, entry->sha256.bytes);
   return true;
 }
 
@@ -260,13 +274,13 @@ bool DescribeEntry(unzFile zip, RawArchive& raw, const ChunkLayout* layout, upda
     *error = label + ": its bytes cannot be read";
     return false;
   }
+  const auto chunked = layout == nullptr ? ChunkLayout::const_iterator() : layout->find(entry->storedName);
+  if (layout != nullptr && chunked != layout->end())
+    return DescribeChunks(raw, chunked->second, parsed.headerSize, info.compressed_size, entry, error);
   if (!ContentDigest(zip, entry->size, &entry->sha256)) {
     *error = label + ": its content cannot be read back or fails its CRC-32";
     return false;
   }
-  const auto chunked = layout == nullptr ? ChunkLayout::const_iterator() : layout->find(entry->storedName);
-  if (layout != nullptr && chunked != layout->end())
-    return DescribeChunks(raw, chunked->second, parsed.headerSize, info.compressed_size, entry, error);
   return true;
 }
 

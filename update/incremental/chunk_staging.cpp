@@ -42,7 +42,8 @@ bool ReadAt(FILE* file, std::uint64_t from, std::uint64_t length, std::string* o
 
 }  // namespace
 
-bool InflateChunkAlone(const char* data, std::size_t size, std::uint64_t length, std::string* out) {
+bool InflateChunkAlone(const char* data, std::size_t size, std::uint64_t length, std::string* out,
+                       bool* streamEnded) {
   if (length > kMaxChunkBytes) return false;
   InflateStream inflater;
   if (!inflater.ready) return false;
@@ -57,6 +58,7 @@ bool InflateChunkAlone(const char* data, std::size_t size, std::uint64_t length,
   out->resize(produced);
   // A chunk ends with a full flush (an empty stored block) or with the end of
   // the stream; either way all its bytes are read.
+  if (streamEnded != nullptr) *streamEnded = status == Z_STREAM_END;
   const bool ended = status == Z_STREAM_END || status == Z_OK || status == Z_BUF_ERROR;
   return ended && inflater.stream.avail_in == 0 && produced == length;
 }
@@ -158,7 +160,8 @@ SpanOutcome ChunkRangeStager::Finish() {
 }
 
 RebuildOutcome RebuildFile(const Manifest& manifest, const RebuildPlan& plan, const std::string& installedPath,
-                           const std::string& folder, const std::string& stagedPath) {
+                           const std::string& folder, const std::string& stagedPath, std::vector<std::size_t>* failed) {
+  if (failed != nullptr) failed->clear();
   const ManifestEntry& entry = manifest.entries[plan.entry];
   if (plan.sources.size() != entry.chunks.size()) return RebuildOutcome::EntryWrong;
   base::UniqueFile installed(std::fopen(installedPath.c_str(), "rb"));
@@ -169,7 +172,10 @@ RebuildOutcome RebuildFile(const Manifest& manifest, const RebuildPlan& plan, co
   out.file = file.Get();
   std::string bytes;
   RebuildOutcome outcome = RebuildOutcome::Staged;
-  for (std::size_t i = 0; i < entry.chunks.size() && outcome == RebuildOutcome::Staged; ++i) {
+  for (std::size_t i = 0; i < entry.chunks.size(); ++i) {
+    const bool writing = outcome == RebuildOutcome::Staged;
+    if (!writing && outcome != RebuildOutcome::SourceChanged) break;
+    if (!writing && failed == nullptr) break;
     const ManifestChunk& chunk = entry.chunks[i];
     const ChunkSource& source = plan.sources[i];
     bool read = false;
@@ -179,9 +185,13 @@ RebuildOutcome RebuildFile(const Manifest& manifest, const RebuildPlan& plan, co
       base::UniqueFile stored(std::fopen(ChunkStorePath(folder, chunk).c_str(), "rb"));
       read = stored && ReadAt(stored.Get(), 0, chunk.length, &bytes);
     }
-    // What was found when the plan was made is checked again as it is copied.
-    if (!read || !HasDigest(bytes, chunk.sha256)) outcome = RebuildOutcome::SourceChanged;
-    else if (!out.Write(bytes.data(), bytes.size())) outcome = RebuildOutcome::WriteFailed;
+    // What the plan counted on is checked again as it is copied.
+    if (!read || !HasDigest(bytes, chunk.sha256)) {
+      outcome = RebuildOutcome::SourceChanged;
+      if (failed != nullptr) failed->push_back(i);
+    } else if (writing && !out.Write(bytes.data(), bytes.size())) {
+      outcome = RebuildOutcome::WriteFailed;
+    }
   }
   if (!file.Close() && outcome == RebuildOutcome::Staged) outcome = RebuildOutcome::WriteFailed;
   unsigned char digest[crypto_hash_sha256_BYTES];

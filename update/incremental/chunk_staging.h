@@ -23,8 +23,10 @@ namespace update {
 
 // Inflates the compressed bytes of one chunk alone into exactly `length`
 // bytes: false when they do not inflate, give more or fewer bytes, or leave
-// input unread.
-bool InflateChunkAlone(const char* data, std::size_t size, std::uint64_t length, std::string* out);
+// input unread. `streamEnded`, when given, tells whether the chunk ended with
+// the stream's final block (the last chunk of an entry does, no other).
+bool InflateChunkAlone(const char* data, std::size_t size, std::uint64_t length, std::string* out,
+                       bool* streamEnded = nullptr);
 
 // Where a fetched chunk is kept below `folder`, and the folder itself.
 std::string ChunkStoreFolder(const std::string& folder);
@@ -85,8 +87,12 @@ enum class RebuildOutcome {
 };
 
 // Writes entry `plan.entry` of `manifest` to `stagedPath`, in order, from the
-// installed file `installedPath` and the chunk store below `folder`.
+// installed file `installedPath` and the chunk store below `folder`. On
+// SourceChanged nothing is staged, and `failed` (when given) lists every
+// chunk whose copy did not have its SHA-256: the rest are still read and
+// hashed after the first one fails, so that one more fetch can mend them all.
 RebuildOutcome RebuildFile(const Manifest& manifest, const RebuildPlan& plan, const std::string& installedPath,
-                           const std::string& folder, const std::string& stagedPath);
+                           const std::string& folder, const std::string& stagedPath,
+                           std::vector<std::size_t>* failed = nullptr);
 
 }  // namespace update

@@ -325,6 +325,12 @@ ManifestResult ManifestUpdate::FetchAndCommit(std::int32_t version, const Manife
   const PieceKind spans{
       [&](const FetchRange& range) { return std::make_unique<RangeStager>(manifest_, range, fetchedFolder_); },
       [&](std::size_t index) { return manifest_.entries[index].spanOffset; }};
+  if (!FetchRanges(spanRanges, spans, &progress) || !FetchChunks(pieces, &progress) || !RebuildFiles(&progress))
+    return ManifestResult::WholeArchive;
+  return Commit(version, plan_.fetch);
+}
+
+bool ManifestUpdate::FetchChunks(const std::vector<ChunkPiece>& pieces, RangeProgress* progress) {
   const PieceKind chunks{
       [&](const FetchRange& range) {
         return std::make_unique<ChunkRangeStager>(manifest_, pieces, range, fetchedFolder_);
@@ -333,9 +339,7 @@ ManifestResult ManifestUpdate::FetchAndCommit(std::int32_t version, const Manife
         const ManifestEntry& entry = manifest_.entries[pieces[index].entry];
         return entry.ChunkDataAt(entry.chunks[pieces[index].chunk]);
       }};
-  if (!FetchRanges(spanRanges, spans, &progress) || !FetchRanges(chunkRanges, chunks, &progress) || !RebuildFiles())
-    return ManifestResult::WholeArchive;
-  return Commit(version, plan_.fetch);
+  return FetchRanges(CoalesceChunks(manifest_, pieces), chunks, progress);
 }
 
 bool ManifestUpdate::FetchRanges(const std::vector<FetchRange>& ranges, const PieceKind& kind, RangeProgress* progress) {
@@ -392,12 +396,24 @@ bool ManifestUpdate::FetchRanges(const std::vector<FetchRange>& ranges, const Pi
 
 // Every file of chunks written whole from the installed file and the fetched
 // chunks, then the chunks go: the staged files are all the commit needs.
-bool ManifestUpdate::RebuildFiles() {
-  for (const RebuildPlan& rebuild : rebuilds_) {
+// A chunk the installed manifest vouched for that the copy finds changed (a
+// damaged installed file) is fetched, and the file written once more.
+bool ManifestUpdate::RebuildFiles(RangeProgress* progress) {
+  for (RebuildPlan& rebuild : rebuilds_) {
     const ManifestEntry& entry = manifest_.entries[rebuild.entry];
     const std::string installedPath = std::string(setup_.place.gameDirectory) + "\\" + entry.name;
-    const RebuildOutcome outcome = RebuildFile(manifest_, rebuild, installedPath, fetchedFolder_,
-                                               StagedEntryPath(fetchedFolder_, rebuild.entry, true));
+    const std::string staged = StagedEntryPath(fetchedFolder_, rebuild.entry, true);
+    std::vector<std::size_t> failed;
+    RebuildOutcome outcome = RebuildFile(manifest_, rebuild, installedPath, fetchedFolder_, staged, &failed);
+    if (outcome == RebuildOutcome::SourceChanged) {
+      WriteLog("Rebuilding %s: %llu chunks did not match, fetching them\n", entry.name.c_str(),
+               static_cast<unsigned long long>(failed.size()));
+      FetchInstead(&rebuild, manifest_, failed);
+      std::vector<ChunkPiece> pieces;
+      for (std::size_t index : failed) pieces.push_back({rebuild.entry, index});
+      if (!FetchChunks(pieces, progress)) return false;
+      outcome = RebuildFile(manifest_, rebuild, installedPath, fetchedFolder_, staged);
+    }
     if (outcome == RebuildOutcome::Staged) continue;
     char cause[kPathSize + 96];
     base::FormatTruncated(cause, sizeof cause,

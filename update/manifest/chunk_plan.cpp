@@ -27,22 +27,20 @@ RebuildPlan PlanRebuild(const Manifest& target, std::size_t entry, const Manifes
   plan.entry = entry;
   for (const ManifestChunk& chunk : file.chunks) {
     ChunkSource source;
+    const auto listed = before.find(chunk.sha256);
+    const ManifestChunk* vouched = nullptr;
+    if (listed != before.end()) {
+      for (const ManifestChunk* old : listed->second)
+        if (old->length == chunk.length && vouched == nullptr) vouched = old;
+    }
     if (probe.FetchedHolds(chunk)) {
       source.kind = ChunkSourceKind::Fetched;
-    } else {
-      std::vector<std::uint64_t> places;
-      const auto listed = before.find(chunk.sha256);
-      if (listed != before.end()) {
-        for (const ManifestChunk* old : listed->second)
-          if (old->length == chunk.length) places.push_back(old->offset);
-      }
-      if (std::find(places.begin(), places.end(), chunk.offset) == places.end()) places.push_back(chunk.offset);
-      for (std::uint64_t from : places) {
-        if (!probe.InstalledHolds(file.name, from, chunk)) continue;
-        source.kind = ChunkSourceKind::Installed;
-        source.from = from;
-        break;
-      }
+    } else if (vouched != nullptr) {
+      source.kind = ChunkSourceKind::Installed;
+      source.from = vouched->offset;
+    } else if (probe.InstalledHolds(file.name, chunk.offset, chunk)) {
+      source.kind = ChunkSourceKind::Installed;
+      source.from = chunk.offset;
     }
     if (source.kind == ChunkSourceKind::Fetch) {
       ++plan.fetchCount;
@@ -51,6 +49,17 @@ RebuildPlan PlanRebuild(const Manifest& target, std::size_t entry, const Manifes
     plan.sources.push_back(source);
   }
   return plan;
+}
+
+void FetchInstead(RebuildPlan* plan, const Manifest& target, const std::vector<std::size_t>& failed) {
+  const ManifestEntry& file = target.entries[plan->entry];
+  for (std::size_t index : failed) {
+    ChunkSource& source = plan->sources[index];
+    if (source.kind == ChunkSourceKind::Fetch) continue;
+    source.kind = ChunkSourceKind::Fetch;
+    ++plan->fetchCount;
+    plan->fetchDataBytes += file.chunks[index].dataLength;
+  }
 }
 
 std::vector<ChunkPiece> PiecesToFetch(const Manifest& target, const std::vector<RebuildPlan>& plans) {

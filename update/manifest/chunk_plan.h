@@ -1,11 +1,11 @@
 // What rebuilding a changed file of chunks takes: for each chunk of the new
 // file, where its bytes come from. A chunk already fetched by an earlier run
 // is taken from the chunk store; else one that the installed manifest lists
-// with the same SHA-256 for the same path is copied from the installed file,
-// and one at the same place in the installed file is tried next (a client
-// without a manifest, a repair); whatever is found is checked by its SHA-256
-// before it is counted on. The rest is fetched. Pure: no windows.h; files are
-// looked at through ChunkProbe.
+// with the same SHA-256 for the same path is copied from the installed file
+// (the manifest vouches for it; the copy checks it as it reads it), and one
+// at the same place in the installed file is tried next (a client without a
+// manifest, a repair), read and hashed before it is counted on. The rest is
+// fetched. Pure: no windows.h; files are looked at through ChunkProbe.
 #pragma once
 
 #include <cstddef>
@@ -44,6 +44,10 @@ struct RebuildPlan {
 // The plan for entry `entry` of `target` (a file with chunks), `installed`
 // being the installed manifest's entry of the same name, or null.
 RebuildPlan PlanRebuild(const Manifest& target, std::size_t entry, const ManifestEntry* installed, ChunkProbe& probe);
+
+// The chunks a copy found changed (`failed`, indices into the entry's
+// chunks) are fetched instead.
+void FetchInstead(RebuildPlan* plan, const Manifest& target, const std::vector<std::size_t>& failed);
 
 // One chunk to fetch.
 struct ChunkPiece {
