@@ -1,6 +1,5 @@
 #include "tools/pack/manifest_builder.h"
 
-#include <sodium.h>
 #include <unzip.h>
 #include <zlib.h>
 #ifdef _WIN32
@@ -22,6 +21,7 @@
 #include "update/install/zip_archive.h"
 #include "update/install/zip_entry_header.h"
 #include "update/install/zip_local_header.h"
+#include "update/trust/sha256.h"
 
 namespace pack {
 
@@ -176,8 +176,7 @@ bool DescribeChunks(RawArchive& raw, const std::vector<update::ManifestChunk>& w
   std::uint64_t dataEnd = 0;
   std::string compressed;
   std::string bytes;
-  crypto_hash_sha256_state content;
-  crypto_hash_sha256_init(&content);
+  update::Sha256 content;
   uLong crc = crc32(0L, Z_NULL, 0);
   for (std::size_t i = 0; i < entry->chunks.size(); ++i) {
     update::ManifestChunk& chunk = entry->chunks[i];
@@ -190,8 +189,8 @@ bool DescribeChunks(RawArchive& raw, const std::vector<update::ManifestChunk>& w
       return false;
     }
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-    crypto_hash_sha256(chunk.sha256.bytes, data, bytes.size());
-    crypto_hash_sha256_update(&content, data, bytes.size());
+    update::Sha256::Digest(data, bytes.size(), chunk.sha256.bytes);
+    content.Update(data, bytes.size());
     crc = crc32(crc, data, static_cast<uInt>(bytes.size()));
     fileEnd += chunk.length;
     dataEnd += chunk.dataLength;
@@ -200,7 +199,7 @@ bool DescribeChunks(RawArchive& raw, const std::vector<update::ManifestChunk>& w
     *error = entry->storedName + ": its chunks do not give it";
     return false;
   }
-  crypto_hash_sha256_final(&content, entry->sha256.bytes);
+  content.Final(entry->sha256.bytes);
   return true;
 }
 

@@ -2,12 +2,13 @@
 // into it, so that a staged file is checked as a whole without reading it back.
 #pragma once
 
-#include <sodium.h>
 #include <zlib.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+
+#include "update/trust/sha256.h"
 
 namespace update {
 
@@ -15,13 +16,12 @@ struct CheckedOutput {
   FILE* file = nullptr;
   std::uint64_t size = 0;
   uLong crc = crc32(0L, Z_NULL, 0);
-  crypto_hash_sha256_state hash;
+  Sha256 hash;
 
-  CheckedOutput() { crypto_hash_sha256_init(&hash); }
   bool Write(const char* data, std::size_t n) {
     size += n;
     crc = crc32(crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(n));
-    crypto_hash_sha256_update(&hash, reinterpret_cast<const unsigned char*>(data), n);
+    hash.Update(data, n);
     return std::fwrite(data, 1, n, file) == n;
   }
 };

@@ -1,6 +1,5 @@
 #include "update/incremental/chunk_staging.h"
 
-#include <sodium.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -17,8 +16,8 @@ namespace update {
 namespace {
 
 bool HasDigest(const std::string& bytes, const Sha256Digest& digest) {
-  unsigned char got[crypto_hash_sha256_BYTES];
-  crypto_hash_sha256(got, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  unsigned char got[Sha256::kDigestBytes];
+  Sha256::Digest(bytes.data(), bytes.size(), got);
   return std::memcmp(got, digest.bytes, sizeof got) == 0;
 }
 
@@ -194,8 +193,8 @@ RebuildOutcome RebuildFile(const Manifest& manifest, const RebuildPlan& plan, co
     }
   }
   if (!file.Close() && outcome == RebuildOutcome::Staged) outcome = RebuildOutcome::WriteFailed;
-  unsigned char digest[crypto_hash_sha256_BYTES];
-  crypto_hash_sha256_final(&out.hash, digest);
+  unsigned char digest[Sha256::kDigestBytes];
+  out.hash.Final(digest);
   if (outcome == RebuildOutcome::Staged &&
       (out.size != entry.size || out.crc != entry.crc || std::memcmp(digest, entry.sha256.bytes, sizeof digest) != 0))
     outcome = RebuildOutcome::EntryWrong;

@@ -17,7 +17,7 @@ namespace {
 
 constexpr std::size_t kPieceSize = 256 * 1024;
 
-bool SameDigest(const Sha256Digest& a, const unsigned char (&b)[crypto_hash_sha256_BYTES]) {
+bool SameDigest(const Sha256Digest& a, const unsigned char (&b)[Sha256::kDigestBytes]) {
   return std::memcmp(a.bytes, b, sizeof a.bytes) == 0;
 }
 
@@ -68,9 +68,7 @@ std::string StagedEntryPath(const std::string& directory, std::size_t index, boo
 }
 
 SpanStager::SpanStager(const ManifestEntry& entry, std::string stagedPath)
-    : entry_(entry), stagedPath_(std::move(stagedPath)) {
-  crypto_hash_sha256_init(&hash_);
-}
+    : entry_(entry), stagedPath_(std::move(stagedPath)) {}
 
 SpanStager::~SpanStager() {
   if (spill_) {
@@ -86,7 +84,7 @@ bool SpanStager::Add(const char* data, std::size_t size) {
     return false;
   }
   received_ += size;
-  crypto_hash_sha256_update(&hash_, reinterpret_cast<const unsigned char*>(data), size);
+  hash_.Update(data, size);
   if (!spill_ && memory_.size() + size > kSpanMemoryLimit) {
     spill_.Reset(std::fopen((stagedPath_ + ".raw").c_str(), "w+b"));
     if (!spill_ || std::fwrite(memory_.data(), 1, memory_.size(), spill_.Get()) != memory_.size()) {
@@ -108,8 +106,8 @@ bool SpanStager::Add(const char* data, std::size_t size) {
 
 SpanOutcome SpanStager::Finish() {
   if (failure_ != SpanOutcome::Staged) return failure_;
-  unsigned char digest[crypto_hash_sha256_BYTES];
-  crypto_hash_sha256_final(&hash_, digest);
+  unsigned char digest[Sha256::kDigestBytes];
+  hash_.Final(digest);
   if (received_ != entry_.spanLength || !SameDigest(entry_.spanSha256, digest)) return SpanOutcome::SpanWrong;
   if (spill_ && std::fflush(spill_.Get()) != 0) return SpanOutcome::WriteFailed;
   const SpanOutcome outcome = Inflate();
@@ -180,8 +178,8 @@ SpanOutcome SpanStager::Inflate() {
     std::remove(partPath.c_str());
     return SpanOutcome::WriteFailed;
   }
-  unsigned char digest[crypto_hash_sha256_BYTES];
-  crypto_hash_sha256_final(&out.hash, digest);
+  unsigned char digest[Sha256::kDigestBytes];
+  out.hash.Final(digest);
   if (!dataGood || out.size != entry_.size || out.crc != entry_.crc || !SameDigest(entry_.sha256, digest)) {
     std::remove(partPath.c_str());
     return SpanOutcome::EntryWrong;

@@ -9,8 +9,6 @@
 // libsodium, no windows.h.
 #pragma once
 
-#include <sodium.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -21,6 +19,7 @@
 #include "update/body_observer.h"
 #include "update/manifest/fetch_plan.h"
 #include "update/manifest/manifest.h"
+#include "update/trust/sha256.h"
 
 namespace update {
 
@@ -58,7 +57,7 @@ class SpanStager {
   const ManifestEntry& entry_;
   std::string stagedPath_;
   std::uint64_t received_ = 0;
-  crypto_hash_sha256_state hash_;
+  Sha256 hash_;
   std::string memory_;           // the span, while it stays under the limit
   base::UniqueFile spill_;       // the span, once it does not
   SpanOutcome failure_ = SpanOutcome::Staged;  // Staged while nothing has gone wrong

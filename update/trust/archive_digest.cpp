@@ -56,7 +56,6 @@ bool ParseByteCount(const char* text, std::uint64_t* out) {
 
 ArchiveVerifier::ArchiveVerifier(const ArchiveExpectation& expected) : expected_(expected) {
   SodiumReady();
-  crypto_hash_sha256_init(&state_);
 }
 
 bool ArchiveVerifier::OnBody(const char* data, std::size_t size) {
@@ -66,13 +65,13 @@ bool ArchiveVerifier::OnBody(const char* data, std::size_t size) {
     stopped_ = true;  // nothing past the announced size is hashed or kept
     return false;
   }
-  crypto_hash_sha256_update(&state_, reinterpret_cast<const unsigned char*>(data), size);
+  state_.Update(data, size);
   return true;
 }
 
 ArchiveCheck ArchiveVerifier::Finish() {
   if (!finished_) {
-    crypto_hash_sha256_final(&state_, digest_.bytes);
+    state_.Final(digest_.bytes);
     finished_ = true;
   }
   if (stopped_) return ArchiveCheck::TooLarge;

@@ -4,6 +4,8 @@
 // bytes arrive, so the archive is never read a second time. Pure: no windows.h.
 #pragma once
 
+#include "update/trust/sha256.h"
+
 #include <sodium.h>
 
 #include <cstddef>
@@ -56,7 +58,7 @@ class ArchiveVerifier : public BodyObserver {
 
  private:
   ArchiveExpectation expected_;
-  crypto_hash_sha256_state state_;
+  Sha256 state_;
   Sha256Digest digest_;
   std::uint64_t received_ = 0;
   bool stopped_ = false;
