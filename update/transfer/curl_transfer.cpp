@@ -19,6 +19,9 @@ void ApplyTransferOptions(CURL* handle, const char* url, const TransferLimits& l
   curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds);
   curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytesPerSecond);
   curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
+  if (limits.maxReceiveBytesPerSecond > 0)
+    curl_easy_setopt(handle, CURLOPT_MAX_RECV_SPEED_LARGE,
+                     static_cast<curl_off_t>(limits.maxReceiveBytesPerSecond));
 }
 
 TransferFailure FailureOfResult(CURLcode result) {
