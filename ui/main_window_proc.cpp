@@ -27,6 +27,14 @@ void CloseSequence(WindowSet& set) {
   --g_closeDepth;
 }
 
+// In the progress view closing cancels the update: the worker stops at its
+// next safe point and closes the launcher. True when it did.
+bool CancelsUpdate(WindowSet& set) {
+  if (!set.progressBar || (set.viewState != 2 && set.viewState != 3)) return false;
+  set.progressBar->RequestCancel();
+  return true;
+}
+
 void ShowHostAtOffset(WindowSet& set) {
   if (set.pageHost) set.pageHost->ShowAtOffset();
 }
@@ -87,6 +95,13 @@ void OnLeftButtonDown(WindowSet& set, HWND window, LPARAM lParam) {
   // A press tests the close button first.
   if (main.OnCloseButton(x, y)) {
     DrawNormalAndHost(set);
+    if (set.viewState == 3 && CancelsUpdate(set)) {
+      // The progress window stays until the worker closes everything.
+      ::ShowWindow(main.Window(), SW_HIDE);
+      if (set.pageHost) ::ShowWindow(set.pageHost->GetHostWindow(), SW_HIDE);
+      set.viewState = 2;
+      return;
+    }
     // Everything disappears at once, before the windows are destroyed.
     ::ShowWindow(main.Window(), SW_HIDE);
     if (set.pageHost) ::ShowWindow(set.pageHost->GetHostWindow(), SW_HIDE);
@@ -106,7 +121,7 @@ void OnLeftButtonDown(WindowSet& set, HWND window, LPARAM lParam) {
 
 bool OnSysCommand(WindowSet& set, WPARAM wParam) {
   if (wParam == SC_CLOSE) {
-    CloseSequence(set);
+    if (!CancelsUpdate(set)) CloseSequence(set);
     return true;
   }
   if (wParam == SC_RESTORE && set.viewState >= 1 && set.viewState <= 3)
@@ -163,6 +178,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       DrawNormalAndHost(*set);
       break;
     case WM_CLOSE:
+      if (CancelsUpdate(*set)) return 0;
       CloseSequence(*set);
       break;
     case WM_ERASEBKGND:
