@@ -29,8 +29,15 @@ void CloseSequence(WindowSet& set) {
 
 // In the progress view closing cancels the update: the worker stops at its
 // next safe point and closes the launcher. True when it did.
+// The main window and the page go at once; the progress window stays until
+// the worker closes everything.
 bool CancelsUpdate(WindowSet& set) {
   if (!set.progressBar || (set.viewState != 2 && set.viewState != 3)) return false;
+  if (set.viewState == 3) {
+    if (set.mainWindow) ::ShowWindow(set.mainWindow->Window(), SW_HIDE);
+    if (set.pageHost) ::ShowWindow(set.pageHost->GetHostWindow(), SW_HIDE);
+    set.viewState = 2;
+  }
   set.progressBar->RequestCancel();
   return true;
 }
@@ -95,13 +102,7 @@ void OnLeftButtonDown(WindowSet& set, HWND window, LPARAM lParam) {
   // A press tests the close button first.
   if (main.OnCloseButton(x, y)) {
     DrawNormalAndHost(set);
-    if (set.viewState == 3 && CancelsUpdate(set)) {
-      // The progress window stays until the worker closes everything.
-      ::ShowWindow(main.Window(), SW_HIDE);
-      if (set.pageHost) ::ShowWindow(set.pageHost->GetHostWindow(), SW_HIDE);
-      set.viewState = 2;
-      return;
-    }
+    if (CancelsUpdate(set)) return;
     // Everything disappears at once, before the windows are destroyed.
     ::ShowWindow(main.Window(), SW_HIDE);
     if (set.pageHost) ::ShowWindow(set.pageHost->GetHostWindow(), SW_HIDE);
