@@ -234,7 +234,7 @@ class UpdateRun {
         return true;
       }
       if (result != ManifestResult::WholeArchive) {
-        WriteLog("Failed to install game\n");
+        if (!Stopping()) WriteLog("Failed to install game\n");
         CloseLauncher(result == ManifestResult::NoSpace ? kNoSpace : kInstallFailed);
         return false;
       }
@@ -258,7 +258,8 @@ class UpdateRun {
                                                                  nullptr, nullptr, &removals)
                                                  : InstallResult::Failed;
     if (result != InstallResult::Installed) {
-      WriteLog("Failed to install game\n");
+      // A stop during the staging is a cancel, not a failed installation.
+      if (result != InstallResult::Stopped) WriteLog("Failed to install game\n");
       CloseLauncher(result == InstallResult::NoSpace ? kNoSpace : kInstallFailed);
       return false;
     }
