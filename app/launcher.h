@@ -57,8 +57,12 @@ class ZornLauncher {
   // Creates the window objects and windows, shows the main window and the
   // page, and opens the start page. Lives in window_startup.cpp.
   void StartWindows(HINSTANCE instance);
-  // Destroys the window objects (after OleUninitialize). Lives in window_startup.cpp.
+  // Destroys the window objects (after OleUninitialize), once the update
+  // worker has ended. Lives in window_startup.cpp.
   void DestroyWindowObjects();
+  // Asks the update worker to stop and waits for it to end (at once when none
+  // runs). The exit calls it when the message loop has ended.
+  void EndUpdateWorker();
   // Lets the browser control go while OLE is still up (before OleUninitialize).
   void CloseBrowser();
 

@@ -72,6 +72,10 @@ bool ReadConfigFile(const char* path, LauncherConfig* config) {
   ReadString(file, "VersionCDN", "Url", "", config->versionCdnUrl);
   ReadString(file, "VersionCDN", "PublicKey", "", config->publicKey);
   ReadString(file, "VersionCDN", "PublicKey2", "", config->publicKey2);
+
+  // A negative cap would be no rate at all: it counts as no cap.
+  const std::int32_t maxKBps = ReadInt(file, "Download", "MaxKBps");
+  config->download.maxKBps = maxKBps > 0 ? maxKBps : 0;
   return true;
 }
 

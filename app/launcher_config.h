@@ -47,11 +47,18 @@ struct PageSettings {
   char startPage[kConfigValueSize] = {};
 };
 
-// The five configuration records, all zero and empty until read.
+// [Download]: MaxKBps caps every transfer at that many KiB a second; 0,
+// absent or negative means no cap.
+struct DownloadSettings {
+  std::int32_t maxKBps = 0;
+};
+
+// The configuration records, all zero and empty until read.
 struct LauncherConfig {
   SkinSettings skin;
   ProgressSettings progress;
   PageSettings page;
+  DownloadSettings download;
   char iconFile[kConfigValueSize] = {};       // loaded exactly as written (not made absolute)
   char versionCdnUrl[kConfigValueSize] = {};  // read later by the update worker
   char publicKey[kConfigValueSize] = {};      // minisign public key of the descriptor's signer

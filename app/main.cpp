@@ -41,5 +41,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
       ::DispatchMessageA(&msg);
     }
   }
+  // The windows are gone; the worker is asked to stop and waited for before
+  // the process's objects are torn down.
+  app::Launcher().EndUpdateWorker();
   return static_cast<int>(msg.wParam);
 }

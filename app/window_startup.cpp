@@ -23,7 +23,7 @@ constexpr DWORD kMainStyle = WS_POPUP | WS_VISIBLE | WS_BORDER | WS_SYSMENU;
 constexpr DWORD kPageStyle = WS_POPUP | WS_VISIBLE | WS_SYSMENU;
 constexpr DWORD kProgressStyle = WS_POPUP | WS_VISIBLE | WS_BORDER | WS_SYSMENU;
 constexpr std::size_t kStartUrlSize = 1024;
-constexpr DWORD kWorkerGraceMs = 2000;
+constexpr std::int64_t kBytesPerKilobyte = 1024;
 
 // Clears the 512-character target and converts the composed path into it. An
 // image whose path could not be composed gets an empty name, which loads nothing.
@@ -70,6 +70,13 @@ static void DeliverConfiguration(ZornLauncher& launcher) {
   progress.lowerBarY = config.progress.lowerBarY;
 }
 
+// The player's cancel (the progress window closed, or the main window's close
+// in the progress view): a running worker stops at its next safe point and
+// closes the launcher itself; with none running the launcher closes now.
+static void CancelUpdate() {
+  if (!update::RequestUpdateWorkerStop()) ::PostMessageA(Launcher().mainWindowHandle, WM_DESTROY, 0, 0);
+}
+
 void ZornLauncher::StartWindows(HINSTANCE instance) {
   if (!mainWindow) mainWindow = std::make_unique<ui::ZIrregularWindow>();
   if (!progressBar) progressBar = std::make_unique<ui::ZProgressBar>();
@@ -78,6 +85,7 @@ void ZornLauncher::StartWindows(HINSTANCE instance) {
   windows.mainWindow = mainWindow.get();
   windows.pageHost = pageHost.get();
   windows.progressBar = progressBar.get();
+  windows.cancelUpdate = &CancelUpdate;
   ui::SetWindowSet(&windows);
 
   DeliverConfiguration(*this);
@@ -121,6 +129,8 @@ void ZornLauncher::StartWindows(HINSTANCE instance) {
   setup.progress = &progressBar->targets;
   setup.progressWindow = progressBar->Window();
   setup.repairOnEntry = RepairRequested(arguments);
+  setup.limits.maxReceiveBytesPerSecond =
+      config.download.maxKBps > 0 ? static_cast<std::int64_t>(config.download.maxKBps) * kBytesPerKilobyte : 0;
   update::ConfigureUpdateWorker(setup);
 
   char url[kStartUrlSize] = {};
@@ -136,19 +146,21 @@ void ZornLauncher::CloseBrowser() {
   if (pageHost) pageHost->CloseBrowser();
 }
 
+void ZornLauncher::EndUpdateWorker() {
+  update::RequestUpdateWorkerStop();
+  // It ends within a second of a transfer, between two entries of a staging,
+  // or once a commit it began is finished; it shows no box after the request.
+  update::WaitForUpdateWorker(INFINITE);
+}
+
 void ZornLauncher::DestroyWindowObjects() {
+  // The worker writes the progress bar's targets until it returns: it is
+  // asked to stop and waited for before anything is freed.
+  EndUpdateWorker();
   if (ui::GetWindowSet() == &windows) ui::SetWindowSet(nullptr);
   windows = ui::WindowSet{};
   mainWindow.reset();
   pageHost.reset();
-  // The worker writes the progress bar's targets until it returns. After its
-  // WM_DESTROY it returns at once; if it is still busy (the launcher was
-  // closed from outside mid-transfer) the object is left to the process's end
-  // rather than freed under the worker.
-  if (progressBar && !update::WaitForUpdateWorker(kWorkerGraceMs)) {
-    progressBar->StopAnimation();
-    static_cast<void>(progressBar.release());
-  }
   progressBar.reset();  // stops and joins its animation thread
   if (windowIcon) {
     ::DestroyIcon(windowIcon);

@@ -4,13 +4,17 @@
 // threads only store into it, and its animation thread reads it. Each field
 // has one writer, so plain atomic loads and stores are all that is needed.
 // A store that changes a number sets the `changed` event, on which the
-// animation thread sleeps while nothing moves.
+// animation thread sleeps while nothing moves. Beside the bars go the counts
+// the stage line shows (bytes of a transfer, files of a staging), and one
+// request the other way: the player's cancel or the launcher's exit asks the
+// worker, and everything it runs, to stop.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
 #include "base/auto_reset_event.h"
+#include "base/stop_request.h"
 
 namespace progress {
 
@@ -38,11 +42,34 @@ class Target {
   const base::AutoResetEvent& changed_;
 };
 
+// What the stage line counts: nothing, the bytes of the transfer that runs,
+// or the files of the staging or check that runs.
+enum class CountUnit : std::int32_t { None, Bytes, Files };
+
+// Done and in all of the current count. The writer stores `done` last, so a
+// reader that sees a unit and a total sees the count they belong to; a total
+// of 0 means none is known yet. Bytes are 64-bit: archives pass 4 GiB.
+struct StageCount {
+  std::atomic<std::int32_t> unit{static_cast<std::int32_t>(CountUnit::None)};
+  std::atomic<std::int64_t> total{0};
+  std::atomic<std::int64_t> done{0};
+
+  void Set(CountUnit what, std::int64_t doneNow, std::int64_t totalNow) {
+    unit.store(static_cast<std::int32_t>(what), std::memory_order_relaxed);
+    total.store(totalNow, std::memory_order_relaxed);
+    done.store(doneNow, std::memory_order_release);
+  }
+  void Clear() { Set(CountUnit::None, 0, 0); }
+  CountUnit Unit() const { return static_cast<CountUnit>(unit.load(std::memory_order_acquire)); }
+};
+
 struct ProgressTargets {
   base::AutoResetEvent changed;  // declared first: the targets refer to it
   Target upperTarget{changed};   // percent of the current transfer or installation
   Target lowerTarget{changed};   // overall percent: 25, 50, 75, 100
   Target stageIndex{changed};    // 0..4, chooses the stage text
+  StageCount count;              // bytes or files of the stage line
+  base::StopRequest stop;        // asked by the GUI thread, honoured by the worker
 
   // The lower bar never goes back: a value is stored only when it is higher.
   void RaiseLowerTarget(std::int32_t percent) {

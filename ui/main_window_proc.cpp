@@ -27,6 +27,21 @@ void CloseSequence(WindowSet& set) {
   --g_closeDepth;
 }
 
+// In the progress view closing cancels the update: the worker stops at its
+// next safe point and closes the launcher. True when it did.
+// The main window and the page go at once; the progress window stays until
+// the worker closes everything.
+bool CancelsUpdate(WindowSet& set) {
+  if (!set.progressBar || (set.viewState != 2 && set.viewState != 3)) return false;
+  if (set.viewState == 3) {
+    if (set.mainWindow) ::ShowWindow(set.mainWindow->Window(), SW_HIDE);
+    if (set.pageHost) ::ShowWindow(set.pageHost->GetHostWindow(), SW_HIDE);
+    set.viewState = 2;
+  }
+  set.progressBar->RequestCancel();
+  return true;
+}
+
 void ShowHostAtOffset(WindowSet& set) {
   if (set.pageHost) set.pageHost->ShowAtOffset();
 }
@@ -87,6 +102,7 @@ void OnLeftButtonDown(WindowSet& set, HWND window, LPARAM lParam) {
   // A press tests the close button first.
   if (main.OnCloseButton(x, y)) {
     DrawNormalAndHost(set);
+    if (CancelsUpdate(set)) return;
     // Everything disappears at once, before the windows are destroyed.
     ::ShowWindow(main.Window(), SW_HIDE);
     if (set.pageHost) ::ShowWindow(set.pageHost->GetHostWindow(), SW_HIDE);
@@ -106,7 +122,7 @@ void OnLeftButtonDown(WindowSet& set, HWND window, LPARAM lParam) {
 
 bool OnSysCommand(WindowSet& set, WPARAM wParam) {
   if (wParam == SC_CLOSE) {
-    CloseSequence(set);
+    if (!CancelsUpdate(set)) CloseSequence(set);
     return true;
   }
   if (wParam == SC_RESTORE && set.viewState >= 1 && set.viewState <= 3)
@@ -163,6 +179,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       DrawNormalAndHost(*set);
       break;
     case WM_CLOSE:
+      if (CancelsUpdate(*set)) return 0;
       CloseSequence(*set);
       break;
     case WM_ERASEBKGND:

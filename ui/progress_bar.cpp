@@ -6,6 +6,7 @@
 #include "base/bounded_format.h"
 #include "ui/animation_step.h"
 #include "ui/png_decode.h"
+#include "ui/stage_line.h"
 #include "ui/window_set.h"
 
 namespace ui {
@@ -36,6 +37,15 @@ void DrawPercent(HDC dc, int y, std::int32_t value) {
   char text[64];
   if (!base::FormatInto(text, sizeof(text), "%d %%", static_cast<int>(value))) return;
   ::TextOutA(dc, 748, y - 5, text, static_cast<int>(std::strlen(text)));
+}
+
+LineUnit LineUnitOf(progress::CountUnit unit) {
+  switch (unit) {
+    case progress::CountUnit::Bytes: return LineUnit::Bytes;
+    case progress::CountUnit::Files: return LineUnit::Files;
+    case progress::CountUnit::None: break;
+  }
+  return LineUnit::None;
 }
 
 }  // namespace
@@ -123,7 +133,72 @@ void ZProgressBar::Compose(HDC dc) {
   // An index without a text repeats the text of the last valid one.
   if (const char* text = StageText(targets.stageIndex.load(std::memory_order_relaxed)))
     base::CopyInto(stageText, text);
-  if (stageText[0]) ::TextOutA(dc, 30, 105, stageText, static_cast<int>(std::strlen(stageText)));
+  const std::string line = ComposeStageLine(dc);
+  if (!line.empty()) ::TextOutA(dc, kStageTextX, kStageTextY, line.c_str(), static_cast<int>(line.size()));
+  std::lock_guard<std::mutex> lock(lineMutex_);
+  drawnLine_ = line;
+}
+
+std::string ZProgressBar::ComposeStageLine(HDC dc) {
+  StageLineParts parts;
+  parts.stageText = stageText;
+  const std::int32_t stage = targets.stageIndex.load(std::memory_order_relaxed);
+  const std::int64_t done = targets.count.done.load(std::memory_order_acquire);
+  const LineUnit unit = LineUnitOf(targets.count.Unit());
+  if (StageShowsCount(stage, unit)) {
+    parts.unit = unit;
+    parts.done = done;
+    parts.total = targets.count.total.load(std::memory_order_relaxed);
+    std::lock_guard<std::mutex> lock(lineMutex_);
+    parts.speedKnown = estimate_.SpeedKnown();
+    parts.bytesPerSecond = estimate_.BytesPerSecond();
+    parts.timeLeftKnown = estimate_.TimeLeftKnown();
+    parts.secondsLeft = estimate_.SecondsLeft();
+  }
+  RECT client{0, 0, backgroundWidth, backgroundHeight};
+  if (window) ::GetClientRect(window, &client);
+  const std::int32_t width = static_cast<std::int32_t>(client.right) - kStageTextX - kStageTextRightMargin;
+  return ui::ComposeStageLine(parts, width, [dc](const std::string& text) {
+    SIZE size{};
+    ::GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    return static_cast<std::int32_t>(size.cx);
+  });
+}
+
+std::string ZProgressBar::DrawnStageLine() const {
+  std::lock_guard<std::mutex> lock(lineMutex_);
+  return drawnLine_;
+}
+
+bool ZProgressBar::RefreshStageLine(ULONGLONG nowMs) {
+  const std::int64_t done = targets.count.done.load(std::memory_order_acquire);
+  const progress::CountUnit unit = targets.count.Unit();
+  const std::int64_t total = targets.count.total.load(std::memory_order_relaxed);
+  if (unit == progress::CountUnit::None) {
+    std::lock_guard<std::mutex> lock(lineMutex_);
+    estimate_.Reset();
+    return false;
+  }
+  if (nowMs - lastLineRefreshMs_ < kLineRefreshMs) return true;
+  lastLineRefreshMs_ = nowMs;
+  {
+    std::lock_guard<std::mutex> lock(lineMutex_);
+    if (unit == progress::CountUnit::Bytes && total > 0)
+      estimate_.Sample(static_cast<std::int64_t>(nowMs), done, total);
+    else
+      estimate_.Reset();
+  }
+  if (window) {
+    RECT line{kStageTextX, 0, backgroundWidth, backgroundHeight};
+    ::InvalidateRect(window, &line, TRUE);
+  }
+  return true;
+}
+
+void ZProgressBar::RequestCancel() {
+  targets.stop.Request();
+  WindowSet* set = GetWindowSet();
+  if (set && set->progressBar == this && set->cancelUpdate) set->cancelUpdate();
 }
 
 void ZProgressBar::Paint() {
@@ -165,10 +240,12 @@ unsigned __stdcall ZProgressBar::AnimationThreadProc(void* self) {
   auto* bar = static_cast<ZProgressBar*>(self);
   while (!bar->stopAnimation.load()) {
     bar->AnimationPass();
-    // Nothing to move: sleep until a target changes (or the stop comes). A
-    // store after the look above has set the event, so the wait returns.
+    const bool counting = bar->RefreshStageLine(::GetTickCount64());
+    // Nothing to move: sleep until a target changes (or the stop comes), or
+    // until the counting line's next refresh. A store after the look above
+    // has set the event, so the wait returns.
     if (bar->AtTargets() && !bar->stopAnimation.load()) {
-      bar->targets.changed.Wait(INFINITE);
+      bar->targets.changed.Wait(counting ? kLineRefreshMs : INFINITE);
       bar->wakeCount.fetch_add(1, std::memory_order_relaxed);
     }
     // The step after a wake-up comes one period later, as between steps.
@@ -192,6 +269,19 @@ void ZProgressBar::StopAnimation() {
   }
 }
 
+namespace {
+
+// Closing the progress window cancels the update; the window itself stays
+// until the worker closes the launcher (the system's default would destroy it
+// under the worker).
+LRESULT OnProgressClose(HWND window) {
+  WindowSet* set = GetWindowSet();
+  if (set && set->progressBar && set->progressBar->Window() == window) set->progressBar->RequestCancel();
+  return 0;
+}
+
+}  // namespace
+
 LRESULT CALLBACK ProgressBarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_PAINT: {
@@ -202,6 +292,11 @@ LRESULT CALLBACK ProgressBarProc(HWND window, UINT message, WPARAM wParam, LPARA
     }
     case WM_ERASEBKGND:
       return 1;
+    case WM_CLOSE:
+      return OnProgressClose(window);
+    case WM_KEYDOWN:
+      if (wParam == VK_ESCAPE) return OnProgressClose(window);
+      break;
     default:
       break;
   }

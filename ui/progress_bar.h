@@ -2,18 +2,24 @@
 // percentages, the two percent texts and a stage text, painted with GDI
 // through one off-screen buffer. An animation thread moves the displayed
 // percentages one point per period towards the targets other threads set,
-// and sleeps while every displayed value equals its target.
+// and sleeps while every displayed value equals its target; while a stage
+// line counts bytes or files it also samples the count a few times a second
+// (the speed and the time left) and has the line repainted. Closing the
+// window (WM_CLOSE: Alt+F4, or Esc on it) asks the worker to stop.
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <string>
 
 #include "base/guards.h"
 #include "base/progress_targets.h"
 #include "base/thread.h"
 #include "ui/irregular_window.h"
+#include "ui/transfer_estimate.h"
 
 namespace ui {
 
@@ -24,6 +30,11 @@ class ZProgressBar : public ZIrregularWindow {
   static constexpr std::int32_t kFallbackWidth = 800;
   static constexpr std::int32_t kFallbackHeight = 130;
   static constexpr DWORD kAnimationPeriodMs = 5;
+  // How often a counting stage line is sampled and repainted.
+  static constexpr DWORD kLineRefreshMs = 250;
+  static constexpr std::int32_t kStageTextX = 30;
+  static constexpr std::int32_t kStageTextY = 105;
+  static constexpr std::int32_t kStageTextRightMargin = 8;
 
   ZProgressBar();
   // Stops and joins the animation thread before anything it reads goes away.
@@ -55,6 +66,15 @@ class ZProgressBar : public ZIrregularWindow {
   bool AnimationPass();
   // Whether both displayed values equal their targets (nothing to move).
   bool AtTargets() const;
+  // Samples the stage line's count at `nowMs` when a refresh is due, and asks
+  // for a repaint of the line. Returns whether a count is being shown (the
+  // animation thread then wakes for the next refresh).
+  bool RefreshStageLine(ULONGLONG nowMs);
+  // The player's cancel: the targets' stop request, then the window set's
+  // cancelUpdate (which closes the launcher when no worker runs).
+  void RequestCancel();
+  // The stage line the last paint drew, exactly as drawn.
+  std::string DrawnStageLine() const;
   // Sets the stop flag and waits for the animation thread to end, handling
   // the repaint requests it may be waiting on meanwhile.
   void StopAnimation();
@@ -92,9 +112,18 @@ class ZProgressBar : public ZIrregularWindow {
 
  private:
   static unsigned __stdcall AnimationThreadProc(void* self);
+  // The line for the current stage and count, fitted to the window in `dc`'s font.
+  std::string ComposeStageLine(HDC dc);
 
   // The stage text of the last paint with a valid stage index.
   char stageText[80] = {};
+
+  // Shared by the animation thread (samples) and the GUI thread (paint).
+  mutable std::mutex lineMutex_;
+  TransferEstimate estimate_;
+  std::string drawnLine_;
+  // The animation thread's own.
+  ULONGLONG lastLineRefreshMs_ = 0;
 };
 
 // The window procedure of the "ZProgressBar" class; it paints the progress

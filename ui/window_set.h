@@ -30,6 +30,9 @@ struct WindowSet {
   PageHostView* pageHost = nullptr;
   ZProgressBar* progressBar = nullptr;
   std::int32_t viewState = 0;  // 0 none, 1 main + page, 2 progress alone, 3 all three
+  // Called (after the progress bar's own stop request) when the player
+  // cancels the update; it closes the launcher when no worker runs to do so.
+  void (*cancelUpdate)() = nullptr;
 };
 
 // The process's window set (registered by the launcher; tests may register their own).

@@ -59,6 +59,9 @@ class UpdateRun {
   UpdateRun(const WorkerSetup& setup, const GameParameters& parameters)
       : setup_(setup), parameters_(parameters) {}
 
+  // A stop request (the player's cancel, the launcher's exit) is looked at
+  // between the steps, and inside the transfers and the staging; a commit
+  // that has begun, the interrupted one included, is finished first.
   void Execute() {
     if (!PrepareTemp()) return CloseLauncher(kTempFailed);
     ShowStage(0, 25);
@@ -66,9 +69,11 @@ class UpdateRun {
       WriteLog("Failed to install game\n");
       return CloseLauncher(kInstallFailed);
     }
+    if (Stopping()) return CloseLauncher(nullptr);
     if (!LoadTrustedKeys(setup_.publicKey, setup_.publicKey2, &keys_)) return CloseLauncher(kVersionFailed);
     if (!FetchVersionDescriptor()) return CloseLauncher(kVersionFailed);
     if (!TrustVersionDescriptor()) return CloseLauncher(kVersionFailed);
+    if (Stopping()) return CloseLauncher(nullptr);
     if (!PrepareGame()) return;  // the one ending that leaves the launcher open
     if (installRecord_[0] == '\0') {
       WriteLog("Failed to install game\n");
@@ -82,10 +87,14 @@ class UpdateRun {
       if (!Update(remote)) return;
       archiveJustInstalled = true;
     }
+    if (Stopping()) return CloseLauncher(nullptr);
     if ((setup_.repairOnEntry || parameters_.RepairRequested()) && !Repair(remote, archiveJustInstalled)) return;
+    // The last safe point: a cancel that came during the commit (or the
+    // check) leaves the client complete and recorded, and the game not started.
+    if (Stopping()) return CloseLauncher(nullptr);
     ShowStage(3, 100);
     StartGame();
-    CloseLauncher(nullptr);
+    AskMainWindowToClose();  // the game's start is the run's end, whatever is asked now
   }
 
  private:
@@ -225,14 +234,22 @@ class UpdateRun {
         return true;
       }
       if (result != ManifestResult::WholeArchive) {
-        WriteLog("Failed to install game\n");
+        if (!Stopping()) WriteLog("Failed to install game\n");
         CloseLauncher(result == ManifestResult::NoSpace ? kNoSpace : kInstallFailed);
         return false;
       }
       removals = byManifest->Removals();
     }
+    if (Stopping()) {  // the ranges ended by the stop: no whole archive either
+      CloseLauncher(nullptr);
+      return false;
+    }
     if (!FetchArchive()) {
       CloseLauncher(kArchiveFailed);
+      return false;
+    }
+    if (Stopping()) {
+      CloseLauncher(nullptr);
       return false;
     }
     ShowStage(2, 75);
@@ -241,7 +258,8 @@ class UpdateRun {
                                                                  nullptr, nullptr, &removals)
                                                  : InstallResult::Failed;
     if (result != InstallResult::Installed) {
-      WriteLog("Failed to install game\n");
+      // A stop during the staging is a cancel, not a failed installation.
+      if (result != InstallResult::Stopped) WriteLog("Failed to install game\n");
       CloseLauncher(result == InstallResult::NoSpace ? kNoSpace : kInstallFailed);
       return false;
     }
@@ -520,11 +538,13 @@ class UpdateRun {
       WriteLog("Successfully started the game.");
   }
 
-  // Stage S at P %: the lower bar never goes back; the GUI thread repaints
-  // the window (an invalidation, never a wait on that thread).
+  // Stage S at P %: the lower bar never goes back, and the stage line's
+  // count starts again; the GUI thread repaints the window (an invalidation,
+  // never a wait on that thread).
   void ShowStage(int stage, int percent) {
     if (setup_.progress != nullptr) {
       setup_.progress->RaiseLowerTarget(percent);
+      setup_.progress->count.Clear();
       setup_.progress->stageIndex.store(stage);
     }
     if (setup_.progressWindow != nullptr) {
@@ -534,11 +554,21 @@ class UpdateRun {
     }
   }
 
-  // Shows `message` (when not null) and asks the main window to close.
+  bool Stopping() const { return setup_.progress != nullptr && setup_.progress->stop.Requested(); }
+
+  // Shows `message` (when not null) and asks the main window to close. After
+  // a stop request the ending is the player's cancel (or the exit), whatever
+  // step it ended: no box, "Cancelled" in the log.
   void CloseLauncher(const char* message) {
-    if (message != nullptr) ::MessageBoxA(nullptr, message, kCaption, MB_OK);
-    ::PostMessageA(setup_.mainWindow, WM_DESTROY, 0, 0);
+    if (Stopping()) {
+      WriteLog("Cancelled\n");
+    } else if (message != nullptr) {
+      ::MessageBoxA(nullptr, message, kCaption, MB_OK);
+    }
+    AskMainWindowToClose();
   }
+
+  void AskMainWindowToClose() { ::PostMessageA(setup_.mainWindow, WM_DESTROY, 0, 0); }
 
   const WorkerSetup& setup_;
   const GameParameters& parameters_;

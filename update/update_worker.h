@@ -28,7 +28,7 @@ struct WorkerSetup {
   const char* versionCdnUrl = nullptr;             // lives as long as the process
   const char* publicKey = nullptr;                 // [VersionCDN] PublicKey, may be null or empty
   const char* publicKey2 = nullptr;                // [VersionCDN] PublicKey2, for a key rollover
-  progress::ProgressTargets* progress = nullptr;   // may be null
+  progress::ProgressTargets* progress = nullptr;   // may be null; its stop request stops the worker
   HWND progressWindow = nullptr;                   // repainted at each stage; may be null
   TransferLimits limits{};
   RetryTiming retry{};
@@ -70,9 +70,16 @@ unsigned RunUpdate(const WorkerSetup& setup, const GameParameters& parameters);
 void ConfigureUpdateWorker(const WorkerSetup& setup);
 void StartUpdateWorker(const char* parameters, GameEntry entry = GameEntry::Play);
 
+// Asks the process's worker to stop at its next safe point (the player's
+// cancel, and the launcher's exit). A stopped worker logs "Cancelled", shows
+// no box, starts no game and posts WM_DESTROY. True when a worker is still
+// running and will close the launcher itself; false when none runs (never
+// started, or already ended), and the caller closes.
+bool RequestUpdateWorkerStop();
+
 // Waits up to `timeoutMs` for the process's worker to end. True when it has
-// ended or was never started; used at exit, before what the worker writes to
-// (the progress targets) is freed.
+// ended or was never started; used at exit, after RequestUpdateWorkerStop,
+// before what the worker writes to (the progress targets) is freed.
 bool WaitForUpdateWorker(DWORD timeoutMs);
 
 }  // namespace update

@@ -1,6 +1,7 @@
 // The process's one update worker, started from the GUI thread.
 #include <windows.h>
 
+#include "base/progress_targets.h"
 #include "base/thread.h"
 #include "update/download_log.h"
 #include "update/update_worker.h"
@@ -35,6 +36,11 @@ void StartUpdateWorker(const char* parameters, GameEntry entry) {
   if (g_worker.Started()) return;
   if (!g_worker.Start(&UpdateWorkerProc, nullptr))
     WriteLog("Failed to start thread. error=(%d)\n", static_cast<int>(::GetLastError()));
+}
+
+bool RequestUpdateWorkerStop() {
+  if (g_setup.progress != nullptr) g_setup.progress->stop.Request();
+  return g_worker.Started() && !g_worker.Join(0);
 }
 
 bool WaitForUpdateWorker(DWORD timeoutMs) { return g_worker.Join(timeoutMs); }

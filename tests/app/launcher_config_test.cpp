@@ -31,7 +31,8 @@ const char kFullConfig[] =
     "Url=http://example.test/news.htm?a=1\r\nStartPage=http://example.test/start.htm\r\n"
     "[Icon]\r\nFile=launcher.ico\r\n"
     "[VersionCDN]\r\nUrl=http://cdn.example.test/\r\n"
-    "PublicKey=RWTLi8B2yAx4+DP17lT9uycPw5gmrUPkx5PPPhjJt8zgIQCpq8W/WTuQ\r\nPublicKey2=RWQ2\r\n";
+    "PublicKey=RWTLi8B2yAx4+DP17lT9uycPw5gmrUPkx5PPPhjJt8zgIQCpq8W/WTuQ\r\nPublicKey2=RWQ2\r\n"
+    "[Download]\r\nMaxKBps=2048\r\n";
 
 TEST(ReadConfigTest, StoresEveryKeyInItsOwnField) {
   apptest::ScratchDir dir;
@@ -67,6 +68,7 @@ TEST(ReadConfigTest, StoresEveryKeyInItsOwnField) {
       {"lowerBarX", c.progress.lowerBarX, 8}, {"lowerBarY", c.progress.lowerBarY, 24},
       {"page x", c.page.x, 20}, {"page y", c.page.y, 30},
       {"width", c.page.width, 800}, {"height", c.page.height, 600},
+      {"maxKBps", c.download.maxKBps, 2048},
   };
   for (const auto& n : numbers) EXPECT_EQ(n.actual, n.expected) << n.field;
 }
@@ -89,6 +91,16 @@ TEST(ReadConfigTest, EmptyFileGivesTheDefaults) {
   EXPECT_STREQ(c.publicKey2, "");
   EXPECT_EQ(c.skin.minX, 0);
   EXPECT_EQ(c.page.height, 0);
+  EXPECT_EQ(c.download.maxKBps, 0);  // no cap
+}
+
+TEST(ReadConfigTest, NegativeSpeedCapIsNoCap) {
+  apptest::ScratchDir dir;
+  const std::string path = dir / "Config.cfg";
+  ASSERT_TRUE(apptest::WriteWholeFile(path, "[Download]\r\nMaxKBps=-5\r\n"));
+  LauncherConfig c;
+  ASSERT_TRUE(ReadConfigFile(path.c_str(), &c));
+  EXPECT_EQ(c.download.maxKBps, 0);
 }
 
 TEST(ReadConfigTest, MissingFileReturnsFalseAndStoresNothing) {

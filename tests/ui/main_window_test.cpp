@@ -118,6 +118,55 @@ TEST_F(MainWindow, PressOnCloseHidesAllThreeThenEndsTheLoop) {
   }
 }
 
+int g_cancels = 0;
+void CountCancel() { ++g_cancels; }
+
+// In the progress view every way of closing cancels the update instead: the
+// progress bar's stop request, the launcher's cancel, and no window destroyed
+// (the worker closes them once it has stopped). Elsewhere closing still closes.
+TEST_F(MainWindow, ClosingInTheProgressViewCancelsTheUpdate) {
+  struct Case {
+    const char* how;
+    std::uint32_t viewState;
+    bool toProgress;  // else to the main window
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+  };
+  const Case cases[] = {
+      {"WM_CLOSE on the progress window (Alt+F4)", 2, true, WM_CLOSE, 0, 0},
+      {"Esc on the progress window", 2, true, WM_KEYDOWN, VK_ESCAPE, 0},
+      {"WM_CLOSE on the main window", 2, false, WM_CLOSE, 0, 0},
+      {"SC_CLOSE on the main window", 3, false, WM_SYSCOMMAND, SC_CLOSE, 0},
+      {"the close button", 3, false, WM_LBUTTONDOWN, MK_LBUTTON, At(kCloseX + 1, kCloseY + 1)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.how);
+    Build();
+    set.cancelUpdate = &CountCancel;
+    g_cancels = 0;
+    ui::SetViewState(c.viewState);
+    ::SendMessageA(c.toProgress ? progress->Window() : mainWindow, c.message, c.wParam, c.lParam);
+    EXPECT_FALSE(PumpFor(200)) << "the loop ended";
+    EXPECT_TRUE(progress->targets.stop.Requested());
+    EXPECT_EQ(1, g_cancels);
+    EXPECT_TRUE(::IsWindow(progress->Window()));
+    EXPECT_TRUE(::IsWindow(mainWindow));
+    EXPECT_TRUE(Visible(progress->Window()));
+    EXPECT_FALSE(Visible(mainWindow));
+    EXPECT_EQ(2, set.viewState);
+    TearDown();
+  }
+  // The page view has no update to cancel: closing closes.
+  Build();
+  set.cancelUpdate = &CountCancel;
+  g_cancels = 0;
+  ::SendMessageA(mainWindow, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(RunUntilQuit(2000));
+  EXPECT_EQ(0, g_cancels);
+  EXPECT_FALSE(progress->targets.stop.Requested());
+}
+
 TEST_F(MainWindow, PressOnMinimiseThenRestoreReappliesTheViewState) {
   Build();
   ::SendMessageA(mainWindow, WM_LBUTTONDOWN, MK_LBUTTON, At(kMinX + 23, kMinY + 23));

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "base/progress_targets.h"
+#include "base/thread.h"
 #include "tests/update/test_support.h"
 #include "update/install/archive_install.h"
 #include "update/install/commit.h"
@@ -497,6 +499,49 @@ TEST_F(Staged, FailuresThatCannotPassAreNotRetriedAndErrorAnswersAre) {
                                    c.expected ? &check : nullptr));
     EXPECT_EQ(static_cast<std::size_t>(c.retries), Count(Log(), "Retrying (")) << Log();
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A stop request that comes while the archive is staged ends the staging
+// before the next entry: Game unchanged, nothing staged or journalled left,
+// nothing logged (the worker logs the cancel).
+struct StopWhenStaged {
+  progress::ProgressTargets* targets;
+  std::int64_t after;
+};
+unsigned __stdcall RequestStopOnceStaged(void* argument) {
+  auto* watch = static_cast<StopWhenStaged*>(argument);
+  for (int i = 0; i < 20000; ++i) {
+    if (watch->targets->count.Unit() == progress::CountUnit::Files && watch->targets->count.done.load() >= watch->after)
+      break;
+    ::Sleep(1);
+  }
+  watch->targets->stop.Request();
+  return 0;
+}
+
+TEST_F(Staged, StopRequestEndsTheStagingBetweenTwoEntries) {
+  Plant(Game(), kOld);
+  std::vector<ZipEntry> entries;
+  for (int i = 0; i < 2000; ++i) entries.push_back({"data/n" + std::to_string(i) + ".dat", std::string(2048, 'n'), 0x20});
+  ASSERT_TRUE(WriteZip(Archive(), entries));
+  ResetLog();
+  progress::ProgressTargets targets;
+  StopWhenStaged watch{&targets, 100};
+  base::Thread watcher;
+  ASSERT_TRUE(watcher.Start(&RequestStopOnceStaged, &watch));
+  const update::InstallResult result = update::InstallUpdate(Place(), Archive().c_str(), 2, &targets);
+  watcher.Join();
+  EXPECT_EQ(update::InstallResult::Stopped, result);
+  EXPECT_GE(targets.count.done.load(), 100);
+  EXPECT_LT(targets.count.done.load(), 2000) << "it went on to the end";
+  EXPECT_EQ(kOld, Snapshot(Game()));
+  EXPECT_FALSE(Exists(staging_));
+  EXPECT_FALSE(Exists(journal_));
+  EXPECT_EQ("", Log());
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -132,21 +133,24 @@ class Worker : public ::testing::Test {
     setup.versionCdnUrl = versionUrl_.c_str();
     setup.publicKey = publicKey_.c_str();
     setup.publicKey2 = publicKey2_.c_str();
-    setup.progress = &targets_;
+    setup.progress = progress_;
     setup.progressWindow = bar_;
     setup.limits = limits_;
     setup.retry = retry_;
     setup.repairOnEntry = repairOnEntry_;
     setup_ = setup;
-    targets_.upperTarget = 0;  // a fresh progress bar for every run
-    targets_.lowerTarget = 0;
-    targets_.stageIndex = 0;
+    progress_->upperTarget = 0;  // a fresh progress bar for every run
+    progress_->lowerTarget = 0;
+    progress_->stageIndex = 0;
     ::UpdateWindow(bar_);  // its first paint comes before the run
     Observed observed;
     g_observed = &observed;
     base::Thread worker;
     EXPECT_TRUE(worker.Start(&Worker::Proc, this));
-    Pump(&observed, worker.Handle(), [&] { return worker.Join(0); });
+    Pump(&observed, worker.Handle(), [&] {
+      if (duringRun_) duringRun_();
+      return worker.Join(0);
+    });
     EXPECT_TRUE(worker.Join(0)) << "the worker did not end";
     g_observed = nullptr;
     return observed;
@@ -160,6 +164,12 @@ class Worker : public ::testing::Test {
   ScratchDir cwd_;
   ServedDir served_;
   progress::ProgressTargets targets_;
+  // What the run's worker reports to (and takes its stop request from): the
+  // targets above, or a test's real progress window's.
+  progress::ProgressTargets* progress_ = &targets_;
+  // Called on the test's thread while the worker runs, between two looks at
+  // its messages (about every 20 ms): to cancel at a chosen moment.
+  std::function<void()> duringRun_;
   update::TransferLimits limits_;
   update::RetryTiming retry_ = [] {  // retries that pass quickly
     update::RetryTiming fast;

@@ -57,10 +57,15 @@ bool ArchiveReader::VisitEntries(progress::ProgressTargets* progress, const Entr
   if (count_ == 0 || unzGoToFirstFile(archive) != UNZ_OK) return count_ == 0;
   ArchiveEntry entry;
   for (std::uint64_t i = 0; i < count_; ++i) {
-    if (progress != nullptr) progress->upperTarget.store(InstallPercent(i, count_));
+    if (progress != nullptr) {
+      progress->upperTarget.store(InstallPercent(i, count_));
+      progress->count.Set(progress::CountUnit::Files, static_cast<std::int64_t>(i), static_cast<std::int64_t>(count_));
+    }
     if (!ReadCurrent(&entry) || !visit(i, entry)) return false;
     if (i + 1 < count_ && unzGoToNextFile(archive) != UNZ_OK) return false;
   }
+  if (progress != nullptr)
+    progress->count.Set(progress::CountUnit::Files, static_cast<std::int64_t>(count_), static_cast<std::int64_t>(count_));
   return true;
 }
 

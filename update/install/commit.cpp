@@ -188,6 +188,7 @@ InstallResult InstallUpdate(const CommitPlace& place, const char* archivePath, s
     case StageResult::Staged: break;
     case StageResult::NoSpace: return InstallResult::NoSpace;
     case StageResult::Failed: return InstallResult::Failed;
+    case StageResult::Stopped: return InstallResult::Stopped;
   }
   if (removals != nullptr) plan.entries.insert(plan.entries.end(), removals->begin(), removals->end());
   if (!WriteJournalFile(place.journalPath, plan)) {

@@ -48,7 +48,11 @@ CommitResult ApplyCommit(const CommitPlace& place, const JournalRecord& record, 
 // Removes the journal, then the staging folder.
 void EndCommit(const CommitPlace& place);
 
-enum class InstallResult { Installed, Failed, NoSpace, Blocked };
+// Stopped: a stop request came while the archive was staged; Game is
+// unchanged and nothing of the attempt is left. Once the journal is written
+// the commit runs to its end whatever is asked meanwhile, so that Game is
+// never part old, part new.
+enum class InstallResult { Installed, Failed, NoSpace, Blocked, Stopped };
 
 // Stages `archivePath`, writes the journal for `version` and applies the
 // commit. On Installed the caller records `version` and calls EndCommit; on

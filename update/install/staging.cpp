@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/bounded_format.h"
+#include "base/progress_targets.h"
 #include "base/file_tree.h"
 #include "update/install/archive_reader.h"
 #include "update/download_log.h"
@@ -38,7 +39,13 @@ StageResult Stage(ArchiveReader& archive, const char* gameDirectory, const char*
 
   DirectoryCache directories;
   char staged[kPathSize];
+  bool stopped = false;
   const bool walked = archive.VisitEntries(progress, [&](std::uint64_t i, const ArchiveEntry& entry) {
+    // Between two entries is a safe point: nothing of Game has been touched.
+    if (progress != nullptr && progress->stop.Requested()) {
+      stopped = true;
+      return false;
+    }
     if (selection != nullptr && (!entry.nameUsable || selection->count(entry.name) == 0)) return true;
     JournalEntry planned;
     planned.name = entry.name;
@@ -54,6 +61,7 @@ StageResult Stage(ArchiveReader& archive, const char* gameDirectory, const char*
     plan->entries.push_back(std::move(planned));
     return true;
   });
+  if (stopped) return StageResult::Stopped;
   return walked ? StageResult::Staged : StageResult::Failed;
 }
 

@@ -19,13 +19,16 @@ enum class StageResult {
   Staged,
   Failed,   // the archive or an entry failed; its own line is logged
   NoSpace,  // "Not enough disk space: N bytes needed, M free" is logged
+  Stopped,  // a stop request (progress->stop) came between two entries; nothing logged
 };
 
 // Stages `archivePath` for `gameDirectory` into `stagingDirectory` (made
 // fresh) and fills `plan` with what the commit must do, in archive order.
 // With `selection`, only the entries it names are checked, counted against
 // the free space, staged and planned; the rest of the archive is passed over.
-// The share of entries done goes to progress->upperTarget (when not null).
+// The share of entries done goes to progress->upperTarget and the files done
+// and in all to progress->count (when not null); a stop request is looked at
+// before every entry.
 StageResult StageArchive(const char* archivePath, const char* gameDirectory, const char* stagingDirectory,
                          JournalRecord* plan, progress::ProgressTargets* progress = nullptr,
                          const std::set<std::string>* selection = nullptr);

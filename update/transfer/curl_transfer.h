@@ -1,7 +1,7 @@
 // What every transfer of the launcher sets on its libcurl handle, and how it
 // reads libcurl's outcome: one owner for an easy handle, the options the
 // whole file and the ranges share (certificates not verified, the receive
-// buffer, the connect and low-speed limits), and the failure a result code
+// buffer, the connect and low-speed limits, the player's speed cap), and the failure a result code
 // stands for, which decides whether it is tried again.
 #pragma once
 

@@ -34,6 +34,7 @@ struct Transfer {
   std::uint64_t offset = 0;
   BodyCheck* check = nullptr;   // begun again when the server sends the whole file
   bool unexpectedStatus = false;  // neither 206 nor 200 to a range request
+  bool stopRequested = false;     // the progress callback ended the transfer for a stop request
 };
 
 size_t OnWriteData(char* data, size_t size, size_t count, void* user) {
@@ -72,14 +73,23 @@ size_t OnWriteData(char* data, size_t size, size_t count, void* user) {
   return std::fwrite(data, size, count, transfer->file);
 }
 
-// The progress callback; it never stops a transfer and asks for no repaint:
-// the progress bar's animation thread picks the new target up.
+// The progress callback asks for no repaint: the progress bar's animation
+// thread picks the new target and count up. libcurl calls it at least once a
+// second, also while it connects or waits for data, so a stop request ends
+// the transfer within a second. A resumed transfer counts from the bytes
+// already in the file.
 int OnProgress(void* user, curl_off_t downloadTotal, curl_off_t downloadNow, curl_off_t, curl_off_t) {
   Transfer* transfer = static_cast<Transfer*>(user);
-  if (transfer->progress != nullptr)
-    transfer->progress->upperTarget.store(transfer->offset != 0
-                                              ? ResumedPercent(transfer->offset, downloadNow, downloadTotal)
-                                              : TransferPercent(downloadNow, downloadTotal));
+  progress::ProgressTargets* progress = transfer->progress;
+  if (progress == nullptr) return 0;
+  if (progress->stop.Requested()) {
+    transfer->stopRequested = true;
+    return 1;  // curl ends the transfer with CURLE_ABORTED_BY_CALLBACK
+  }
+  progress->upperTarget.store(transfer->offset != 0 ? ResumedPercent(transfer->offset, downloadNow, downloadTotal)
+                                                    : TransferPercent(downloadNow, downloadTotal));
+  const std::int64_t offset = static_cast<std::int64_t>(transfer->offset);
+  progress->count.Set(progress::CountUnit::Bytes, offset + downloadNow, downloadTotal > 0 ? offset + downloadTotal : 0);
   return 0;
 }
 
@@ -97,8 +107,9 @@ struct Attempt {
   bool notFound = false;
   bool stopped = false;   // the observer stopped the transfer
   bool unexpectedStatus = false;  // a range request answered with neither 206 nor 200
+  bool stopRequested = false;     // a stop request ended it (not logged, not tried again)
   long status = 0;
-  bool Succeeded() const { return started && result == CURLE_OK && !notFound && !stopped; }
+  bool Succeeded() const { return started && result == CURLE_OK && !notFound && !stopped && !stopRequested; }
 };
 
 TransferFailure Classify(const Attempt& attempt) {
@@ -161,6 +172,8 @@ Attempt Download(const char* localPath, const char* url, progress::ProgressTarge
   attempt.result = result;
   attempt.notFound = transfer.notFound;
   attempt.stopped = transfer.stoppedByObserver;
+  attempt.stopRequested = transfer.stopRequested || (progress != nullptr && progress->stop.Requested());
+  if (attempt.stopRequested) return attempt;  // the worker logs the cancel itself
   attempt.unexpectedStatus = transfer.unexpectedStatus || (offset != 0 && attempt.status == 416);
   if (attempt.unexpectedStatus) return attempt;  // the caller decides what the answer means
   if (!attempt.stopped && (result != CURLE_OK || transfer.notFound)) LogTransferFailure(url, result);
@@ -259,6 +272,7 @@ bool FetchFile(const char* localPath, const char* url, progress::ProgressTargets
       if (plan == PartPlan::NoRecord) return false;
     }
     const Attempt attempt = Download(localPath, url, progress, limits, check, offset, check);
+    if (attempt.stopRequested) return false;  // what arrived stays in the file (a part is continued later)
     if (offset != 0 && attempt.unexpectedStatus && !startedOver) {
       startedOver = true;
       ::DeleteFileA(localPath);
@@ -287,7 +301,9 @@ bool FetchFile(const char* localPath, const char* url, progress::ProgressTargets
     const std::int32_t delay = RetryDelayMs(timing, retry, NextRandom());
     WriteLog("Retrying (%s) in %d ms, retry %d of %d\n", url, static_cast<int>(delay), static_cast<int>(retry),
              static_cast<int>(timing.maxRetries));
-    ::Sleep(static_cast<DWORD>(delay));
+    if (progress != nullptr ? progress->stop.SleepUnlessStopped(static_cast<DWORD>(delay))
+                            : (::Sleep(static_cast<DWORD>(delay)), false))
+      return false;
   }
 }
 

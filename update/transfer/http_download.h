@@ -19,7 +19,10 @@ namespace update {
 // On failure the log gets "curl (<url>) error. CURLcode=<text>\n" (after the
 // received piece, for a not-found page); the file keeps what was received.
 // `observer` (when not null) sees every piece before it is written; when it
-// stops the transfer, DownloadFile returns false and logs nothing.
+// stops the transfer, DownloadFile returns false and logs nothing. The bytes
+// done and in all go to progress->count. A stop request (progress->stop)
+// ends the transfer within a second: false, nothing logged, what arrived
+// stays in the file.
 bool DownloadFile(const char* localPath, const char* url,
                   progress::ProgressTargets* progress = nullptr,
                   const TransferLimits& limits = TransferLimits{},
@@ -41,7 +44,9 @@ bool DownloadFile(const char* localPath, const char* url,
 // part and asks again.
 // A resumed body that fails the digest empties the part and is tried again
 // from byte 0. A part that already holds the whole file and passes the check
-// needs no transfer. On failure the part stays for the next attempt.
+// needs no transfer. On failure the part stays for the next attempt. A stop
+// request ends the transfer and the wait before a retry at once (false, not
+// logged, not tried again).
 struct PartFiles {
   const char* recordPath = nullptr;  // names the digest the part belongs to
   ArchiveExpectation expected;

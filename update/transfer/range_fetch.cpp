@@ -80,13 +80,20 @@ size_t OnData(char* data, size_t size, size_t count, void* user) {
   return bytes;
 }
 
+// libcurl calls it at least once a second: a stop request ends the request
+// within a second (the fetch then fails like a cut body).
 int OnProgress(void* user, curl_off_t, curl_off_t now, curl_off_t, curl_off_t) {
   const RangeRequest* request = static_cast<const RangeRequest*>(user);
   const RangeProgress& progress = request->progress;
-  if (progress.targets != nullptr && now >= 0)
+  if (progress.targets == nullptr) return 0;
+  if (progress.targets->stop.Requested()) return 1;  // CURLE_ABORTED_BY_CALLBACK
+  if (now >= 0) {
+    const std::uint64_t done = progress.done + static_cast<std::uint64_t>(now);
     progress.targets->upperTarget.store(
-        TransferPercent(static_cast<std::int64_t>(progress.done + static_cast<std::uint64_t>(now)),
-                        static_cast<std::int64_t>(progress.total)));
+        TransferPercent(static_cast<std::int64_t>(done), static_cast<std::int64_t>(progress.total)));
+    progress.targets->count.Set(progress::CountUnit::Bytes, static_cast<std::int64_t>(done),
+                                static_cast<std::int64_t>(progress.total));
+  }
   return 0;
 }
 
@@ -142,7 +149,9 @@ RangeResult RangeFetcher::Fetch(std::uint64_t offset, std::uint64_t length, Body
   failure_ = FailureOfResult(result);
   if (failure_ == TransferFailure::None && request.received != length) failure_ = TransferFailure::BodyShort;
   if (failure_ == TransferFailure::None) return RangeResult::Received;
-  if (result != CURLE_OK) LogTransferFailure(url_.c_str(), result);
+  // A stop request is the worker's to log, as the cancel it is.
+  const bool stopRequested = progress.targets != nullptr && progress.targets->stop.Requested();
+  if (result != CURLE_OK && !stopRequested) LogTransferFailure(url_.c_str(), result);
   return RangeResult::Failed;
 }
 

@@ -1,6 +1,9 @@
 // Bounds that end a transfer whose server does not answer or stalls, so that
-// the player is never left waiting without end. Tests shorten them. Pure.
+// the player is never left waiting without end, and the player's cap on how
+// fast a transfer may receive. Tests shorten them. Pure.
 #pragma once
+
+#include <cstdint>
 
 namespace update {
 
@@ -8,6 +11,9 @@ struct TransferLimits {
   long connectTimeoutSeconds = 30;
   long lowSpeedBytesPerSecond = 1;  // below this rate ...
   long lowSpeedSeconds = 60;        // ... for this long, the transfer fails
+  // [Download] MaxKBps: every transfer receives at most this many bytes a
+  // second (CURLOPT_MAX_RECV_SPEED_LARGE); 0 means no cap.
+  std::int64_t maxReceiveBytesPerSecond = 0;
 };
 
 }  // namespace update
