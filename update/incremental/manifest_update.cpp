@@ -168,6 +168,8 @@ std::vector<JournalEntry> ManifestUpdate::Removals() const {
 
 // Temp\Fetched belongs to one manifest: another's entries and chunks are
 // removed, this one's are kept and need no fetch.
+bool ManifestUpdate::StopRequested() const { return setup_.progress != nullptr && setup_.progress->stop.Requested(); }
+
 bool ManifestUpdate::FetchedFolderIsOurs() const {
   char hex[kSha256HexSize];
   FormatSha256Hex(manifestDigest_, hex);
@@ -356,6 +358,7 @@ bool ManifestUpdate::FetchRanges(const std::vector<FetchRange>& ranges, const Pi
       const SpanOutcome staged = stager->Finish();
       // Every piece staged is all a range is for, however the transfer ended after it.
       if (staged == SpanOutcome::Staged && stager->StagedCount() == range.entries.size()) break;
+      if (StopRequested()) return false;  // the player's cancel: the worker logs it
       if (result == RangeResult::Ignored || result == RangeResult::OtherRange) {
         base::FormatTruncated(cause, sizeof cause,
                               result == RangeResult::Ignored ? "the server ignored the range of (%s)"
@@ -382,7 +385,9 @@ bool ManifestUpdate::FetchRanges(const std::vector<FetchRange>& ranges, const Pi
       const std::int32_t delay = RetryDelayMs(setup_.retry, retry, NextRandom());
       WriteLog("Retrying (%s) in %d ms, retry %d of %d\n", setup_.archiveUrl, static_cast<int>(delay),
                static_cast<int>(retry), static_cast<int>(setup_.retry.maxRetries));
-      ::Sleep(static_cast<DWORD>(delay));
+      if (setup_.progress != nullptr ? setup_.progress->stop.SleepUnlessStopped(static_cast<DWORD>(delay))
+                                     : (::Sleep(static_cast<DWORD>(delay)), false))
+        return false;
       const std::size_t done = stager->StagedCount();
       const std::uint64_t end = range.offset + range.length;
       range.entries.erase(range.entries.begin(), range.entries.begin() + static_cast<std::ptrdiff_t>(done));
@@ -400,6 +405,7 @@ bool ManifestUpdate::FetchRanges(const std::vector<FetchRange>& ranges, const Pi
 // damaged installed file) is fetched, and the file written once more.
 bool ManifestUpdate::RebuildFiles(RangeProgress* progress) {
   for (RebuildPlan& rebuild : rebuilds_) {
+    if (StopRequested()) return false;
     const ManifestEntry& entry = manifest_.entries[rebuild.entry];
     const std::string installedPath = std::string(setup_.place.gameDirectory) + "\\" + entry.name;
     const std::string staged = StagedEntryPath(fetchedFolder_, rebuild.entry, true);

@@ -111,6 +111,7 @@ class ManifestUpdate {
     std::function<std::uint64_t(std::size_t)> start;
   };
 
+  bool StopRequested() const;
   bool ReadInstalledManifest();
   const ManifestEntry* InstalledEntry(const std::string& name) const;
   ManifestResult FetchAndCommit(std::int32_t version, const Manifest* installed);
