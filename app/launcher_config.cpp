@@ -72,6 +72,9 @@ bool ReadConfigFile(const char* path, LauncherConfig* config) {
   ReadString(file, "VersionCDN", "Url", "", config->versionCdnUrl);
   ReadString(file, "VersionCDN", "PublicKey", "", config->publicKey);
   ReadString(file, "VersionCDN", "PublicKey2", "", config->publicKey2);
+  ReadString(file, "VersionCDN", "Url2", "", config->versionCdnUrl2);
+  ReadString(file, "VersionCDN", "Url3", "", config->versionCdnUrl3);
+  ReadString(file, "VersionCDN", "Proxy", "", config->proxy);
 
   // A negative cap would be no rate at all: it counts as no cap.
   const std::int32_t maxKBps = ReadInt(file, "Download", "MaxKBps");

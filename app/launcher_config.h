@@ -63,6 +63,9 @@ struct LauncherConfig {
   char versionCdnUrl[kConfigValueSize] = {};  // read later by the update worker
   char publicKey[kConfigValueSize] = {};      // minisign public key of the descriptor's signer
   char publicKey2[kConfigValueSize] = {};     // a second one, while keys roll over
+  char versionCdnUrl2[kConfigValueSize] = {};  // mirrors of the descriptor, tried in turn
+  char versionCdnUrl3[kConfigValueSize] = {};
+  char proxy[kConfigValueSize] = {};          // "none", "host:port", or empty: the system's settings
 };
 
 // Reads every key of the file at `path` into `config`. Returns false, leaving

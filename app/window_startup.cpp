@@ -126,6 +126,9 @@ void ZornLauncher::StartWindows(HINSTANCE instance) {
   setup.versionCdnUrl = config.versionCdnUrl;
   setup.publicKey = config.publicKey;
   setup.publicKey2 = config.publicKey2;
+  setup.versionCdnUrl2 = config.versionCdnUrl2;
+  setup.versionCdnUrl3 = config.versionCdnUrl3;
+  setup.proxy = config.proxy;
   setup.progress = &progressBar->targets;
   setup.progressWindow = progressBar->Window();
   setup.repairOnEntry = RepairRequested(arguments);

@@ -20,6 +20,7 @@
 #include "update/directory_levels.h"
 #include "update/download_log.h"
 #include "update/update_paths.h"
+#include "update/transfer/system_proxy.h"
 
 namespace update {
 
@@ -57,7 +58,11 @@ struct CutPath {
 class UpdateRun {
  public:
   UpdateRun(const WorkerSetup& setup, const GameParameters& parameters)
-      : setup_(setup), parameters_(parameters) {}
+      : setup_(setup), parameters_(parameters), limits_(setup.limits) {
+    proxy_.configured = setup.proxy != nullptr ? setup.proxy : "";
+    proxy_.system = ReadSystemProxySettings();
+    limits_.proxy = &proxy_;
+  }
 
   // A stop request (the player's cancel, the launcher's exit) is looked at
   // between the steps, and inside the transfers and the staging; a commit
@@ -71,6 +76,7 @@ class UpdateRun {
     }
     if (Stopping()) return CloseLauncher(nullptr);
     if (!LoadTrustedKeys(setup_.publicKey, setup_.publicKey2, &keys_)) return CloseLauncher(kVersionFailed);
+    LogProxyConfig(proxy_);
     if (!FetchVersionDescriptor()) return CloseLauncher(kVersionFailed);
     if (!TrustVersionDescriptor()) return CloseLauncher(kVersionFailed);
     if (Stopping()) return CloseLauncher(nullptr);
@@ -154,10 +160,25 @@ class UpdateRun {
     return false;
   }
 
-  // The descriptor with the tick query; under a key, also its signature with
-  // the same query, and both are bounded in size.
+  // The descriptor with the tick query from [VersionCDN] Url, else from Url2
+  // and Url3 in turn, each after its own retries; under a key, its signature
+  // comes from the same host. Both are bounded in size.
   bool FetchVersionDescriptor() {
-    const char* base = setup_.versionCdnUrl ? setup_.versionCdnUrl : "";
+    const char* bases[] = {setup_.versionCdnUrl, setup_.versionCdnUrl2, setup_.versionCdnUrl3};
+    for (std::size_t i = 0; i < sizeof bases / sizeof bases[0]; ++i) {
+      if (i != 0 && (bases[i] == nullptr || bases[i][0] == '\0')) continue;
+      if (i != 0) WriteLog("Trying the next mirror of version.cfg (%s)\n", bases[i]);
+      descriptorBase_ = bases[i] != nullptr ? bases[i] : "";
+      if (FetchDescriptorFrom(descriptorBase_)) {
+        if (i != 0) WriteLog("Fetched version.cfg from mirror (%s)\n", descriptorBase_);
+        return true;
+      }
+      if (Stopping()) return false;
+    }
+    return false;
+  }
+
+  bool FetchDescriptorFrom(const char* base) {
     descriptorTick_ = ::GetTickCount();
     char url[kPathSize] = {};
     if (!ComposeTickUrl(url, sizeof url, base, descriptorTick_)) {
@@ -166,17 +187,15 @@ class UpdateRun {
     }
     if (!keys_.Configured()) return Fetch(url, "version.cfg", versionFile_, sizeof versionFile_, nullptr);
     LimitCheck limit(kMaxSignedDescriptorBytes);
-    if (Fetch(url, "version.cfg", versionFile_, sizeof versionFile_, &limit)) return true;
+    if (Fetch(url, "version.cfg", versionFile_, sizeof versionFile_, &limit)) return FetchSignature();
     if (limit.Exceeded()) LogDescriptorRefusal(DescriptorRefusal::DescriptorTooLarge);
     return false;
   }
 
-  // Under a key: the signature must verify. Always: what the descriptor says
+  // Under a key: the signature (fetched with the descriptor) must verify. Always: what the descriptor says
   // of the archive must be readable (and, under a key, name its digest).
   bool TrustVersionDescriptor() {
-    if (keys_.Configured() &&
-        !(FetchSignature() && CheckDescriptorSignature(versionFile_, signatureFile_, keys_)))
-      return false;
+    if (keys_.Configured() && !CheckDescriptorSignature(versionFile_, signatureFile_, keys_)) return false;
     return ReadArchiveExpectation(versionFile_, keys_.Configured(), &expected_) &&
            ReadManifestExpectation(versionFile_, keys_.Configured(), &manifestExpected_);
   }
@@ -184,7 +203,7 @@ class UpdateRun {
   bool FetchSignature() {
     char base[kPathSize] = {};
     char url[kPathSize] = {};
-    if (!base::FormatInto(base, sizeof base, "%s.minisig", setup_.versionCdnUrl ? setup_.versionCdnUrl : "") ||
+    if (!base::FormatInto(base, sizeof base, "%s.minisig", descriptorBase_) ||
         !ComposeTickUrl(url, sizeof url, base, descriptorTick_)) {
       LogTransferFailure(base, kCurlUrlMalformat);
       LogDescriptorRefusal(DescriptorRefusal::SignatureNotFetched);
@@ -205,7 +224,7 @@ class UpdateRun {
       WriteLog("Failed to open %s\n", CutPath(tempDirectory_, name).text);
       return false;
     }
-    return FetchFile(localFile, url, setup_.progress, setup_.limits, setup_.retry, check);
+    return FetchFile(localFile, url, setup_.progress, limits_, setup_.retry, check);
   }
 
   bool PrepareGame() {
@@ -295,8 +314,24 @@ class UpdateRun {
     manifestSetup_.archive = expected_;
     manifestSetup_.manifestUrl = manifestUrl_;
     manifestSetup_.archiveUrl = archiveUrl_;
+    // The mirrors version.cfg names, with the same queries.
+    static const char* const kManifestKeys[] = {"Manifest2", "Manifest3"};
+    static const char* const kArchiveKeys[] = {"Url2", "Url3"};
+    for (std::size_t i = 0; i < 2; ++i) {
+      char base[kPathSize] = {};
+      char named[8] = {};
+      ::GetPrivateProfileStringA(kSection, kManifestKeys[i], "", base, sizeof base, versionFile_);
+      if (base[0] != '\0' &&
+          (manifestExpected_.content.hasDigest
+               ? ComposeDigestUrl(manifestMirrors_[i], kPathSize, base, manifestExpected_.content.digest)
+               : ComposeTickUrl(manifestMirrors_[i], kPathSize, base, ::GetTickCount())))
+        manifestSetup_.manifestMirrors[i] = manifestMirrors_[i];
+      if (::GetPrivateProfileStringA(kSection, kArchiveKeys[i], "", named, sizeof named, versionFile_) != 0 &&
+          ComposeArchiveUrl(archiveMirrors_[i], kPathSize, kArchiveKeys[i]))
+        manifestSetup_.archiveMirrors[i] = archiveMirrors_[i];
+    }
     manifestSetup_.progress = setup_.progress;
-    manifestSetup_.limits = setup_.limits;
+    manifestSetup_.limits = limits_;
     manifestSetup_.retry = setup_.retry;
     auto update = std::make_unique<ManifestUpdate>(manifestSetup_);
     if (!update->LoadManifest()) return nullptr;
@@ -440,18 +475,45 @@ class UpdateRun {
   // The archive: by its digest prefix when the descriptor names one (a URL a
   // cache can answer), else by the tick. An archive that fails its size or
   // digest is logged and deleted.
-  bool ComposeArchiveUrl(char* url, std::size_t size) const {
+  // The archive's URL from version.cfg's `key` (Url, Url2, Url3) with its
+  // query; false, logged, when it does not fit.
+  bool ComposeArchiveUrl(char* url, std::size_t size, const char* key = "Url") const {
     char base[kPathSize] = {};
-    ::GetPrivateProfileStringA(kSection, "Url", "", base, sizeof base, versionFile_);
+    ::GetPrivateProfileStringA(kSection, key, "", base, sizeof base, versionFile_);
     const bool composed = expected_.hasDigest ? ComposeDigestUrl(url, size, base, expected_.digest)
                                               : ComposeTickUrl(url, size, base, ::GetTickCount());
     if (!composed) LogTransferFailure(base, kCurlUrlMalformat);
     return composed;
   }
 
+  // From version.cfg's Url, else from Url2 and Url3 in turn, each after its
+  // own retries, and after a host whose bytes fail the checks. A part fetched
+  // from one host goes on from the next (it is bound to the digest, not to a
+  // host).
   bool FetchArchive() {
-    char url[kPathSize] = {};
-    if (!ComposeArchiveUrl(url, sizeof url)) return false;
+    static const char* const kKeys[] = {"Url", "Url2", "Url3"};
+    for (std::size_t i = 0; i < sizeof kKeys / sizeof kKeys[0]; ++i) {
+      char url[kPathSize] = {};
+      if (i != 0) {
+        char named[8] = {};
+        if (::GetPrivateProfileStringA(kSection, kKeys[i], "", named, sizeof named, versionFile_) == 0) continue;
+        if (!ComposeArchiveUrl(url, sizeof url, kKeys[i])) continue;
+        WriteLog(expected_.hasDigest ? "Trying the next mirror of the archive (%s)\n"
+                                     : "Trying the next mirror of the archive (%s) without a Sha256 to check it by\n",
+                 url);
+      } else if (!ComposeArchiveUrl(url, sizeof url)) {
+        continue;
+      }
+      if (FetchArchiveFrom(url)) {
+        if (i != 0) WriteLog("Fetched the archive from mirror (%s)\n", url);
+        return true;
+      }
+      if (Stopping()) return false;
+    }
+    return false;
+  }
+
+  bool FetchArchiveFrom(const char* url) {
     // The digest is taken while the archive streams in, also when the
     // descriptor names none: install.cfg records it for a later repair.
     ArchiveBodyCheck check(expected_);
@@ -483,7 +545,7 @@ class UpdateRun {
     PartFiles files;
     files.recordPath = record;
     files.expected = expected_;
-    if (!FetchFile(part, url, setup_.progress, setup_.limits, setup_.retry, check, &files)) {
+    if (!FetchFile(part, url, setup_.progress, limits_, setup_.retry, check, &files)) {
       if (!check->Refused()) return false;  // the transfer's own failure, logged; the part stays
       LogArchiveRefusal(check->Last(), check->Verifier());
       ::DeleteFileA(part);
@@ -572,6 +634,11 @@ class UpdateRun {
 
   const WorkerSetup& setup_;
   const GameParameters& parameters_;
+  ProxyConfig proxy_;
+  TransferLimits limits_;          // the setup's, with the run's proxy settings
+  const char* descriptorBase_ = "";  // the [VersionCDN] URL version.cfg came from
+  char manifestMirrors_[2][kPathSize] = {};  // Manifest2, Manifest3 with their queries
+  char archiveMirrors_[2][kPathSize] = {};   // Url2, Url3 with theirs
   char current_[kPathSize] = {};
   char tempDirectory_[kPathSize] = {};
   char versionFile_[kPathSize] = {};

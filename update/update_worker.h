@@ -26,6 +26,9 @@ namespace update {
 struct WorkerSetup {
   HWND mainWindow = nullptr;                       // gets the posted WM_DESTROY
   const char* versionCdnUrl = nullptr;             // lives as long as the process
+  const char* versionCdnUrl2 = nullptr;            // [VersionCDN] Url2 and Url3: mirrors of the descriptor
+  const char* versionCdnUrl3 = nullptr;
+  const char* proxy = nullptr;                     // [VersionCDN] Proxy: "none", "host:port", or null/empty
   const char* publicKey = nullptr;                 // [VersionCDN] PublicKey, may be null or empty
   const char* publicKey2 = nullptr;                // [VersionCDN] PublicKey2, for a key rollover
   progress::ProgressTargets* progress = nullptr;   // may be null; its stop request stops the worker

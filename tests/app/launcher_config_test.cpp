@@ -32,6 +32,7 @@ const char kFullConfig[] =
     "[Icon]\r\nFile=launcher.ico\r\n"
     "[VersionCDN]\r\nUrl=http://cdn.example.test/\r\n"
     "PublicKey=RWTLi8B2yAx4+DP17lT9uycPw5gmrUPkx5PPPhjJt8zgIQCpq8W/WTuQ\r\nPublicKey2=RWQ2\r\n"
+    "Url2=http://mirror2.example.test/\r\nUrl3=http://mirror3.example.test/\r\nProxy=proxy.example.test:3128\r\n"
     "[Download]\r\nMaxKBps=2048\r\n";
 
 TEST(ReadConfigTest, StoresEveryKeyInItsOwnField) {
@@ -57,6 +58,9 @@ TEST(ReadConfigTest, StoresEveryKeyInItsOwnField) {
       {"versionCdnUrl", c.versionCdnUrl, "http://cdn.example.test/"},
       {"publicKey", c.publicKey, "RWTLi8B2yAx4+DP17lT9uycPw5gmrUPkx5PPPhjJt8zgIQCpq8W/WTuQ"},
       {"publicKey2", c.publicKey2, "RWQ2"},
+      {"versionCdnUrl2", c.versionCdnUrl2, "http://mirror2.example.test/"},
+      {"versionCdnUrl3", c.versionCdnUrl3, "http://mirror3.example.test/"},
+      {"proxy", c.proxy, "proxy.example.test:3128"},
   };
   for (const auto& s : strings) EXPECT_EQ(s.actual, s.expected) << s.field;
 

@@ -96,12 +96,16 @@ class KilledUpdate : public ::testing::Test {
                                    testing_update::HttpUrl("/slow" + served_.UrlPath("ClientContent")) + "\r\n"));
   }
 
+  // A game the last run started must not outlive the test.
+  void TearDown() override { testing_update::EndProcessesBelow(Game(), 2000); }
+
   std::string Game() const { return run_ / "Game"; }
   int Installed() const {
     return static_cast<int>(::GetPrivateProfileIntA("Launcher", "Version", 0, (run_ / "install.cfg").c_str()));
   }
 
   void PlantOldClient() {
+    testing_update::EndProcessesBelow(Game(), 2000);
     testing_update::RemoveTree(Game());
     testing_update::RemoveTree(run_ / "Temp");
     ASSERT_TRUE(::CreateDirectoryA(Game().c_str(), nullptr));
@@ -300,6 +304,7 @@ class KilledManifestUpdate : public KilledUpdate {
   }
 
   void PlantClientOfTheManifest() {
+    testing_update::EndProcessesBelow(Game(), 2000);
     testing_update::RemoveTree(Game());
     testing_update::RemoveTree(run_ / "Temp");
     ASSERT_TRUE(::CreateDirectoryA(Game().c_str(), nullptr));

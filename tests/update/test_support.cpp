@@ -1,5 +1,9 @@
 #include "tests/update/test_support.h"
 
+#include <tlhelp32.h>
+
+#include <cctype>
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -94,6 +98,30 @@ bool CorruptAfter(const std::string& path, const std::string& marker) {
   if (at == std::string::npos || at + marker.size() >= bytes.size()) return false;
   for (size_t i = at + marker.size(); i < bytes.size() && i < at + marker.size() + 8; ++i) bytes[i] ^= 0x55;
   return WriteWholeFile(path, bytes);
+}
+
+void EndProcessesBelow(const std::string& folder, DWORD graceMs) {
+  const base::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot.Valid()) return;
+  auto lower = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  const std::string prefix = lower(folder + "\\");
+  PROCESSENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  for (BOOL more = ::Process32First(snapshot.Get(), &entry); more; more = ::Process32Next(snapshot.Get(), &entry)) {
+    const base::UniqueHandle process(::OpenProcess(
+        PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+    if (!process.Valid()) continue;
+    char image[MAX_PATH] = {};
+    DWORD size = sizeof image;
+    if (!::QueryFullProcessImageNameA(process.Get(), 0, image, &size)) continue;
+    if (lower(std::string(image, size)).compare(0, prefix.size(), prefix) != 0) continue;
+    if (::WaitForSingleObject(process.Get(), graceMs) == WAIT_OBJECT_0) continue;
+    ::TerminateProcess(process.Get(), 1);
+    ::WaitForSingleObject(process.Get(), 10000);
+  }
 }
 
 }  // namespace testing_update

@@ -73,4 +73,11 @@ using testing_zip::ZipEntry;
 // keeping the length.
 bool CorruptAfter(const std::string& path, const std::string& marker);
 
+// Waits up to `graceMs` for every process whose program lies below `folder`
+// (a game a run started) to end, then ends those still running. Such a
+// process holds its program's file, and under Wine one whose starter was
+// killed while it was being created can wait for ever, holding the test's
+// output pipe too.
+void EndProcessesBelow(const std::string& folder, DWORD graceMs);
+
 }  // namespace testing_update

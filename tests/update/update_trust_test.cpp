@@ -263,7 +263,7 @@ TEST_F(Trust, DescriptorSignedByMinisignIsAccepted) {
     const std::string name = std::string("m-") + signature + ".cfg";
     ASSERT_TRUE(WriteWholeFile(served_ / (name + ".minisig"), ReadWholeFile(MINISIGN_FIXTURES "\\" + std::string(signature))));
     const Observed seen = Run(Serve(name, descriptor));
-    EXPECT_TRUE(seen.boxes.empty()) << Log();
+    EXPECT_TRUE(seen.boxes.empty());
     EXPECT_TRUE(ShownInOrder(kCurrentStages, seen.stages));
     EXPECT_EQ(kStarted, Log());
   }
@@ -316,11 +316,12 @@ TEST_F(Resume, PartOfTheSameDigestIsContinuedAndAnyOtherPartStartsOver) {
   int version = 2;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    EndProcessesBelow(Game(), 10000);  // the last case's game holds TLVR.exe until it ends
     LeavePart(c.part, c.record);
     const std::string name = "v" + std::to_string(version) + ".cfg";
     ASSERT_TRUE(WriteWholeFile(ServerEnv("LAUNCHER_ACCESS_LOG_WIN"), ""));  // nginx appends
     const Observed seen = Run(ServeSigned(name, DescriptorFor(version, "c.zip", bytes), key_));
-    EXPECT_TRUE(seen.boxes.empty());
+    EXPECT_TRUE(seen.boxes.empty()) << Log();
     EXPECT_EQ(version, InstalledVersion());
     EXPECT_EQ("pak", ReadWholeFile(Game() + "\\data\\a.pak"));
     EXPECT_EQ(bytes, ReadWholeFile(At("Temp\\ClientContent")));

@@ -131,6 +131,8 @@ class Worker : public ::testing::Test {
     update::WorkerSetup setup;
     setup.mainWindow = main_;
     setup.versionCdnUrl = versionUrl_.c_str();
+    setup.versionCdnUrl2 = versionUrl2_.c_str();
+    setup.proxy = proxy_.c_str();
     setup.publicKey = publicKey_.c_str();
     setup.publicKey2 = publicKey2_.c_str();
     setup.progress = progress_;
@@ -179,6 +181,8 @@ class Worker : public ::testing::Test {
   update::GameParameters parameters_;
   update::WorkerSetup setup_;
   std::string versionUrl_;
+  std::string versionUrl2_;  // [VersionCDN] Url2 of the run; empty: none
+  std::string proxy_;        // [VersionCDN] Proxy of the run; empty: the system's settings
   std::string publicKey_;   // [VersionCDN] PublicKey of the run; empty: none
   std::string publicKey2_;
   bool repairOnEntry_ = false;  // repair=1 on the command line

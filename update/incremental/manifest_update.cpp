@@ -107,14 +107,20 @@ bool ManifestUpdate::LoadManifest() {
     LogWholeArchive("the manifest is larger than the launcher reads");
     return false;
   }
+  // From Manifest, else Manifest2 and Manifest3 in turn.
+  const char* urls[] = {setup_.manifestUrl, setup_.manifestMirrors[0], setup_.manifestMirrors[1]};
   bool fetched = false;
-  if (expected.Any()) {
-    ArchiveBodyCheck check(expected);
-    fetched = FetchFile(manifestPath_.c_str(), setup_.manifestUrl, nullptr, setup_.limits, setup_.retry, &check);
-    if (!fetched && check.Refused()) LogArchiveRefusal(check.Last(), check.Verifier());
-  } else {
-    LimitCheck check(kMaxManifestBytes);
-    fetched = FetchFile(manifestPath_.c_str(), setup_.manifestUrl, nullptr, setup_.limits, setup_.retry, &check);
+  for (std::size_t i = 0; i < sizeof urls / sizeof urls[0] && !fetched && !StopRequested(); ++i) {
+    if (urls[i] == nullptr || urls[i][0] == '\0') continue;
+    if (i != 0) WriteLog("Trying the next mirror of the manifest (%s)\n", urls[i]);
+    if (expected.Any()) {
+      ArchiveBodyCheck check(expected);
+      fetched = FetchFile(manifestPath_.c_str(), urls[i], nullptr, setup_.limits, setup_.retry, &check);
+      if (!fetched && check.Refused()) LogArchiveRefusal(check.Last(), check.Verifier());
+    } else {
+      LimitCheck check(kMaxManifestBytes);
+      fetched = FetchFile(manifestPath_.c_str(), urls[i], nullptr, setup_.limits, setup_.retry, &check);
+    }
   }
   if (!fetched) {
     ::DeleteFileA(manifestPath_.c_str());
@@ -168,6 +174,15 @@ std::vector<JournalEntry> ManifestUpdate::Removals() const {
 
 // Temp\Fetched belongs to one manifest: another's entries and chunks are
 // removed, this one's are kept and need no fetch.
+std::size_t ManifestUpdate::ArchiveHosts() const {
+  std::size_t hosts = 1;
+  while (hosts <= 2 && setup_.archiveMirrors[hosts - 1] != nullptr && setup_.archiveMirrors[hosts - 1][0] != '\0')
+    ++hosts;
+  return hosts;
+}
+
+const char* ManifestUpdate::ArchiveUrl() const { return host_ == 0 ? setup_.archiveUrl : setup_.archiveMirrors[host_ - 1]; }
+
 bool ManifestUpdate::StopRequested() const { return setup_.progress != nullptr && setup_.progress->stop.Requested(); }
 
 bool ManifestUpdate::FetchedFolderIsOurs() const {
@@ -346,24 +361,46 @@ bool ManifestUpdate::FetchChunks(const std::vector<ChunkPiece>& pieces, RangePro
 
 bool ManifestUpdate::FetchRanges(const std::vector<FetchRange>& ranges, const PieceKind& kind, RangeProgress* progress) {
   if (ranges.empty()) return true;
-  RangeFetcher fetcher(setup_.archiveUrl, manifest_.archiveSize, setup_.limits);
+  auto fetcher = std::make_unique<RangeFetcher>(ArchiveUrl(), manifest_.archiveSize, setup_.limits);
+  // A host given up on hands the rest of the range to the next mirror.
+  auto nextHost = [&] {
+    if (host_ + 1 >= ArchiveHosts()) return false;
+    ++host_;
+    WriteLog("Trying the next mirror of the archive (%s)\n", ArchiveUrl());
+    fetcher = std::make_unique<RangeFetcher>(ArchiveUrl(), manifest_.archiveSize, setup_.limits);
+    return true;
+  };
   char cause[kPathSize + 96];
   for (const FetchRange& whole : ranges) {
     // A retry asks only for the pieces of the range not yet staged.
     FetchRange range = whole;
     for (std::int32_t retry = 1;; ++retry) {
       const std::unique_ptr<PieceStager> stager = kind.stager(range);
-      const RangeResult result = fetcher.Fetch(range.offset, range.length, stager.get(), *progress);
+      const RangeResult result = fetcher->Fetch(range.offset, range.length, stager.get(), *progress);
       requestedBytes_ += range.length;
       const SpanOutcome staged = stager->Finish();
       // Every piece staged is all a range is for, however the transfer ended after it.
       if (staged == SpanOutcome::Staged && stager->StagedCount() == range.entries.size()) break;
       if (StopRequested()) return false;  // the player's cancel: the worker logs it
-      if (result == RangeResult::Ignored || result == RangeResult::OtherRange) {
+      const bool rangesRefused = result == RangeResult::Ignored || result == RangeResult::OtherRange;
+      const bool spanRefused = !rangesRefused && result != RangeResult::Failed;
+      const bool givenUp = rangesRefused || retry > setup_.retry.maxRetries ||
+                           (!spanRefused && !MayRetry(fetcher->Failure(), fetcher->Status()));
+      if (spanRefused) WriteLog("Rejected body of (%s)\n", ArchiveUrl());
+      if (givenUp && staged != SpanOutcome::WriteFailed && nextHost()) {
+        retry = 0;
+        range.entries.erase(range.entries.begin(),
+                            range.entries.begin() + static_cast<std::ptrdiff_t>(stager->StagedCount()));
+        const std::uint64_t end = range.offset + range.length;
+        range.offset = kind.start(range.entries.front());
+        range.length = end - range.offset;
+        continue;
+      }
+      if (rangesRefused) {
         base::FormatTruncated(cause, sizeof cause,
                               result == RangeResult::Ignored ? "the server ignored the range of (%s)"
                                                              : "the server answered another range of (%s)",
-                              setup_.archiveUrl);
+                              ArchiveUrl());
         LogWholeArchive(cause);
         return false;
       }
@@ -371,19 +408,16 @@ bool ManifestUpdate::FetchRanges(const std::vector<FetchRange>& ranges, const Pi
         LogWholeArchive("a fetched entry could not be staged");
         return false;
       }
-      const bool spanRefused = result != RangeResult::Failed;
-      if (spanRefused) WriteLog("Rejected body of (%s)\n", setup_.archiveUrl);
-      if (retry > setup_.retry.maxRetries ||
-          (!spanRefused && !MayRetry(fetcher.Failure(), fetcher.Status()))) {
+      if (givenUp) {
         if (spanRefused)
           base::FormatTruncated(cause, sizeof cause, "the span of %s failed its check", stager->FailedName().c_str());
         else
-          base::FormatTruncated(cause, sizeof cause, "the ranges of (%s) could not be fetched", setup_.archiveUrl);
+          base::FormatTruncated(cause, sizeof cause, "the ranges of (%s) could not be fetched", ArchiveUrl());
         LogWholeArchive(cause);
         return false;
       }
       const std::int32_t delay = RetryDelayMs(setup_.retry, retry, NextRandom());
-      WriteLog("Retrying (%s) in %d ms, retry %d of %d\n", setup_.archiveUrl, static_cast<int>(delay),
+      WriteLog("Retrying (%s) in %d ms, retry %d of %d\n", ArchiveUrl(), static_cast<int>(delay),
                static_cast<int>(retry), static_cast<int>(setup_.retry.maxRetries));
       if (setup_.progress != nullptr ? setup_.progress->stop.SleepUnlessStopped(static_cast<DWORD>(delay))
                                      : (::Sleep(static_cast<DWORD>(delay)), false))

@@ -46,6 +46,8 @@ struct ManifestUpdateSetup {
   ArchiveExpectation archive;                // the descriptor's Sha256 and Size
   const char* manifestUrl = nullptr;         // the manifest's URL, with its query
   const char* archiveUrl = nullptr;          // the archive's URL, as the whole download asks for it
+  const char* manifestMirrors[2] = {};       // Manifest2, Manifest3 (null or empty: none)
+  const char* archiveMirrors[2] = {};        // Url2, Url3, tried in turn once a host is given up on
   progress::ProgressTargets* progress = nullptr;
   TransferLimits limits;
   RetryTiming retry;
@@ -112,6 +114,8 @@ class ManifestUpdate {
   };
 
   bool StopRequested() const;
+  std::size_t ArchiveHosts() const;
+  const char* ArchiveUrl() const;
   bool ReadInstalledManifest();
   const ManifestEntry* InstalledEntry(const std::string& name) const;
   ManifestResult FetchAndCommit(std::int32_t version, const Manifest* installed);
@@ -135,6 +139,7 @@ class ManifestUpdate {
   FetchPlan plan_;
   std::vector<RebuildPlan> rebuilds_;  // the changed files of chunks rebuilt from their chunks
   std::uint64_t requestedBytes_ = 0;
+  std::size_t host_ = 0;  // 0: archiveUrl, else archiveMirrors[host_ - 1]
 };
 
 }  // namespace update

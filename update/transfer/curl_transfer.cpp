@@ -1,5 +1,7 @@
 #include "update/transfer/curl_transfer.h"
 
+#include "update/transfer/system_proxy.h"
+
 namespace update {
 
 namespace {
@@ -33,6 +35,7 @@ void ApplyTransferOptions(CURL* handle, const char* url, const TransferLimits& l
   if (limits.maxReceiveBytesPerSecond > 0)
     curl_easy_setopt(handle, CURLOPT_MAX_RECV_SPEED_LARGE,
                      static_cast<curl_off_t>(limits.maxReceiveBytesPerSecond));
+  if (limits.proxy != nullptr) ApplyProxy(handle, *limits.proxy, url);
 }
 
 TransferFailure FailureOfResult(CURLcode result) {

@@ -22,6 +22,12 @@ using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
 // Sets the URL and the options every transfer shares.
 void ApplyTransferOptions(CURL* handle, const char* url, const TransferLimits& limits);
 
+struct ProxyConfig;
+
+// Sets the proxy `config` chooses for `url` on `handle`; direct is set
+// explicitly, so that no proxy variable of the environment applies either.
+void ApplyProxy(CURL* handle, const ProxyConfig& config, const char* url);
+
 // The failure a finished transfer's result code stands for (None for CURLE_OK).
 TransferFailure FailureOfResult(CURLcode result);
 

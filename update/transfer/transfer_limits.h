@@ -7,6 +7,8 @@
 
 namespace update {
 
+struct ProxyConfig;  // update/transfer/system_proxy.h
+
 struct TransferLimits {
   long connectTimeoutSeconds = 30;
   long lowSpeedBytesPerSecond = 1;  // below this rate ...
@@ -14,6 +16,8 @@ struct TransferLimits {
   // [Download] MaxKBps: every transfer receives at most this many bytes a
   // second (CURLOPT_MAX_RECV_SPEED_LARGE); 0 means no cap.
   std::int64_t maxReceiveBytesPerSecond = 0;
+  // The proxy settings of the run (they outlive every transfer); null: libcurl's own default.
+  const ProxyConfig* proxy = nullptr;
 };
 
 }  // namespace update
