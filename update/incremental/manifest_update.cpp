@@ -19,7 +19,7 @@
 #include "update/install/staging.h"
 #include "update/transfer/http_download.h"
 #include "update/transfer_rules.h"
-#include "update/verify/file_digest.h"
+#include "update/trust/sha256.h"
 
 namespace update {
 
@@ -129,8 +129,7 @@ bool ManifestUpdate::LoadManifest() {
   }
   std::string text;
   if (!ReadSmallFile(manifestPath_.c_str(), kMaxManifestBytes, &text) ||
-      ParseManifest(text.data(), text.size(), &manifest_) != ManifestParse::Parsed ||
-      !FileSha256(manifestPath_.c_str(), &manifestDigest_)) {
+      ParseManifest(text.data(), text.size(), &manifest_) != ManifestParse::Parsed) {
     ::DeleteFileA(manifestPath_.c_str());
     LogWholeArchive("the manifest is not valid");
     return false;
@@ -141,6 +140,7 @@ bool ManifestUpdate::LoadManifest() {
     LogWholeArchive("the manifest describes another archive");
     return false;
   }
+  Sha256::Digest(text.data(), text.size(), manifestDigest_.bytes);  // the bytes just read, not the file again
   haveInstalled_ = ReadInstalledManifest();
   return true;
 }
@@ -148,10 +148,12 @@ bool ManifestUpdate::LoadManifest() {
 bool ManifestUpdate::ReadInstalledManifest() {
   char hex[2 * kSha256HexSize] = {};
   ::GetPrivateProfileStringA(kSection, kBindingKey, "", hex, sizeof hex, setup_.installRecord);
-  Sha256Digest kept;
   std::string text;
-  return ParseSha256Hex(hex, &installedDigest_) && FileSha256(setup_.installedManifest, &kept) &&
-         SameDigest(installedDigest_, kept) && ReadSmallFile(setup_.installedManifest, kMaxManifestBytes, &text) &&
+  if (!ParseSha256Hex(hex, &installedDigest_) || !ReadSmallFile(setup_.installedManifest, kMaxManifestBytes, &text))
+    return false;
+  Sha256Digest kept;  // of the bytes read: what is parsed is what install.cfg binds
+  Sha256::Digest(text.data(), text.size(), kept.bytes);
+  return SameDigest(installedDigest_, kept) &&
          ParseManifest(text.data(), text.size(), &installed_) == ManifestParse::Parsed;
 }
 
@@ -342,12 +344,14 @@ ManifestResult ManifestUpdate::FetchAndCommit(std::int32_t version, const Manife
   const PieceKind spans{
       [&](const FetchRange& range) { return std::make_unique<RangeStager>(manifest_, range, fetchedFolder_); },
       [&](std::size_t index) { return manifest_.entries[index].spanOffset; }};
-  if (!FetchRanges(spanRanges, spans, &progress) || !FetchChunks(pieces, &progress) || !RebuildFiles(&progress))
+  if (!FetchRanges(spanRanges, spans, &progress) || !FetchChunks(pieces, chunkRanges, &progress) ||
+      !RebuildFiles(&progress))
     return ManifestResult::WholeArchive;
   return Commit(version, plan_.fetch);
 }
 
-bool ManifestUpdate::FetchChunks(const std::vector<ChunkPiece>& pieces, RangeProgress* progress) {
+bool ManifestUpdate::FetchChunks(const std::vector<ChunkPiece>& pieces, const std::vector<FetchRange>& ranges,
+                                 RangeProgress* progress) {
   const PieceKind chunks{
       [&](const FetchRange& range) {
         return std::make_unique<ChunkRangeStager>(manifest_, pieces, range, fetchedFolder_);
@@ -356,7 +360,7 @@ bool ManifestUpdate::FetchChunks(const std::vector<ChunkPiece>& pieces, RangePro
         const ManifestEntry& entry = manifest_.entries[pieces[index].entry];
         return entry.ChunkDataAt(entry.chunks[pieces[index].chunk]);
       }};
-  return FetchRanges(CoalesceChunks(manifest_, pieces), chunks, progress);
+  return FetchRanges(ranges, chunks, progress);
 }
 
 bool ManifestUpdate::FetchRanges(const std::vector<FetchRange>& ranges, const PieceKind& kind, RangeProgress* progress) {
@@ -372,8 +376,14 @@ bool ManifestUpdate::FetchRanges(const std::vector<FetchRange>& ranges, const Pi
   };
   char cause[kPathSize + 96];
   for (const FetchRange& whole : ranges) {
-    // A retry asks only for the pieces of the range not yet staged.
+    // A retry, and the next host, ask only for the pieces of the range not yet staged.
     FetchRange range = whole;
+    auto dropStaged = [&](std::size_t staged) {
+      const std::uint64_t end = range.offset + range.length;
+      range.entries.erase(range.entries.begin(), range.entries.begin() + static_cast<std::ptrdiff_t>(staged));
+      range.offset = kind.start(range.entries.front());
+      range.length = end - range.offset;
+    };
     for (std::int32_t retry = 1;; ++retry) {
       const std::unique_ptr<PieceStager> stager = kind.stager(range);
       const RangeResult result = fetcher->Fetch(range.offset, range.length, stager.get(), *progress);
@@ -389,11 +399,7 @@ bool ManifestUpdate::FetchRanges(const std::vector<FetchRange>& ranges, const Pi
       if (spanRefused) WriteLog("Rejected body of (%s)\n", ArchiveUrl());
       if (givenUp && staged != SpanOutcome::WriteFailed && nextHost()) {
         retry = 0;
-        range.entries.erase(range.entries.begin(),
-                            range.entries.begin() + static_cast<std::ptrdiff_t>(stager->StagedCount()));
-        const std::uint64_t end = range.offset + range.length;
-        range.offset = kind.start(range.entries.front());
-        range.length = end - range.offset;
+        dropStaged(stager->StagedCount());
         continue;
       }
       if (rangesRefused) {
@@ -422,11 +428,7 @@ bool ManifestUpdate::FetchRanges(const std::vector<FetchRange>& ranges, const Pi
       if (setup_.progress != nullptr ? setup_.progress->stop.SleepUnlessStopped(static_cast<DWORD>(delay))
                                      : (::Sleep(static_cast<DWORD>(delay)), false))
         return false;
-      const std::size_t done = stager->StagedCount();
-      const std::uint64_t end = range.offset + range.length;
-      range.entries.erase(range.entries.begin(), range.entries.begin() + static_cast<std::ptrdiff_t>(done));
-      range.offset = kind.start(range.entries.front());
-      range.length = end - range.offset;
+      dropStaged(stager->StagedCount());
     }
     progress->done += whole.length;
   }
@@ -451,7 +453,7 @@ bool ManifestUpdate::RebuildFiles(RangeProgress* progress) {
       FetchInstead(&rebuild, manifest_, failed);
       std::vector<ChunkPiece> pieces;
       for (std::size_t index : failed) pieces.push_back({rebuild.entry, index});
-      if (!FetchChunks(pieces, progress)) return false;
+      if (!FetchChunks(pieces, CoalesceChunks(manifest_, pieces), progress)) return false;
       outcome = RebuildFile(manifest_, rebuild, installedPath, fetchedFolder_, staged);
     }
     if (outcome == RebuildOutcome::Staged) continue;

@@ -124,7 +124,8 @@ class ManifestUpdate {
   bool ResetFetchedFolder();
   void PlanRebuilds(const Manifest* installed, bool storeUsable, std::vector<std::size_t>* fetch);
   bool FetchRanges(const std::vector<FetchRange>& ranges, const PieceKind& kind, RangeProgress* progress);
-  bool FetchChunks(const std::vector<ChunkPiece>& pieces, RangeProgress* progress);
+  bool FetchChunks(const std::vector<ChunkPiece>& pieces, const std::vector<FetchRange>& ranges,
+                   RangeProgress* progress);
   bool RebuildFiles(RangeProgress* progress);
   ManifestResult Commit(std::int32_t version, const std::vector<std::size_t>& fetched);
 
