@@ -52,6 +52,21 @@ bool ArchiveReader::ReadCurrent(ArchiveEntry* entry) {
   return ReadZipEntryHeader(static_cast<unzFile>(archive_), entry);
 }
 
+bool ArchiveReader::CurrentPosition(ArchiveEntryPosition* where) const {
+  unz64_file_pos position;
+  if (unzGetFilePos64(static_cast<unzFile>(archive_), &position) != UNZ_OK) return false;
+  where->directoryOffset = position.pos_in_zip_directory;
+  where->index = position.num_of_file;
+  return true;
+}
+
+bool ArchiveReader::GoTo(const ArchiveEntryPosition& where) {
+  unz64_file_pos position;
+  position.pos_in_zip_directory = where.directoryOffset;
+  position.num_of_file = where.index;
+  return unzGoToFilePos64(static_cast<unzFile>(archive_), &position) == UNZ_OK;
+}
+
 bool ArchiveReader::VisitEntries(progress::ProgressTargets* progress, const EntryVisitor& visit) {
   unzFile archive = static_cast<unzFile>(archive_);
   if (count_ == 0 || unzGoToFirstFile(archive) != UNZ_OK) return count_ == 0;

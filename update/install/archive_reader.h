@@ -22,6 +22,13 @@ namespace update {
 // archive (update/install/zip_entry_header.h).
 using ArchiveEntry = ZipEntryHeader;
 
+// Where an entry's header lies in the central directory, so that another
+// reader of the same archive can go straight to it.
+struct ArchiveEntryPosition {
+  std::uint64_t directoryOffset = 0;
+  std::uint64_t index = 0;
+};
+
 enum class ExtractResult {
   Extracted,
   WriteFailed,  // the file or its directories could not be made or written
@@ -57,6 +64,11 @@ class ArchiveReader {
   // returns false (the visitor logs its own failure).
   using EntryVisitor = std::function<bool(std::uint64_t index, const ArchiveEntry& entry)>;
   bool VisitEntries(progress::ProgressTargets* progress, const EntryVisitor& visit);
+
+  // The current entry's place, for GoTo on this or another reader.
+  bool CurrentPosition(ArchiveEntryPosition* where) const;
+  // Makes the entry at `where` the current one.
+  bool GoTo(const ArchiveEntryPosition& where);
 
   // Writes the current entry's data to `path` (creating the directories its
   // levels name, through `directories`), checking its size and CRC. Any
