@@ -14,6 +14,8 @@
 #include "update/install/directory_tree.h"
 #include "update/install/zip_entry_header.h"
 
+struct libdeflate_decompressor;
+
 namespace progress { struct ProgressTargets; }
 
 namespace update {
@@ -76,13 +78,25 @@ class ArchiveReader {
   ExtractResult ExtractCurrent(const ArchiveEntry& entry, const char* path, DirectoryCache* directories);
 
  private:
+  struct DecompressorDeleter {
+    void operator()(libdeflate_decompressor* decompressor) const;
+  };
+
   ExtractResult Extract(const ArchiveEntry& entry, const char* path, DirectoryCache* directories);
+  // A small entry read whole, inflated in one call and checked before its file is made.
+  ExtractResult ExtractWhole(const ArchiveEntry& entry, const char* path, DirectoryCache* directories);
+  // Any other entry inflated as it is read, through the copy buffer.
+  ExtractResult ExtractStream(const ArchiveEntry& entry, const char* path, DirectoryCache* directories);
   bool ReadCurrent(ArchiveEntry* entry);
 
   void* archive_ = nullptr;  // unzFile
   State state_ = State::Failed;
   std::uint64_t count_ = 0;
   std::unique_ptr<char[]> buffer_;
+  // Made at the first small entry.
+  std::unique_ptr<unsigned char[]> wholeIn_;
+  std::unique_ptr<unsigned char[]> wholeOut_;
+  std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor_;
 };
 
 // "<directory>/<name>" as the installation composes targets.
