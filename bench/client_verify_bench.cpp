@@ -1,10 +1,14 @@
 // Verification cost against the anchor of reading the same files once: a
 // client of large and small files (1 GiB unless a size in MiB is given), read
 // with large blocks and then verified against an archive that declares their
-// sizes and CRCs, alternately, in one run. Warm: the files are in the page
-// cache after a first read, which leaves the checksum itself as the whole
-// difference. Cold (Linux only): the files' cached pages are dropped before
-// every pass, so both read from the disk, as a player's first repair does.
+// sizes and CRCs, with one reading thread and with the default number,
+// alternately, in one run. Warm: the files are in the page cache after a
+// first read, which leaves the checksum itself as the whole difference. Cold
+// (Linux only): the files' cached pages are dropped before every pass, so
+// both read from the disk, as a player's first repair does.
+// Prints one line of key=value figures per measurement:
+//   figure=warm|cold asked=1|default threads=N files=N mib=N read_s=S verify_s=S ratio=R
+// after a first line ok=1 default_threads=N cold=0|1 (ok=0: something failed).
 #include <zlib.h>
 
 #ifndef _WIN32
@@ -94,38 +98,47 @@ bool DropCached(const std::string& game, const std::vector<testing_zip::Declared
 #endif
 }
 
+// The anchor and the verification with each thread count asked for (0: the
+// default), the best of three alternating passes of each.
 struct Figures {
-  double read = 0;
-  double verify = 0;
+  double read = 1e30;
+  std::vector<double> verify;         // per thread count asked for
+  std::vector<std::uint32_t> threads;  // the threads each really used
   bool intact = true;
 };
 
-// Alternating passes; the best of three of each.
 Figures Measure(const std::string& game, const std::string& archive,
-                const std::vector<testing_zip::DeclaredEntry>& files, std::uint64_t bytes, bool cold) {
-  std::vector<double> reads, verifies;
+                const std::vector<testing_zip::DeclaredEntry>& files, std::uint64_t bytes, bool cold,
+                const std::vector<unsigned>& asked) {
   Figures figures;
+  figures.verify.assign(asked.size(), 1e30);
+  figures.threads.assign(asked.size(), 0);
   for (int round = 0; round < 3; ++round) {
     if (cold) DropCached(game, files);
     auto start = std::chrono::steady_clock::now();
     const std::uint64_t read = ReadOnce(game, files);
-    reads.push_back(Seconds(std::chrono::steady_clock::now() - start));
-    if (cold) DropCached(game, files);
-    start = std::chrono::steady_clock::now();
-    const update::VerifyReport report = update::VerifyClient(game.c_str(), archive.c_str());
-    verifies.push_back(Seconds(std::chrono::steady_clock::now() - start));
-    figures.intact = figures.intact && read == bytes && report.outcome == update::VerifyOutcome::Verified &&
-                     report.damaged.empty() && report.bytesRead == bytes;
+    figures.read = std::min(figures.read, Seconds(std::chrono::steady_clock::now() - start));
+    figures.intact = figures.intact && read == bytes;
+    for (std::size_t i = 0; i < asked.size(); ++i) {
+      if (cold) DropCached(game, files);
+      start = std::chrono::steady_clock::now();
+      const update::VerifyReport report =
+          update::VerifyClient(game.c_str(), archive.c_str(), nullptr, nullptr, asked[i]);
+      figures.verify[i] = std::min(figures.verify[i], Seconds(std::chrono::steady_clock::now() - start));
+      figures.threads[i] = report.threads;
+      figures.intact = figures.intact && report.outcome == update::VerifyOutcome::Verified &&
+                       report.damaged.empty() && report.bytesRead == bytes;
+    }
   }
-  figures.read = *std::min_element(reads.begin(), reads.end());
-  figures.verify = *std::min_element(verifies.begin(), verifies.end());
   return figures;
 }
 
-void Print(const char* label, std::size_t count, std::uint64_t bytes, const Figures& f) {
-  const double mib = static_cast<double>(bytes) / kMiB;
-  std::printf("%s: %zu files, %.0f MiB: read once %.3f s (%.0f MiB/s), verify %.3f s (%.0f MiB/s), ratio %.2f\n",
-              label, count, mib, f.read, mib / f.read, f.verify, mib / f.verify, f.verify / f.read);
+void Print(const char* label, std::size_t count, std::uint64_t bytes, const std::vector<unsigned>& asked,
+           const Figures& f) {
+  for (std::size_t i = 0; i < f.verify.size(); ++i)
+    std::printf("figure=%s asked=%s threads=%u files=%zu mib=%.0f read_s=%.4f verify_s=%.4f ratio=%.3f\n", label,
+                asked[i] == 0 ? "default" : std::to_string(asked[i]).c_str(), static_cast<unsigned>(f.threads[i]),
+                count, static_cast<double>(bytes) / kMiB, f.read, f.verify[i], f.verify[i] / f.read);
 }
 
 }  // namespace
@@ -148,28 +161,31 @@ int main(int argc, char** argv) {
   std::uint64_t bytes = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {
     if (!WriteFile(game + "/" + files[i].name, files[i].size, i, &files[i].crc)) {
-      std::printf("could not write %s\n", files[i].name.c_str());
+      std::printf("ok=0 could not write %s\n", files[i].name.c_str());
       return 1;
     }
     bytes += files[i].size;
   }
   const std::string archive = (root / "ClientContent").string();
   if (!testing_zip::WriteDeclaredZip(archive, files)) {
-    std::printf("could not write the archive\n");
+    std::printf("ok=0 could not write the archive\n");
     return 1;
   }
 
+  // One reading thread, then the default (when that is more than one).
+  std::vector<unsigned> asked = {1};
+  if (update::VerifyDefaultThreads() > 1) asked.push_back(0);
   const bool canDrop = DropCached(game, files);
   ReadOnce(game, files);  // warm-up: the warm measurements start from the page cache
-  const Figures warm = Measure(game, archive, files, bytes, false);
-  const Figures cold = canDrop ? Measure(game, archive, files, bytes, true) : Figures{};
+  const Figures warm = Measure(game, archive, files, bytes, false, asked);
+  const Figures cold = canDrop ? Measure(game, archive, files, bytes, true, asked) : Figures{};
   fs::remove_all(root, ignored);
   if (!warm.intact || !cold.intact) {
-    std::printf("the verification did not see an intact client\n");
+    std::printf("ok=0 the verification did not see an intact client\n");
     return 1;
   }
-  Print("warm", files.size(), bytes, warm);
-  if (canDrop) Print("cold", files.size(), bytes, cold);
-  std::printf("goal: verify <= 1.5 x read once\n");
+  std::printf("ok=1 default_threads=%u cold=%d\n", update::VerifyDefaultThreads(), canDrop ? 1 : 0);
+  Print("warm", files.size(), bytes, asked, warm);
+  if (canDrop) Print("cold", files.size(), bytes, asked, cold);
   return 0;
 }
