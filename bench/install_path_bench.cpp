@@ -1,9 +1,10 @@
 // Installation cost of one archive along the whole path the worker takes:
 // `install_path_bench ARCHIVE ROOT` stages ARCHIVE under ROOT\Temp\Staging,
 // journals and commits it into ROOT\Game (both made when missing) and ends
-// the commit, then prints its time, the entries and bytes the archive
-// declares, and the peak working set above the process's working set at the
-// start (bench/run reads the line).
+// the commit, the steps InstallUpdate takes, then prints its time, the
+// commit's own time apart (the journal written and the moves), the entries
+// and bytes the archive declares, and the peak working set above the
+// process's working set at the start (bench/run reads the line).
 #include <windows.h>
 #include <unzip.h>
 
@@ -13,6 +14,7 @@
 
 #include "bench/process_memory.h"
 #include "update/install/commit.h"
+#include "update/install/staging.h"
 
 namespace {
 
@@ -57,13 +59,26 @@ int main(int argc, char** argv) {
   place.journalPath = journal.c_str();
 
   const bench::ProcessMemory before = bench::MeasureMemory();
-  const auto start = std::chrono::steady_clock::now();
-  const bool ok = update::InstallUpdate(place, argv[1], 2) == update::InstallResult::Installed;
+  using Clock = std::chrono::steady_clock;
+  auto since = [](Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+  };
+  const Clock::time_point start = Clock::now();
+  update::JournalRecord plan;
+  plan.version = 2;
+  bool ok = update::StageArchive(argv[1], place.gameDirectory, place.stagingDirectory, &plan) ==
+            update::StageResult::Staged;
+  const Clock::time_point staged = Clock::now();
+  ok = ok && update::WriteJournalFile(place.journalPath, plan) &&
+       update::ApplyCommit(place, plan, /*checkFirst=*/false) == update::CommitResult::Applied;
+  const Clock::time_point committed = Clock::now();
   if (ok) update::EndCommit(place);
-  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  const Clock::time_point end = Clock::now();
   const bench::ProcessMemory after = bench::MeasureMemory();
-  std::printf("ok=%d ms=%.1f entries=%llu bytes=%llu start_ws_kb=%zu peak_ws_kb=%zu peak_above_start_kb=%zu\n",
-              ok ? 1 : 0, ms, entries, bytes, before.workingSetKb, after.peakKb,
+  std::printf("ok=%d ms=%.1f stage_ms=%.1f commit_ms=%.1f end_ms=%.1f entries=%llu bytes=%llu start_ws_kb=%zu "
+              "peak_ws_kb=%zu peak_above_start_kb=%zu\n",
+              ok ? 1 : 0, since(start, end), since(start, staged), since(staged, committed), since(committed, end),
+              entries, bytes, before.workingSetKb, after.peakKb,
               after.peakKb > before.workingSetKb ? after.peakKb - before.workingSetKb : 0);
   return ok ? 0 : 1;
 }
