@@ -101,6 +101,27 @@ TEST_F(ClientVerify, IntactClientHasNoDamageAndEveryByteIsRead) {
   EXPECT_EQ(DeclaredFileBytes(kClient), report.bytesRead);
 }
 
+TEST_F(ClientVerify, TheThreadsAskedForShareThePiecesButNeverOutnumberThem) {
+  Install(kClient);  // five file entries, each one piece
+  const unsigned byDefault = update::VerifyDefaultThreads();
+  ASSERT_GE(byDefault, 1u);
+  ASSERT_LE(byDefault, update::kVerifyMaxDefaultThreads);
+  struct Case {
+    unsigned asked;
+    std::uint32_t used;
+  };
+  const Case cases[] = {{1, 1}, {3, 3}, {9, 5}, {0, std::min(byDefault, 5u)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE("asked for " + std::to_string(c.asked));
+    const update::VerifyReport report =
+        update::VerifyClient(Game().string().c_str(), archive_.c_str(), nullptr, nullptr, c.asked);
+    EXPECT_EQ(VerifyOutcome::Verified, report.outcome);
+    EXPECT_TRUE(report.damaged.empty());
+    EXPECT_EQ(DeclaredFileBytes(kClient), report.bytesRead);
+    EXPECT_EQ(c.used, report.threads);
+  }
+}
+
 TEST_F(ClientVerify, EachKindOfDamageIsFoundAndNamed) {
   struct Case {
     const char* label;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/crc32.h"
 #include "update/install/commit_journal.h"
 
 namespace {
@@ -55,7 +56,7 @@ JournalParse Parse(const std::string& text, JournalRecord* out = nullptr) {
 std::string Resealed(std::string text) {
   const std::size_t end = text.rfind("end ");
   text.resize(end);
-  const std::uint32_t crc = update::Crc32(0, text.data(), text.size());
+  const std::uint32_t crc = base::Crc32(0, text.data(), text.size());
   char hex[9];
   std::snprintf(hex, sizeof hex, "%08x", crc);
   return text + "end " + hex + "\n";
@@ -273,9 +274,9 @@ TEST(CommitJournal, StagedNamesAreFixedWidthNumbersInSmallFolders) {
 }
 
 TEST(CommitJournal, Crc32IsTheZipChecksum) {
-  EXPECT_EQ(0u, update::Crc32(0, "", 0));
-  EXPECT_EQ(0xCBF43926u, update::Crc32(0, "123456789", 9));
-  EXPECT_EQ(0xCBF43926u, update::Crc32(update::Crc32(0, "1234", 4), "56789", 5));
+  EXPECT_EQ(0u, base::Crc32(0, "", 0));
+  EXPECT_EQ(0xCBF43926u, base::Crc32(0, "123456789", 9));
+  EXPECT_EQ(0xCBF43926u, base::Crc32(base::Crc32(0, "1234", 4), "56789", 5));
 }
 
 }  // namespace

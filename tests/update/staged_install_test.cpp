@@ -15,6 +15,7 @@
 
 #include "base/progress_targets.h"
 #include "base/thread.h"
+#include "tests/update/client_release.h"
 #include "tests/update/test_support.h"
 #include "update/install/archive_install.h"
 #include "update/install/commit.h"
@@ -186,6 +187,54 @@ TEST_F(Staged, FailedStagingLeavesGameAsItWasAndNothingBehind) {
     EXPECT_FALSE(Exists(staging_));
     EXPECT_FALSE(Exists(journal_));
     EXPECT_EQ(c.log, Log());
+  }
+}
+
+// Every thread count stages the same files under the same numbers, and a
+// corrupt entry among many fails the staging with its one line whichever
+// thread meets it, leaving nothing behind once every thread has ended.
+TEST_F(Staged, EveryThreadCountStagesTheSameFilesAndAFailureEndsThemAll) {
+  std::vector<ZipEntry> entries;
+  for (int i = 0; i < 300; ++i) {
+    const std::string folder = "pack" + std::to_string(i % 7) + "/";
+    if (i % 50 == 0) entries.push_back({folder + "sub" + std::to_string(i) + "/", "", 0x10});
+    // Empty files, small ones and a few beyond one read of the extracting buffer.
+    const std::size_t size = i % 61 == 0 ? 0 : i % 97 == 0 ? 600 * 1024 + i : 100 + 37 * i;
+    std::string data = Noise(size, static_cast<unsigned>(i));
+    if (i % 2 == 0) data = std::string(size, static_cast<char>('a' + i % 26));
+    entries.push_back({folder + "file" + std::to_string(i) + ".dat", data, 0x20, i % 3 == 0});
+  }
+  ASSERT_TRUE(WriteZip(Archive(), entries));
+  Tree firstStaged;
+  std::size_t firstPlanned = 0;
+  for (const unsigned threads : {1u, 2u, 4u}) {
+    SCOPED_TRACE(threads);
+    update::JournalRecord plan;
+    ASSERT_EQ(update::StageResult::Staged, update::StageArchive(Archive().c_str(), game_.c_str(), staging_.c_str(),
+                                                                &plan, nullptr, nullptr, threads));
+    const Tree staged = Snapshot(staging_);
+    if (threads == 1) {
+      firstStaged = staged;
+      firstPlanned = plan.entries.size();
+      ASSERT_EQ(entries.size(), plan.entries.size());
+    }
+    EXPECT_EQ(firstStaged, staged);
+    EXPECT_EQ(firstPlanned, plan.entries.size());
+    update::RemoveStagingFolder(staging_.c_str());
+  }
+
+  entries.insert(entries.begin() + 150, {"pack3/bad.bin", std::string(40000, 'q'), 0x20});
+  ASSERT_TRUE(WriteZip(Archive(), entries));
+  ASSERT_TRUE(CorruptAfter(Archive(), "pack3/bad.bin"));
+  for (const unsigned threads : {1u, 4u}) {
+    SCOPED_TRACE(threads);
+    ResetLog();
+    update::JournalRecord plan;
+    EXPECT_EQ(update::StageResult::Failed, update::StageArchive(Archive().c_str(), game_.c_str(), staging_.c_str(),
+                                                                &plan, nullptr, nullptr, threads));
+    EXPECT_TRUE(plan.entries.empty());
+    EXPECT_FALSE(Exists(staging_));
+    EXPECT_EQ("Failed to extract pack3/bad.bin\n", Log());
   }
 }
 

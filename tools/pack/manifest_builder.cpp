@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/crc32.h"
 #include "base/stream_position.h"
 #include "base/unique_file.h"
 #include "tools/pack/version_file.h"
@@ -177,7 +178,7 @@ bool DescribeChunks(RawArchive& raw, const std::vector<update::ManifestChunk>& w
   std::string compressed;
   std::string bytes;
   update::Sha256 content;
-  uLong crc = crc32(0L, Z_NULL, 0);
+  std::uint32_t crc = 0;
   for (std::size_t i = 0; i < entry->chunks.size(); ++i) {
     update::ManifestChunk& chunk = entry->chunks[i];
     bool ended = false;
@@ -191,11 +192,11 @@ bool DescribeChunks(RawArchive& raw, const std::vector<update::ManifestChunk>& w
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
     update::Sha256::Digest(data, bytes.size(), chunk.sha256.bytes);
     content.Update(data, bytes.size());
-    crc = crc32(crc, data, static_cast<uInt>(bytes.size()));
+    crc = base::Crc32(crc, data, bytes.size());
     fileEnd += chunk.length;
     dataEnd += chunk.dataLength;
   }
-  if (fileEnd != entry->size || dataEnd != dataSize || static_cast<std::uint32_t>(crc) != entry->crc) {
+  if (fileEnd != entry->size || dataEnd != dataSize || crc != entry->crc) {
     *error = entry->storedName + ": its chunks do not give it";
     return false;
   }

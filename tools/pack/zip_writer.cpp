@@ -6,11 +6,14 @@
 #include <iowin32.h>
 #endif
 
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <memory>
 #include <system_error>
 #include <vector>
+
+#include "base/crc32.h"
 
 namespace pack {
 
@@ -103,7 +106,7 @@ class ChunkedDeflate {
 // with Z_FULL_FLUSH: minizip takes the bytes raw, with the file's CRC-32 and
 // size. A boundary found at the file's very end is not flushed there: the
 // last chunk ends with the stream's final block instead.
-bool WriteChunkedData(zipFile zip, std::ifstream& in, std::vector<update::ManifestChunk>* chunks, uLong* crc,
+bool WriteChunkedData(zipFile zip, std::ifstream& in, std::vector<update::ManifestChunk>* chunks, std::uint32_t* crc,
                       std::uint64_t* size, bool* readFailed) {
   auto deflater = std::make_unique<ChunkedDeflate>();
   if (!deflater->Ready()) return false;
@@ -118,12 +121,12 @@ bool WriteChunkedData(zipFile zip, std::ifstream& in, std::vector<update::Manife
   };
   bool cutPending = false;
   std::vector<char> buffer(1 << 16);
-  *crc = crc32(0L, Z_NULL, 0);
+  *crc = 0;
   while (in) {
     in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
     const std::size_t got = static_cast<std::size_t>(in.gcount());
     const unsigned char* at = reinterpret_cast<const unsigned char*>(buffer.data());
-    *crc = crc32(*crc, at, static_cast<uInt>(got));
+    *crc = base::Crc32(*crc, at, got);
     for (std::size_t left = got; left != 0;) {
       if (cutPending) {
         if (!deflater->Put(zip, nullptr, 0, Z_FULL_FLUSH)) return false;
@@ -162,7 +165,7 @@ bool AddChunkedEntry(zipFile zip, const PackEntry& entry, std::vector<update::Ma
     *error = entry.name + ": cannot be read";
     return false;
   }
-  uLong crc = 0;
+  std::uint32_t crc = 0;
   std::uint64_t size = 0;
   bool readFailed = false;
   if (!WriteChunkedData(zip, in, chunks, &crc, &size, &readFailed)) {

@@ -2,12 +2,11 @@
 // into it, so that a staged file is checked as a whole without reading it back.
 #pragma once
 
-#include <zlib.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
+#include "base/crc32.h"
 #include "update/trust/sha256.h"
 
 namespace update {
@@ -15,12 +14,12 @@ namespace update {
 struct CheckedOutput {
   FILE* file = nullptr;
   std::uint64_t size = 0;
-  uLong crc = crc32(0L, Z_NULL, 0);
+  std::uint32_t crc = 0;
   Sha256 hash;
 
   bool Write(const char* data, std::size_t n) {
     size += n;
-    crc = crc32(crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(n));
+    crc = base::Crc32(crc, data, n);
     hash.Update(data, n);
     return std::fwrite(data, 1, n, file) == n;
   }

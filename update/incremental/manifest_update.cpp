@@ -2,13 +2,12 @@
 
 #include <windows.h>
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "base/bounded_format.h"
+#include "base/crc32.h"
 #include "base/file_size.h"
 #include "base/file_tree.h"
 #include "base/guards.h"
@@ -42,17 +41,17 @@ class GameFiles : public InstalledFiles {
     base::UniqueFile file(std::fopen(Path(name).c_str(), "rb"));
     if (!file) return false;
     std::unique_ptr<char[]> buffer = std::make_unique<char[]>(kBlock);
-    uLong value = crc32(0L, Z_NULL, 0);
+    std::uint32_t value = 0;
     std::size_t n = 0;
     while ((n = std::fread(buffer.get(), 1, kBlock, file.Get())) > 0) {
-      value = crc32(value, reinterpret_cast<const Bytef*>(buffer.get()), static_cast<uInt>(n));
+      value = base::Crc32(value, buffer.get(), n);
       read_ += n;
       if (progress_ != nullptr)
         progress_->upperTarget.store(
             TransferPercent(static_cast<std::int64_t>(read_), static_cast<std::int64_t>(total_)));
     }
     if (std::ferror(file.Get())) return false;
-    *crc = static_cast<std::uint32_t>(value);
+    *crc = value;
     return true;
   }
 

@@ -1,11 +1,13 @@
 #include "update/install/archive_reader.h"
 
+#include <libdeflate.h>
 #include <unzip.h>
 
 #include <cstdio>
 #include <cstring>
 
 #include "base/bounded_format.h"
+#include "base/crc32.h"
 #include "base/guards.h"
 #include "base/progress_targets.h"
 #include "update/download_log.h"
@@ -21,7 +23,27 @@ namespace {
 // for large entries: a third of the calls of an 8 KiB buffer.
 constexpr std::size_t kCopyBufferSize = 256 * 1024;
 
+// Entries up to this size are read whole and inflated in one call, which is
+// about twice as fast as a stream for the small files a client has most of;
+// larger ones stream through the copy buffer so that memory stays bounded.
+constexpr std::uint64_t kWholeEntryLimit = 1u << 20;
+// Incompressible data grows a little in deflate's stored blocks.
+constexpr std::uint64_t kWholeCompressedLimit = kWholeEntryLimit + kWholeEntryLimit / 16 + 64;
+
+constexpr std::uint16_t kStored = 0;
+constexpr std::uint16_t kDeflated = 8;
+constexpr std::uint16_t kEncryptedFlag = 1;
+
+bool ReadsWhole(const ArchiveEntry& entry) {
+  return (entry.flags & kEncryptedFlag) == 0 && (entry.method == kStored || entry.method == kDeflated) &&
+         entry.size <= kWholeEntryLimit && entry.compressedSize <= kWholeCompressedLimit;
+}
+
 }  // namespace
+
+void ArchiveReader::DecompressorDeleter::operator()(libdeflate_decompressor* decompressor) const {
+  libdeflate_free_decompressor(decompressor);
+}
 
 bool ComposeEntryTarget(char (&out)[kPathSize], const char* directory, const char* name) {
   return base::FormatInto(out, sizeof out, "%s/%s", directory, name);
@@ -50,6 +72,21 @@ ArchiveReader::~ArchiveReader() {
 
 bool ArchiveReader::ReadCurrent(ArchiveEntry* entry) {
   return ReadZipEntryHeader(static_cast<unzFile>(archive_), entry);
+}
+
+bool ArchiveReader::CurrentPosition(ArchiveEntryPosition* where) const {
+  unz64_file_pos position;
+  if (unzGetFilePos64(static_cast<unzFile>(archive_), &position) != UNZ_OK) return false;
+  where->directoryOffset = position.pos_in_zip_directory;
+  where->index = position.num_of_file;
+  return true;
+}
+
+bool ArchiveReader::GoTo(const ArchiveEntryPosition& where) {
+  unz64_file_pos position;
+  position.pos_in_zip_directory = where.directoryOffset;
+  position.num_of_file = where.index;
+  return unzGoToFilePos64(static_cast<unzFile>(archive_), &position) == UNZ_OK;
 }
 
 bool ArchiveReader::VisitEntries(progress::ProgressTargets* progress, const EntryVisitor& visit) {
@@ -95,6 +132,49 @@ ExtractResult ArchiveReader::ExtractCurrent(const ArchiveEntry& entry, const cha
 }
 
 ExtractResult ArchiveReader::Extract(const ArchiveEntry& entry, const char* path, DirectoryCache* directories) {
+  return ReadsWhole(entry) ? ExtractWhole(entry, path, directories) : ExtractStream(entry, path, directories);
+}
+
+ExtractResult ArchiveReader::ExtractWhole(const ArchiveEntry& entry, const char* path, DirectoryCache* directories) {
+  unzFile archive = static_cast<unzFile>(archive_);
+  if (!wholeIn_) {
+    wholeIn_ = std::make_unique<unsigned char[]>(kWholeCompressedLimit);
+    wholeOut_ = std::make_unique<unsigned char[]>(kWholeEntryLimit);
+    decompressor_.reset(libdeflate_alloc_decompressor());
+    if (!decompressor_) return ExtractResult::Corrupt;
+  }
+  const std::size_t packed = static_cast<std::size_t>(entry.compressedSize);
+  const std::size_t size = static_cast<std::size_t>(entry.size);
+  {
+    // Raw: the entry's bytes as the archive holds them, checked below.
+    int method = 0;
+    int level = 0;
+    if (unzOpenCurrentFile2(archive, &method, &level, 1) != UNZ_OK) return ExtractResult::Corrupt;
+    const int got = packed == 0 ? 0 : unzReadCurrentFile(archive, wholeIn_.get(), static_cast<unsigned>(packed));
+    unzCloseCurrentFile(archive);
+    if (got < 0 || static_cast<std::size_t>(got) != packed) return ExtractResult::Corrupt;
+  }
+  const unsigned char* data = wholeIn_.get();
+  // An empty file may come without even an empty deflate stream.
+  if (entry.method == kDeflated && !(size == 0 && packed == 0)) {
+    std::size_t inflated = 0;
+    if (libdeflate_deflate_decompress(decompressor_.get(), wholeIn_.get(), packed, wholeOut_.get(), size,
+                                      &inflated) != LIBDEFLATE_SUCCESS ||
+        inflated != size)
+      return ExtractResult::Corrupt;
+    data = wholeOut_.get();
+  } else if (packed != size) {
+    return ExtractResult::Corrupt;
+  }
+  if (base::Crc32(0, data, size) != entry.crc) return ExtractResult::Corrupt;
+  if (!CreateDirectoryTree(path, LastLevel::FileName, directories)) return ExtractResult::WriteFailed;
+  base::UniqueFile file(std::fopen(path, "wb"));
+  if (!file) return ExtractResult::WriteFailed;
+  if (size != 0 && std::fwrite(data, 1, size, file.Get()) != size) return ExtractResult::WriteFailed;
+  return file.Close() ? ExtractResult::Extracted : ExtractResult::WriteFailed;
+}
+
+ExtractResult ArchiveReader::ExtractStream(const ArchiveEntry& entry, const char* path, DirectoryCache* directories) {
   unzFile archive = static_cast<unzFile>(archive_);
   OpenZipEntry open(archive);
   if (!open.IsOpen()) return ExtractResult::Corrupt;

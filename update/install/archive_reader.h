@@ -14,6 +14,8 @@
 #include "update/install/directory_tree.h"
 #include "update/install/zip_entry_header.h"
 
+struct libdeflate_decompressor;
+
 namespace progress { struct ProgressTargets; }
 
 namespace update {
@@ -21,6 +23,13 @@ namespace update {
 // An entry's header, its name on disk decided as for every reader of the
 // archive (update/install/zip_entry_header.h).
 using ArchiveEntry = ZipEntryHeader;
+
+// Where an entry's header lies in the central directory, so that another
+// reader of the same archive can go straight to it.
+struct ArchiveEntryPosition {
+  std::uint64_t directoryOffset = 0;
+  std::uint64_t index = 0;
+};
 
 enum class ExtractResult {
   Extracted,
@@ -60,19 +69,36 @@ class ArchiveReader {
   using EntryVisitor = std::function<bool(std::uint64_t index, const ArchiveEntry& entry)>;
   bool VisitEntries(progress::ProgressTargets* progress, const EntryVisitor& visit);
 
+  // The current entry's place, for GoTo on this or another reader.
+  bool CurrentPosition(ArchiveEntryPosition* where) const;
+  // Makes the entry at `where` the current one.
+  bool GoTo(const ArchiveEntryPosition& where);
+
   // Writes the current entry's data to `path` (creating the directories its
   // levels name, through `directories`), checking its size and CRC. Any
   // failure logs "Failed to extract NAME".
   ExtractResult ExtractCurrent(const ArchiveEntry& entry, const char* path, DirectoryCache* directories);
 
  private:
+  struct DecompressorDeleter {
+    void operator()(libdeflate_decompressor* decompressor) const;
+  };
+
   ExtractResult Extract(const ArchiveEntry& entry, const char* path, DirectoryCache* directories);
+  // A small entry read whole, inflated in one call and checked before its file is made.
+  ExtractResult ExtractWhole(const ArchiveEntry& entry, const char* path, DirectoryCache* directories);
+  // Any other entry inflated as it is read, through the copy buffer.
+  ExtractResult ExtractStream(const ArchiveEntry& entry, const char* path, DirectoryCache* directories);
   bool ReadCurrent(ArchiveEntry* entry);
 
   void* archive_ = nullptr;  // unzFile
   State state_ = State::Failed;
   std::uint64_t count_ = 0;
   std::unique_ptr<char[]> buffer_;
+  // Made at the first small entry.
+  std::unique_ptr<unsigned char[]> wholeIn_;
+  std::unique_ptr<unsigned char[]> wholeOut_;
+  std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor_;
 };
 
 // "<directory>/<name>" as the installation composes targets.

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "base/crc32.h"
 #include "base/decimal_text.h"
 #include "update/disk_name.h"
 #include "update/install/entry_name.h"
@@ -104,19 +105,6 @@ bool IsWritableName(const std::string& name) {
          name.find('\0') == std::string::npos;
 }
 
-}  // namespace
-
-std::uint32_t Crc32(std::uint32_t crc, const char* data, std::size_t size) {
-  crc = ~crc;
-  for (std::size_t i = 0; i < size; ++i) {
-    crc ^= static_cast<unsigned char>(data[i]);
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
-  return ~crc;
-}
-
-namespace {
-
 std::string EightDigits(std::uint32_t number) {
   std::string digits;
   base::AppendDecimal(&digits, number);
@@ -205,7 +193,7 @@ bool FormatJournal(const JournalRecord& record, std::string* out) {
     text += entry.name;
     text += '\n';
   }
-  const std::uint32_t crc = Crc32(0, text.data(), text.size());
+  const std::uint32_t crc = base::Crc32(0, text.data(), text.size());
   text += kEnd;
   for (int shift = 28; shift >= 0; shift -= 4) text += kHexDigits[(crc >> shift) & 0xF];
   text += '\n';
@@ -259,7 +247,7 @@ JournalParse ParseJournal(const char* data, std::size_t size, JournalRecord* out
   const std::size_t covered = static_cast<std::size_t>(in.Position() - data);
   std::uint32_t crc = 0;
   if (!in.Literal(kEnd) || !in.Hex32(&crc) || !in.Literal("\n") || !in.AtEnd()) return JournalParse::Damaged;
-  if (crc != Crc32(0, data, covered)) return JournalParse::Damaged;
+  if (crc != base::Crc32(0, data, covered)) return JournalParse::Damaged;
   if (!TreesHoldTheirEntries(record)) return JournalParse::Damaged;
   *out = std::move(record);
   return JournalParse::Valid;

@@ -75,7 +75,4 @@ enum class JournalParse {
 // before them is Damaged.
 JournalParse ParseJournal(const char* data, std::size_t size, JournalRecord* out);
 
-// CRC-32 (the ZIP polynomial) of `size` bytes, continued from `crc`.
-std::uint32_t Crc32(std::uint32_t crc, const char* data, std::size_t size);
-
 }  // namespace update

@@ -1,7 +1,7 @@
 #include "update/install/entry_name_encoding.h"
 
+#include "base/crc32.h"
 #include "update/install/code_page_936.h"
-#include "update/install/commit_journal.h"
 
 namespace update {
 
@@ -34,7 +34,7 @@ bool FindUnicodePathName(std::string_view extra, std::string_view storedName, st
       const std::string_view field = extra.substr(at, size);
       if (field.size() < kUnicodePathHeaderSize || static_cast<unsigned char>(field[0]) != kUnicodePathVersion)
         return false;
-      if (Little32(field, 1) != Crc32(0, storedName.data(), storedName.size())) return false;
+      if (Little32(field, 1) != base::Crc32(0, storedName.data(), storedName.size())) return false;
       *utf8 = field.substr(kUnicodePathHeaderSize);
       return true;
     }

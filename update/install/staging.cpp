@@ -13,6 +13,7 @@
 #include "update/download_log.h"
 #include "update/install/entry_name.h"
 #include "update/install/folder_moves.h"
+#include "update/install/parallel_extract.h"
 #include "update/transfer_rules.h"
 
 namespace update {
@@ -37,8 +38,43 @@ bool ExistsInGame(const char* gameDirectory, const std::string& name) {
   return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
-StageResult Stage(ArchiveReader& archive, const char* gameDirectory, const char* stagingDirectory, JournalRecord* plan,
-                  progress::ProgressTargets* progress, const std::set<std::string>* selection) {
+// The share of entries done goes to the upper bar and the stage line. An
+// entry counts as done once it is walked and, for a file, extracted: the
+// walk runs ahead of the extracting threads by the jobs they have queued.
+class StagingProgress {
+ public:
+  StagingProgress(progress::ProgressTargets* progress, std::uint64_t count) : progress_(progress), count_(count) {}
+
+  void Walked(std::uint64_t entries) {
+    walked_ = entries;
+    Show();
+  }
+  void Queued() { ++queued_; }
+  void Extracted(std::uint64_t files) {
+    extracted_ = files;
+    Show();
+  }
+
+ private:
+  void Show() const {
+    if (progress_ == nullptr) return;
+    const std::uint64_t waiting = queued_ - extracted_;
+    const std::uint64_t done = walked_ > waiting ? walked_ - waiting : 0;
+    progress_->upperTarget.store(InstallPercent(done, count_));
+    progress_->count.Set(progress::CountUnit::Files, static_cast<std::int64_t>(done),
+                         static_cast<std::int64_t>(count_));
+  }
+
+  progress::ProgressTargets* progress_;
+  std::uint64_t count_;
+  std::uint64_t walked_ = 0;
+  std::uint64_t queued_ = 0;
+  std::uint64_t extracted_ = 0;
+};
+
+StageResult Stage(const char* archivePath, ArchiveReader& archive, const char* gameDirectory,
+                  const char* stagingDirectory, JournalRecord* plan, progress::ProgressTargets* progress,
+                  const std::set<std::string>* selection, unsigned threads) {
   std::uint64_t fileBytes = 0;
   std::vector<FolderMoveEntry> names;
   if (!archive.CheckNames(gameDirectory, &fileBytes, selection, [&names](const ArchiveEntry& entry) {
@@ -60,10 +96,15 @@ StageResult Stage(ArchiveReader& archive, const char* gameDirectory, const char*
     return StageResult::NoSpace;
   }
 
-  DirectoryCache directories;
+  StagingProgress shown(progress, archive.Count());
+  ParallelExtractor extractor(archivePath, &archive, threads == 0 ? DefaultStagingThreads() : threads,
+                              [&shown](std::uint64_t files) { shown.Extracted(files); });
+  if (!extractor.Ready()) return StageResult::Failed;
+  DirectoryCache directories;  // for the directory entries of moved folders
   char staged[kPathSize];
   bool stopped = false;
-  const bool walked = archive.VisitEntries(progress, [&](std::uint64_t i, const ArchiveEntry& entry) {
+  const bool walked = archive.VisitEntries(nullptr, [&](std::uint64_t i, const ArchiveEntry& entry) {
+    shown.Walked(i);
     // Between two entries is a safe point: nothing of Game has been touched.
     if (progress != nullptr && progress->stop.Requested()) {
       stopped = true;
@@ -83,18 +124,31 @@ StageResult Stage(ArchiveReader& archive, const char* gameDirectory, const char*
       return false;
     if (planned.kind == JournalEntryKind::TreeDirectory) {
       // Moved in with its folder: it has to be there when the folder goes.
+      // The extracting threads may make its levels meanwhile, which is fine.
       if (!CreateDirectoryTree(staged, LastLevel::Directory, &directories)) {
         WriteLog("Failed to CreateDirectory(%s), GetLastError=%d\n", staged, static_cast<int>(::GetLastError()));
         return false;
       }
     } else if (planned.kind != JournalEntryKind::Directory) {
-      if (archive.ExtractCurrent(entry, staged, &directories) != ExtractResult::Extracted) return false;
+      ExtractJob job;
+      if (!archive.CurrentPosition(&job.where)) return false;
+      job.entry = entry;
+      job.path = staged;
+      shown.Queued();
+      if (!extractor.Add(std::move(job))) return false;
     }
     plan->entries.push_back(std::move(planned));
     return true;
   });
-  if (stopped) return StageResult::Stopped;
-  return walked ? StageResult::Staged : StageResult::Failed;
+  if (stopped || !walked) {
+    extractor.Cancel();
+    return stopped ? StageResult::Stopped : StageResult::Failed;
+  }
+  // Cancel and Finish return only once no thread writes into the staging
+  // folder, which a failure then removes.
+  const bool extracted = extractor.Finish();
+  shown.Walked(archive.Count());
+  return extracted ? StageResult::Staged : StageResult::Failed;
 }
 
 }  // namespace
@@ -107,7 +161,7 @@ void RemoveStagingFolder(const char* stagingDirectory) {
 
 StageResult StageArchive(const char* archivePath, const char* gameDirectory, const char* stagingDirectory,
                          JournalRecord* plan, progress::ProgressTargets* progress,
-                         const std::set<std::string>* selection) {
+                         const std::set<std::string>* selection, unsigned threads) {
   plan->entries.clear();
   RemoveStagingFolder(stagingDirectory);
   ArchiveReader archive(archivePath);
@@ -118,7 +172,8 @@ StageResult StageArchive(const char* archivePath, const char* gameDirectory, con
     WriteLog("Failed to CreateDirectory(%s), GetLastError=%d\n", stagingDirectory, static_cast<int>(::GetLastError()));
     return StageResult::Failed;
   }
-  const StageResult result = Stage(archive, gameDirectory, stagingDirectory, plan, progress, selection);
+  const StageResult result =
+      Stage(archivePath, archive, gameDirectory, stagingDirectory, plan, progress, selection, threads);
   if (result != StageResult::Staged) {
     RemoveStagingFolder(stagingDirectory);
     plan->entries.clear();

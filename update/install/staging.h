@@ -1,6 +1,6 @@
 // Staged installation, first half: every entry of the client archive checked,
 // the free space of the volume checked against what the files need, and every
-// file extracted (with its size and CRC checks) into a flat staging folder
+// file extracted (with its size and CRC checks, on several threads) into a flat staging folder
 // under Temp, on Game's volume, so that the commit (update/install/commit.h) moves
 // each file into Game with one rename. Game is not touched here; any failure
 // removes the staging folder.
@@ -28,10 +28,11 @@ enum class StageResult {
 // the free space, staged and planned; the rest of the archive is passed over.
 // The share of entries done goes to progress->upperTarget and the files done
 // and in all to progress->count (when not null); a stop request is looked at
-// before every entry.
+// before every entry. Files are extracted by `threads` threads, each with its
+// own handle on the archive (0: DefaultStagingThreads()).
 StageResult StageArchive(const char* archivePath, const char* gameDirectory, const char* stagingDirectory,
                          JournalRecord* plan, progress::ProgressTargets* progress = nullptr,
-                         const std::set<std::string>* selection = nullptr);
+                         const std::set<std::string>* selection = nullptr, unsigned threads = 0);
 
 // Removes the staging folder and everything in it; nothing when it is absent.
 void RemoveStagingFolder(const char* stagingDirectory);

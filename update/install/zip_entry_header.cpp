@@ -37,6 +37,9 @@ bool ReadZipEntryHeader(unzFile archive, ZipEntryHeader* entry) {
   entry->attributes = static_cast<std::uint32_t>(info.external_fa);
   entry->size = info.uncompressed_size;
   entry->crc = static_cast<std::uint32_t>(info.crc);
+  entry->compressedSize = info.compressed_size;
+  entry->method = static_cast<std::uint16_t>(info.compression_method);
+  entry->flags = static_cast<std::uint16_t>(info.flag);
   std::string diskName;
   if (DecideDiskName(static_cast<std::uint32_t>(info.flag), entry->storedName, entry->extra, &diskName) ==
       DiskNameRule::Unrepresentable)

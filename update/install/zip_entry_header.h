@@ -22,6 +22,9 @@ struct ZipEntryHeader {
   std::uint32_t attributes = 0;  // external attributes
   std::uint64_t size = 0;        // the uncompressed size the archive declares
   std::uint32_t crc = 0;         // the CRC-32 the archive declares
+  std::uint64_t compressedSize = 0;  // the bytes of its data in the archive
+  std::uint16_t method = 0;          // 0 stored, 8 deflate
+  std::uint16_t flags = 0;           // the general-purpose bits (bit 0: encrypted)
   std::string extra;             // the central directory's extra field, as read
 };
 

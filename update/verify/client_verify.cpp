@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "base/bounded_format.h"
+#include "base/crc32.h"
 #include "base/stream_position.h"
 #include "base/unique_file.h"
 #include "update/directory_levels.h"
@@ -114,21 +115,19 @@ class Verifier {
     results_.resize(pieces_.size());
   }
 
-  // Runs the pieces on this thread and on helpers.
-  void Run(VerifyReport* report) {
+  // Runs the pieces on this thread and on up to `threads` - 1 helpers.
+  void Run(unsigned threads, VerifyReport* report) {
     Report();
-    const unsigned cores = std::thread::hardware_concurrency();
-    const unsigned helpers = std::min(cores == 0 ? 1u : cores, kMaxThreads) - 1;
-    std::vector<std::thread> threads;
-    for (unsigned i = 0; i < helpers && i + 1 < pieces_.size(); ++i) threads.emplace_back([this] { Work(); });
+    std::vector<std::thread> helpers;
+    for (unsigned i = 1; i < threads && i < pieces_.size(); ++i) helpers.emplace_back([this] { Work(); });
+    report->threads = static_cast<std::uint32_t>(helpers.size() + 1);
     Work();
-    for (std::thread& thread : threads) thread.join();
+    for (std::thread& thread : helpers) thread.join();
     Report();
     Collect(report);
   }
 
  private:
-  static constexpr unsigned kMaxThreads = 4;
 
   // One call at a time, whichever thread asks; read under the lock, the count
   // never goes back between calls.
@@ -174,11 +173,11 @@ class Verifier {
     if (!base::SeekTo(file, piece.offset)) return result;
     // The buffer is large; the stream's own would only add a copy.
     std::setvbuf(file, nullptr, _IONBF, 0);
-    uLong crc = crc32(0L, Z_NULL, 0);
+    std::uint32_t crc = 0;
     for (std::uint64_t left = piece.length; left > 0;) {
       const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, kVerifyBlockSize));
       const std::size_t n = std::fread(buffer, 1, want, file);
-      crc = crc32(crc, buffer, static_cast<uInt>(n));
+      crc = base::Crc32(crc, buffer, n);
       bytesRead_ += n;
       Advance(n);
       if (n != want) {
@@ -188,7 +187,7 @@ class Verifier {
       left -= n;
     }
     result.state = PieceState::Read;
-    result.crc = static_cast<std::uint32_t>(crc);
+    result.crc = crc;
     return result;
   }
 
@@ -204,7 +203,7 @@ class Verifier {
     std::size_t p = 0;
     for (std::size_t i = 0; i < files_.size(); ++i) {
       std::optional<EntryDamage> damage;
-      uLong crc = crc32(0L, Z_NULL, 0);
+      uLong crc = 0;
       for (; p < pieces_.size() && pieces_[p].entry == i; ++p) {
         const PieceResult& r = results_[p];
         if (damage) continue;
@@ -237,8 +236,13 @@ std::int32_t VerifyPercent(std::uint64_t done, std::uint64_t total) {
   return static_cast<std::int32_t>(static_cast<long double>(done) * 100 / static_cast<long double>(total));
 }
 
+unsigned VerifyDefaultThreads() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return std::min(cores == 0 ? 1u : cores, kVerifyMaxDefaultThreads);
+}
+
 VerifyReport VerifyClient(const char* clientDirectory, const char* archivePath, const VerifyProgress& progress,
-                          const std::vector<std::string>* only) {
+                          const std::vector<std::string>* only, unsigned threads) {
   VerifyReport report;
   if (clientDirectory == nullptr || archivePath == nullptr) return report;
   ZipArchive archive(archivePath);
@@ -258,7 +262,7 @@ VerifyReport VerifyClient(const char* clientDirectory, const char* archivePath, 
                     &report))
     return report;
   Verifier verifier(clientDirectory, files, progress);
-  verifier.Run(&report);
+  verifier.Run(threads == 0 ? VerifyDefaultThreads() : threads, &report);
   report.outcome = VerifyOutcome::Verified;
   return report;
 }

@@ -33,6 +33,7 @@ struct VerifyReport {
   VerifyOutcome outcome = VerifyOutcome::ArchiveUnreadable;
   std::uint64_t filesChecked = 0;  // file entries compared
   std::uint64_t bytesRead = 0;     // bytes of the client read and checksummed
+  std::uint32_t threads = 0;       // threads that shared the reading (this one and its helpers)
   std::vector<DamagedEntry> damaged;
   std::string refusedName;  // the refused entry's name as the archive stores it (EntryRefused only)
 };
@@ -50,9 +51,18 @@ using VerifyProgress = std::function<void(std::uint64_t done, std::uint64_t tota
 // confined to the client directory refuses the whole verification before any
 // file is read. An archive without entries verifies with nothing to compare.
 // With `only`, just the file entries of those names are compared (after a
-// mend, to see what it brought into place).
+// mend, to see what it brought into place). `threads` reading threads share
+// the files' pieces (never more than there are pieces); 0 takes the default,
+// VerifyDefaultThreads().
 VerifyReport VerifyClient(const char* clientDirectory, const char* archivePath,
-                          const VerifyProgress& progress = nullptr, const std::vector<std::string>* only = nullptr);
+                          const VerifyProgress& progress = nullptr, const std::vector<std::string>* only = nullptr,
+                          unsigned threads = 0);
+
+// The default number of reading threads: one per hardware thread, at most
+// kVerifyMaxDefaultThreads (more gains little against a disk, and leaves the
+// player's other programs less).
+unsigned VerifyDefaultThreads();
+constexpr unsigned kVerifyMaxDefaultThreads = 4;
 
 // The upper bar's percentage for `done` of `total` bytes (100 when there is
 // nothing to do); never above 100.

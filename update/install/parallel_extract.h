@@ -1,0 +1,99 @@
+// Extraction of many archive entries on several threads, for staging: the
+// caller walks the archive's central directory in order and hands each file
+// entry to Add; a few workers, each with its own archive handle (minizip's
+// handles are not shared between threads), go to the entry and extract it
+// with its size and CRC checks. At most kQueuedJobs entries wait between the
+// walk and the workers, so memory stays bounded however many entries the
+// archive holds, and the workers take entries in archive order, so that the
+// archive is read mostly forwards.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "update/install/archive_reader.h"
+
+namespace update {
+
+// The default number of extracting threads: one per processor, at most 4
+// (more only contend for the disk and the file system).
+unsigned DefaultStagingThreads();
+
+struct ExtractJob {
+  ArchiveEntry entry;           // the entry's header, as the walk read it
+  ArchiveEntryPosition where;   // its place in the central directory
+  std::string path;             // the file it is extracted to
+};
+
+class ParallelExtractor {
+ public:
+  static constexpr std::size_t kQueuedJobs = 64;
+
+  // Called on the caller's thread, inside Add and Finish, with the jobs
+  // extracted so far, whenever that number has grown.
+  using DoneCallback = std::function<void(std::uint64_t done)>;
+
+  // Opens `threads` readers of `archivePath` (1 when 0 is given). With one
+  // thread, jobs run at once on the caller's thread, through `callerReader`.
+  ParallelExtractor(const char* archivePath, ArchiveReader* callerReader, unsigned threads,
+                    DoneCallback onDone = nullptr);
+  ~ParallelExtractor();  // ends the workers; jobs still queued are dropped
+  ParallelExtractor(const ParallelExtractor&) = delete;
+  ParallelExtractor& operator=(const ParallelExtractor&) = delete;
+
+  // False when a worker's reader could not be opened (its line is logged).
+  bool Ready() const { return ready_; }
+  unsigned Threads() const { return threadCount_; }
+
+  // Queues one job, waiting while the queue is full. False as soon as any job
+  // has failed (its "Failed to extract NAME" is logged); nothing more runs then.
+  bool Add(ExtractJob job);
+
+  // Waits for every queued job to end. True when every job was extracted.
+  bool Finish();
+
+  // Drops the jobs not yet begun and waits for those running.
+  void Cancel();
+
+ private:
+  struct Worker {
+    std::unique_ptr<ArchiveReader> reader;
+    DirectoryCache directories;
+  };
+
+  bool RunJob(ArchiveReader& reader, DirectoryCache& directories, const ExtractJob& job);
+  void Work(Worker* worker);
+  void Stop();
+  // Waits, under `hold`, until `ready()` holds, telling onDone_ of the jobs
+  // that end meanwhile.
+  template <typename Condition>
+  void WaitReporting(std::unique_lock<std::mutex>& hold, Condition ready);
+
+  DoneCallback onDone_;
+  std::uint64_t reported_ = 0;  // the caller's thread only
+
+  ArchiveReader* callerReader_;
+  DirectoryCache callerDirectories_;
+  unsigned threadCount_ = 1;
+  bool ready_ = true;
+  std::vector<std::unique_ptr<Worker>> workers_;
+  std::vector<std::thread> threads_;
+
+  std::mutex lock_;
+  std::condition_variable jobAdded_;  // a job waits, or the workers are to end
+  std::condition_variable jobEnded_;  // a job ended: room in the queue, or maybe all done
+  std::deque<ExtractJob> queue_;
+  std::size_t running_ = 0;
+  std::uint64_t done_ = 0;
+  bool failed_ = false;
+  bool ending_ = false;
+};
+
+}  // namespace update
