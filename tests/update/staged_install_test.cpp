@@ -357,6 +357,103 @@ TEST_F(Staged, RecoveryFinishesOrDiscardsEveryInterruptedState) {
   }
 }
 
+// A first installation: into an empty Game, with folders named by the files
+// only (and one directory entry); "solo" holds one file and goes by number.
+const std::vector<ZipEntry> kFirstEntries = {
+    {"pack0/sub/a.dat", "aaaa", 0}, {"pack1/b.dat", "bb", 0},  {"pack0/c.dat", "c", 0},
+    {"pack1/sub/", "", 0x10},       {"pack1/d.dat", std::string(5000, 'd'), 0},
+    {"top.txt", "top", 0},          {"solo/x.txt", "x", 0}};
+const Tree kFirst = {{"\\pack0", "/"},        {"\\pack0\\sub", "/"},  {"\\pack0\\sub\\a.dat", "aaaa"},
+                     {"\\pack0\\c.dat", "c"},  {"\\pack1", "/"},        {"\\pack1\\b.dat", "bb"},
+                     {"\\pack1\\sub", "/"},    {"\\pack1\\d.dat", std::string(5000, 'd')},
+                     {"\\top.txt", "top"},      {"\\solo", "/"},         {"\\solo\\x.txt", "x"}};
+
+TEST_F(Staged, AFirstInstallationMovesWholeFoldersAndRecoveryFinishesOrDiscardsThem) {
+  ASSERT_TRUE(WriteZip(Archive(), kFirstEntries));
+  std::uint64_t committed = 0;
+  ASSERT_EQ(update::InstallResult::Installed,
+            update::InstallUpdate(Place(), Archive().c_str(), 6, nullptr, nullptr, &committed));
+  EXPECT_EQ(6u, committed);
+  EXPECT_EQ(kFirst, Snapshot(Game()));
+  // Moved whole, the staged folders are gone; moved file by file they would
+  // have left their directories behind.
+  EXPECT_EQ(Tree({{"\\00000000", "/"}, {"\\tree", "/"}}), Snapshot(staging_));
+  const std::string journalBytes = ReadWholeFile(journal_);
+  update::JournalRecord journal;
+  ASSERT_EQ(update::JournalParse::Valid, update::ParseJournal(journalBytes.data(), journalBytes.size(), &journal));
+  std::vector<std::string> folders;
+  for (const update::JournalEntry& e : journal.entries)
+    if (e.kind == update::JournalEntryKind::Tree) folders.push_back(e.name);
+  EXPECT_EQ((std::vector<std::string>{"pack0", "pack1"}), folders);
+  update::EndCommit(Place());
+  EXPECT_EQ("", Log());
+
+  enum class Damage { None, StagedFolderLost, StagedFileCut, MovedFileChanged, FolderMadeInGame };
+  struct Case {
+    const char* label;
+    std::size_t moved;  // folders moved before the interruption (of 2)
+    Damage damage;
+    update::RecoveryResult result;
+    std::string log;
+  };
+  const std::vector<Case> cases = {
+      {"nothing moved yet", 0, Damage::None, update::RecoveryResult::Finished, "Finished interrupted commit of version 9\n"},
+      {"one folder moved", 1, Damage::None, update::RecoveryResult::Finished, "Finished interrupted commit of version 9\n"},
+      {"both folders moved, the numbered files not", 2, Damage::None, update::RecoveryResult::Finished,
+       "Finished interrupted commit of version 9\n"},
+      {"the folder made in Game meanwhile: its files go one by one", 1, Damage::FolderMadeInGame,
+       update::RecoveryResult::Finished, "Finished interrupted commit of version 9\n"},
+      {"a staged folder lost", 1, Damage::StagedFolderLost, update::RecoveryResult::Discarded,
+       "Discarded commit of version 9: staged file for pack1 is missing or damaged\n"},
+      {"a file in a staged folder cut", 0, Damage::StagedFileCut, update::RecoveryResult::Discarded,
+       "Discarded commit of version 9: staged file for pack1/d.dat is missing or damaged\n"},
+      {"a file of a moved folder changed since", 1, Damage::MovedFileChanged, update::RecoveryResult::Discarded,
+       "Discarded commit of version 9: staged file for pack0/c.dat is missing or damaged\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    RemoveTree(Game());
+    RemoveTree(Temp());
+    ::CreateDirectoryA(Game().c_str(), nullptr);
+    ::CreateDirectoryA(Temp().c_str(), nullptr);
+    ResetLog();
+    ASSERT_TRUE(WriteZip(Archive(), kFirstEntries));
+    update::JournalRecord plan;
+    plan.version = 9;
+    ASSERT_EQ(update::StageResult::Staged,
+              update::StageArchive(Archive().c_str(), game_.c_str(), staging_.c_str(), &plan));
+    ASSERT_TRUE(update::WriteJournalFile(journal_.c_str(), plan));
+    std::size_t done = 0;
+    for (const update::JournalEntry& e : plan.entries) {
+      if (e.kind != update::JournalEntryKind::Tree || done == c.moved) continue;
+      ASSERT_TRUE(::MoveFileExA((staging_ + "\\" + update::StagedTreeName(e.name)).c_str(),
+                                (Game() + "\\" + e.name).c_str(), 0));
+      ++done;
+    }
+    ASSERT_EQ(c.moved, done);
+    switch (c.damage) {
+      case Damage::None: break;
+      case Damage::StagedFolderLost: RemoveTree(staging_ + "\\tree\\pack1"); break;
+      case Damage::StagedFileCut: ASSERT_TRUE(WriteWholeFile(staging_ + "\\tree\\pack1\\d.dat", "cut")); break;
+      case Damage::MovedFileChanged: ASSERT_TRUE(WriteWholeFile(Game() + "\\pack0\\c.dat", "edited")); break;
+      case Damage::FolderMadeInGame: ASSERT_TRUE(::CreateDirectoryA((Game() + "\\pack1").c_str(), nullptr)); break;
+    }
+    const Tree before = Snapshot(Game());
+    std::int32_t version = 0;
+    EXPECT_EQ(c.result, update::RecoverCommit(Place(), &version));
+    EXPECT_EQ(c.log, Log());
+    if (c.result == update::RecoveryResult::Finished) {
+      EXPECT_EQ(9, version);
+      EXPECT_EQ(kFirst, Snapshot(Game()));
+      update::EndCommit(Place());
+    } else {
+      EXPECT_EQ(before, Snapshot(Game())) << "a damaged commit moves nothing more";
+    }
+    EXPECT_FALSE(Exists(journal_));
+    EXPECT_FALSE(Exists(staging_));
+  }
+}
+
 TEST_F(Staged, TargetHeldByAnotherProcessStopsTheCommitUntilItIsReleased) {
   Plant(Game(), kOld);
   ASSERT_TRUE(WriteZip(Archive(), kNewEntries));

@@ -107,7 +107,7 @@ bool ArchiveReader::VisitEntries(progress::ProgressTargets* progress, const Entr
 }
 
 bool ArchiveReader::CheckNames(const char* targetDirectory, std::uint64_t* fileBytes,
-                               const std::set<std::string>* selection) {
+                               const std::set<std::string>* selection, const CheckedVisitor& checked) {
   char target[kPathSize];
   return VisitEntries(nullptr, [&](std::uint64_t, const ArchiveEntry& entry) {
     if (selection != nullptr && (!entry.nameUsable || selection->count(entry.name) == 0)) return true;
@@ -118,6 +118,7 @@ bool ArchiveReader::CheckNames(const char* targetDirectory, std::uint64_t* fileB
     }
     if (fileBytes != nullptr && !IsDirectoryEntry(entry.name, entry.attributes))
       *fileBytes = AddBytes(*fileBytes, StagedFileBytes(entry.size));
+    if (checked) checked(entry);
     return true;
   });
 }

@@ -55,9 +55,11 @@ class ArchiveReader {
   // archive entry (NAME)" otherwise, with the name as the archive stores it).
   // Adds every file's staged size (see StagedFileBytes) to `*fileBytes` when
   // not null. With `selection`, only the entries it names (by their names on
-  // disk) are checked and counted.
+  // disk) are checked and counted. `checked` (when set) is called with every
+  // entry that passed, in archive order.
+  using CheckedVisitor = std::function<void(const ArchiveEntry& entry)>;
   bool CheckNames(const char* targetDirectory, std::uint64_t* fileBytes,
-                  const std::set<std::string>* selection = nullptr);
+                  const std::set<std::string>* selection = nullptr, const CheckedVisitor& checked = nullptr);
 
   // Walks every entry from the first, in archive order: reads its header,
   // hands the share of entries done before it to progress->upperTarget (when

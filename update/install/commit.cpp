@@ -24,8 +24,16 @@ bool ComposeTemporary(char (&out)[kPathSize], const char* journalPath) {
   return base::FormatInto(out, sizeof out, "%s.tmp", journalPath);
 }
 
-bool ComposeStaged(char (&out)[kPathSize], const char* stagingDirectory, std::uint32_t number) {
-  return base::FormatInto(out, sizeof out, "%s\\%s", stagingDirectory, StagedFileName(number).c_str());
+// Where an entry of the journal is staged: a File under its number, an entry
+// of a moved folder (and the folder itself) under its name in the tree.
+bool ComposeStaged(char (&out)[kPathSize], const char* stagingDirectory, const JournalEntry& entry) {
+  const std::string name = entry.kind == JournalEntryKind::File ? StagedFileName(entry.staged) : StagedTreeName(entry.name);
+  return base::FormatInto(out, sizeof out, "%s\\%s", stagingDirectory, name.c_str());
+}
+
+bool IsDirectory(const char* path) {
+  const DWORD attributes = ::GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool HasSize(const char* path, std::uint64_t expected) {
@@ -50,16 +58,23 @@ JournalLoad LoadJournalFile(const char* path, JournalRecord* record) {
 }
 
 // Looks at every file before anything moves: either still staged with its
-// size, or already moved (its target has that size). Logs the first that is neither.
+// size, or already moved (its target has that size). A file of a moved
+// folder is looked at in the same way, in the staged folder or in Game, so
+// that a folder moved before counts as done and a staged folder that lost a
+// file or was cut as damaged; a moved folder itself is still staged or
+// already in Game. Logs the first that is neither.
 bool StagingIsWhole(const CommitPlace& place, const JournalRecord& record) {
   char staged[kPathSize];
   char target[kPathSize];
   for (const JournalEntry& entry : record.entries) {
-    if (entry.kind != JournalEntryKind::File) continue;
-    const bool whole = ComposeStaged(staged, place.stagingDirectory, entry.staged) &&
-                       ComposeEntryTarget(target, place.gameDirectory, entry.name.c_str()) &&
-                       (HasSize(staged, entry.size) ||
-                        (::GetFileAttributesA(staged) == INVALID_FILE_ATTRIBUTES && HasSize(target, entry.size)));
+    const bool file = entry.kind == JournalEntryKind::File || entry.kind == JournalEntryKind::TreeFile;
+    if (!file && entry.kind != JournalEntryKind::Tree) continue;
+    if (!ComposeStaged(staged, place.stagingDirectory, entry) ||
+        !ComposeEntryTarget(target, place.gameDirectory, entry.name.c_str()))
+      return false;
+    const bool whole = file ? (HasSize(staged, entry.size) ||
+                               (::GetFileAttributesA(staged) == INVALID_FILE_ATTRIBUTES && HasSize(target, entry.size)))
+                            : (IsDirectory(staged) || IsDirectory(target));
     if (!whole) {
       WriteLog("Discarded commit of version %d: staged file for %s is missing or damaged\n",
                static_cast<int>(record.version), entry.name.c_str());
@@ -128,12 +143,35 @@ CommitResult ApplyCommit(const CommitPlace& place, const JournalRecord& record, 
   if (moved == nullptr) moved = &inPlace;
   *moved = 0;
   if (checkFirst && !StagingIsWhole(place, record)) return CommitResult::Damaged;
+  // Which entries each moved folder holds, and which folders went in whole.
+  const std::vector<std::size_t> holders = HoldingTrees(record);
+  std::vector<std::uint64_t> filesIn(record.entries.size(), 0);
+  for (std::size_t i = 0; i < record.entries.size(); ++i)
+    if (record.entries[i].kind == JournalEntryKind::TreeFile && holders[i] != kNoTree) ++filesIn[holders[i]];
+  std::vector<bool> movedWhole(record.entries.size(), false);
   DirectoryCache directories;
   char staged[kPathSize];
   char target[kPathSize];
-  for (const JournalEntry& entry : record.entries) {
+  for (std::size_t i = 0; i < record.entries.size(); ++i) {
+    const JournalEntry& entry = record.entries[i];
     if (!ComposeEntryTarget(target, place.gameDirectory, entry.name.c_str())) return CommitResult::Damaged;
-    if (entry.kind == JournalEntryKind::Directory) {
+    if (entry.kind == JournalEntryKind::Tree) {
+      // One rename brings the whole folder in. When it cannot (the folder
+      // went in before this attempt, something took its place in Game
+      // meanwhile, or a level above it is a file), nothing is logged: its
+      // entries then go one by one, as entries outside moved folders do, and
+      // meet what they meet.
+      if (!ComposeStaged(staged, place.stagingDirectory, entry)) return CommitResult::Damaged;
+      if (CreateDirectoryTree(target, LastLevel::FileName, &directories) && ::MoveFileExA(staged, target, 0)) {
+        movedWhole[i] = true;
+        *moved += filesIn[i];
+      }
+      continue;
+    }
+    // An entry of a folder that went in whole is in Game with it (its files
+    // are counted with the folder).
+    if (holders[i] != kNoTree && movedWhole[holders[i]]) continue;
+    if (entry.kind == JournalEntryKind::Directory || entry.kind == JournalEntryKind::TreeDirectory) {
       if (!CreateDirectoryTree(target, LastLevel::Directory, &directories))
         WriteLog("Failed to CreateDirectory(%s/%s)\n", place.gameDirectory, entry.name.c_str());
       continue;
@@ -147,7 +185,7 @@ CommitResult ApplyCommit(const CommitPlace& place, const JournalRecord& record, 
       ::RemoveDirectoryA(target);
       continue;
     }
-    if (!ComposeStaged(staged, place.stagingDirectory, entry.staged)) return CommitResult::Damaged;
+    if (!ComposeStaged(staged, place.stagingDirectory, entry)) return CommitResult::Damaged;
     if (!CreateDirectoryTree(target, LastLevel::FileName, &directories)) {
       WriteLog("Failed to replace %s, GetLastError=%d\n", target, static_cast<int>(::GetLastError()));
       return CommitResult::Blocked;

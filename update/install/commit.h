@@ -2,7 +2,8 @@
 // and its recovery. The journal (update/install/commit_journal.h) is written as a
 // temporary file, flushed and renamed into place before the first move; then
 // every staged file is moved over its target with one rename on the same
-// volume, so that each file in Game is old or new, never cut. The version is
+// volume, so that each file in Game is old or new, never cut; a folder that
+// Game did not have goes in with one rename of the whole staged folder. The version is
 // recorded by the caller, which then ends the commit (journal first, then the
 // staging folder). A journal found at the next start means the commit was
 // interrupted: RecoverCommit finishes it, or discards it when the journal or
@@ -38,7 +39,8 @@ enum class CommitResult {
 };
 
 // Makes the directories and moves every staged file of `record` into Game,
-// passing over files moved before; then removes the files the version
+// passing over files moved before, and every moved folder with one rename
+// (when that rename cannot be made, its entries go one by one); then removes the files the version
 // dropped ("Removed NAME" for each) and the dropped directories left empty. With `checkFirst`, every file is looked at
 // before the first move, so that a damaged staging folder moves nothing.
 // `moved` (when not null) counts the files that are in Game when it returns.

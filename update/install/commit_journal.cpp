@@ -1,9 +1,11 @@
 #include "update/install/commit_journal.h"
 
 #include <cstring>
+#include <unordered_map>
 
 #include "base/crc32.h"
 #include "base/decimal_text.h"
+#include "update/disk_name.h"
 #include "update/install/entry_name.h"
 
 namespace update {
@@ -84,13 +86,16 @@ class Reader {
   const char* end_;
 };
 
-// The line tag of every kind but File, whose line also holds numbers.
+// The line tag of every kind; a File's and a TreeFile's line also holds numbers.
 const char* KindTag(JournalEntryKind kind) {
   switch (kind) {
     case JournalEntryKind::File: return "f ";
     case JournalEntryKind::Directory: return "d ";
     case JournalEntryKind::RemovedFile: return "rf ";
     case JournalEntryKind::RemovedDirectory: return "rd ";
+    case JournalEntryKind::Tree: return "t ";
+    case JournalEntryKind::TreeFile: return "tf ";
+    case JournalEntryKind::TreeDirectory: return "td ";
   }
   return "d ";
 }
@@ -113,7 +118,55 @@ std::string StagedFileName(std::uint32_t number) {
   return EightDigits(number / kStagedFilesPerFolder) + "\\" + EightDigits(number);
 }
 
+std::string StagedTreeName(const std::string& name) { return "tree\\" + name; }
+
+std::vector<std::size_t> HoldingTrees(const JournalRecord& record) {
+  std::vector<std::size_t> holders(record.entries.size(), kNoTree);
+  std::unordered_map<std::string, std::size_t> trees;  // a Tree's key -> its first entry
+  for (std::size_t i = 0; i < record.entries.size(); ++i) {
+    const JournalEntry& entry = record.entries[i];
+    if (entry.kind == JournalEntryKind::Tree) {
+      trees.emplace(DiskNameKey(entry.name), i);
+      continue;
+    }
+    if (entry.kind != JournalEntryKind::TreeFile && entry.kind != JournalEntryKind::TreeDirectory) continue;
+    // Every "/" of a key separates levels: the folders that hold the entry
+    // are the key's parts before one, and for a directory the whole key.
+    const std::string key = DiskNameKey(entry.name);
+    for (std::size_t end = key.find('/');; end = key.find('/', end + 1)) {
+      const bool whole = end == std::string::npos;
+      if (whole && entry.kind != JournalEntryKind::TreeDirectory) break;
+      const auto found = trees.find(whole ? key : key.substr(0, end));
+      if (found != trees.end()) {
+        holders[i] = found->second;
+        break;
+      }
+      if (whole) break;
+    }
+  }
+  return holders;
+}
+
+namespace {
+
+// Every TreeFile and TreeDirectory lies in a Tree named before it, and every
+// Tree is named without a trailing separator.
+bool TreesHoldTheirEntries(const JournalRecord& record) {
+  const std::vector<std::size_t> holders = HoldingTrees(record);
+  for (std::size_t i = 0; i < record.entries.size(); ++i) {
+    const JournalEntry& entry = record.entries[i];
+    if (entry.kind == JournalEntryKind::Tree && IsDirectoryEntry(entry.name.c_str(), 0)) return false;
+    if ((entry.kind == JournalEntryKind::TreeFile || entry.kind == JournalEntryKind::TreeDirectory) &&
+        holders[i] == kNoTree)
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool FormatJournal(const JournalRecord& record, std::string* out) {
+  if (!TreesHoldTheirEntries(record)) return false;
   std::string text = kHeader;
   text += "version ";
   if (record.version < 0) text += '-';
@@ -128,6 +181,10 @@ bool FormatJournal(const JournalRecord& record, std::string* out) {
       text += "f ";
       base::AppendDecimal(&text, entry.staged);
       text += ' ';
+      base::AppendDecimal(&text, entry.size);
+      text += ' ';
+    } else if (entry.kind == JournalEntryKind::TreeFile) {
+      text += "tf ";
       base::AppendDecimal(&text, entry.size);
       text += ' ';
     } else {
@@ -174,6 +231,13 @@ JournalParse ParseJournal(const char* data, std::size_t size, JournalRecord* out
       entry.kind = JournalEntryKind::RemovedFile;
     } else if (in.Literal("rd ")) {
       entry.kind = JournalEntryKind::RemovedDirectory;
+    } else if (in.Literal("t ")) {
+      entry.kind = JournalEntryKind::Tree;
+    } else if (in.Literal("tf ")) {
+      entry.kind = JournalEntryKind::TreeFile;
+      if (!in.Unsigned(UINT64_MAX, &entry.size) || !in.Literal(" ")) return JournalParse::Damaged;
+    } else if (in.Literal("td ")) {
+      entry.kind = JournalEntryKind::TreeDirectory;
     } else {
       return JournalParse::Damaged;
     }
@@ -184,6 +248,7 @@ JournalParse ParseJournal(const char* data, std::size_t size, JournalRecord* out
   std::uint32_t crc = 0;
   if (!in.Literal(kEnd) || !in.Hex32(&crc) || !in.Literal("\n") || !in.AtEnd()) return JournalParse::Damaged;
   if (crc != base::Crc32(0, data, covered)) return JournalParse::Damaged;
+  if (!TreesHoldTheirEntries(record)) return JournalParse::Damaged;
   *out = std::move(record);
   return JournalParse::Valid;
 }

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "base/bounded_format.h"
 #include "base/progress_targets.h"
@@ -10,6 +12,7 @@
 #include "update/install/archive_reader.h"
 #include "update/download_log.h"
 #include "update/install/entry_name.h"
+#include "update/install/folder_moves.h"
 #include "update/install/parallel_extract.h"
 #include "update/transfer_rules.h"
 
@@ -23,6 +26,16 @@ bool FreeBytes(const char* directory, std::uint64_t* free) {
   if (!::GetDiskFreeSpaceExA(directory, &available, nullptr, nullptr)) return false;
   *free = available.QuadPart;
   return true;
+}
+
+// Something is at `name` below Game, or that cannot be told (a folder moved
+// whole must not meet anything there).
+bool ExistsInGame(const char* gameDirectory, const std::string& name) {
+  char path[kPathSize];
+  if (!ComposeEntryTarget(path, gameDirectory, name.c_str())) return true;
+  if (::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return true;
+  const DWORD error = ::GetLastError();
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
 // The share of entries done goes to the upper bar and the stage line. An
@@ -63,7 +76,17 @@ StageResult Stage(const char* archivePath, ArchiveReader& archive, const char* g
                   const char* stagingDirectory, JournalRecord* plan, progress::ProgressTargets* progress,
                   const std::set<std::string>* selection, unsigned threads) {
   std::uint64_t fileBytes = 0;
-  if (!archive.CheckNames(gameDirectory, &fileBytes, selection)) return StageResult::Failed;
+  std::vector<FolderMoveEntry> names;
+  if (!archive.CheckNames(gameDirectory, &fileBytes, selection, [&names](const ArchiveEntry& entry) {
+        names.push_back({entry.name, IsDirectoryEntry(entry.name, entry.attributes)});
+      }))
+    return StageResult::Failed;
+  // Below the staging folder, a moved folder's entries are named "tree\NAME".
+  const std::size_t treeRoom = std::strlen(stagingDirectory) + 1 + StagedTreeName("").size();
+  StagingLayout layout(PlanFolderMoves(names, treeRoom < kPathSize ? kPathSize - 1 - treeRoom : 0,
+                                       [gameDirectory](const std::string& folder) {
+                                         return ExistsInGame(gameDirectory, folder);
+                                       }));
 
   std::uint64_t free = 0;
   const std::uint64_t needed = AddBytes(fileBytes, kStagingMargin);
@@ -77,6 +100,7 @@ StageResult Stage(const char* archivePath, ArchiveReader& archive, const char* g
   ParallelExtractor extractor(archivePath, &archive, threads == 0 ? DefaultStagingThreads() : threads,
                               [&shown](std::uint64_t files) { shown.Extracted(files); });
   if (!extractor.Ready()) return StageResult::Failed;
+  DirectoryCache directories;  // for the directory entries of moved folders
   char staged[kPathSize];
   bool stopped = false;
   const bool walked = archive.VisitEntries(nullptr, [&](std::uint64_t i, const ArchiveEntry& entry) {
@@ -94,10 +118,20 @@ StageResult Stage(const char* archivePath, ArchiveReader& archive, const char* g
     } else {
       planned.staged = static_cast<std::uint32_t>(i);
       planned.size = entry.size;
-      ExtractJob job;
-      if (!base::FormatInto(staged, sizeof staged, "%s\\%s", stagingDirectory, StagedFileName(planned.staged).c_str()) ||
-          !archive.CurrentPosition(&job.where))
+    }
+    const std::string place = layout.Place(&planned, &plan->entries);
+    if (!place.empty() && !base::FormatInto(staged, sizeof staged, "%s\\%s", stagingDirectory, place.c_str()))
+      return false;
+    if (planned.kind == JournalEntryKind::TreeDirectory) {
+      // Moved in with its folder: it has to be there when the folder goes.
+      // The extracting threads may make its levels meanwhile, which is fine.
+      if (!CreateDirectoryTree(staged, LastLevel::Directory, &directories)) {
+        WriteLog("Failed to CreateDirectory(%s), GetLastError=%d\n", staged, static_cast<int>(::GetLastError()));
         return false;
+      }
+    } else if (planned.kind != JournalEntryKind::Directory) {
+      ExtractJob job;
+      if (!archive.CurrentPosition(&job.where)) return false;
       job.entry = entry;
       job.path = staged;
       shown.Queued();

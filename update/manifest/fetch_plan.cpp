@@ -3,33 +3,11 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "update/dbcs.h"
+#include "update/disk_name.h"
 
 namespace update {
 
 namespace {
-
-// The form two names compare in: ASCII letters in upper case (single-byte
-// characters only: a trail byte of a double-byte character is never folded),
-// every separator as "/", without a trailing separator.
-std::string ComparisonKey(const std::string& name) {
-  std::string key;
-  key.reserve(name.size());
-  const char* p = name.c_str();
-  while (*p != '\0') {
-    const std::size_t n = CharLength(p);
-    if (n == 2) {
-      key.append(p, 2);
-    } else if (IsSeparator(*p)) {
-      key.push_back('/');
-    } else {
-      key.push_back((*p >= 'a' && *p <= 'z') ? static_cast<char>(*p - 'a' + 'A') : *p);
-    }
-    p += n;
-  }
-  while (!key.empty() && key.back() == '/') key.pop_back();
-  return key;
-}
 
 std::size_t Depth(const std::string& key) { return static_cast<std::size_t>(std::count(key.begin(), key.end(), '/')); }
 
@@ -51,7 +29,7 @@ bool HoldsContent(const ManifestEntry& entry, const ManifestEntry* recorded, boo
 
 }  // namespace
 
-bool SameDiskName(const std::string& a, const std::string& b) { return ComparisonKey(a) == ComparisonKey(b); }
+bool SameDiskName(const std::string& a, const std::string& b) { return DiskNameKey(a) == DiskNameKey(b); }
 
 std::vector<FetchRange> CoalesceSpans(const Manifest& manifest, const std::vector<std::size_t>& entries,
                                       std::uint64_t maxGap) {
@@ -82,12 +60,12 @@ FetchPlan PlanFetch(const Manifest& target, const Manifest* installed, Installed
   FetchPlan plan;
   std::unordered_map<std::string, const ManifestEntry*> recorded;
   if (installed != nullptr) {
-    for (const ManifestEntry& entry : installed->entries) recorded.emplace(ComparisonKey(entry.name), &entry);
+    for (const ManifestEntry& entry : installed->entries) recorded.emplace(DiskNameKey(entry.name), &entry);
   }
   std::unordered_map<std::string, bool> kept;  // every name of the new version
   for (std::size_t i = 0; i < target.entries.size(); ++i) {
     const ManifestEntry& entry = target.entries[i];
-    const std::string key = ComparisonKey(entry.name);
+    const std::string key = DiskNameKey(entry.name);
     kept.emplace(key, true);
     if (entry.directory) continue;
     const auto found = recorded.find(key);
@@ -108,7 +86,7 @@ FetchPlan PlanFetch(const Manifest& target, const Manifest* installed, Installed
   if (installed != nullptr) {
     std::vector<std::pair<std::size_t, std::string>> directories;
     for (const ManifestEntry& entry : installed->entries) {
-      const std::string key = ComparisonKey(entry.name);
+      const std::string key = DiskNameKey(entry.name);
       if (kept.count(key) != 0) continue;
       if (entry.directory) directories.emplace_back(Depth(key), entry.name);
       else plan.removedFiles.push_back(entry.name);
