@@ -216,7 +216,7 @@ TEST_F(Staged, EveryThreadCountStagesTheSameFilesAndAFailureEndsThemAll) {
     if (threads == 1) {
       firstStaged = staged;
       firstPlanned = plan.entries.size();
-      ASSERT_EQ(entries.size(), plan.entries.size());
+      ASSERT_LE(entries.size(), plan.entries.size());
     }
     EXPECT_EQ(firstStaged, staged);
     EXPECT_EQ(firstPlanned, plan.entries.size());

@@ -114,6 +114,9 @@ TEST_F(Control, CancelDuringTheDownloadEndsWithinASecondAndKeepsWhatArrived) {
 
 TEST_F(Control, CancelDuringTheCommitFinishesItThenClosesWithoutTheGame) {
   PlantOldClient();
+  // A folder the client has already: its 3,000 files are moved one by one,
+  // which takes long enough to be cancelled (a new folder would be one move).
+  ASSERT_TRUE(::CreateDirectoryA((Game() + "\\data").c_str(), nullptr));
   std::vector<ZipEntry> entries;
   for (int i = 0; i < 3000; ++i)
     entries.push_back({"data/f" + std::to_string(i) + ".dat", "new " + std::to_string(i), 0x20, true});
