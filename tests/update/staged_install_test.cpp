@@ -63,6 +63,14 @@ class Staged : public ::testing::Test {
     staging_ = Temp() + "\\Staging";
     journal_ = Temp() + "\\commit.journal";
   }
+  // An empty Game and Temp, and no log.
+  void EmptyRoot() {
+    RemoveTree(Game());
+    RemoveTree(Temp());
+    ::CreateDirectoryA(Game().c_str(), nullptr);
+    ::CreateDirectoryA(Temp().c_str(), nullptr);
+    ResetLog();
+  }
   std::string Game() const { return root_ + "\\Game"; }
   std::string Temp() const { return root_ + "\\Temp"; }
   std::string Archive() const { return Temp() + "\\ClientContent"; }
@@ -317,11 +325,7 @@ TEST_F(Staged, RecoveryFinishesOrDiscardsEveryInterruptedState) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    RemoveTree(Game());
-    RemoveTree(Temp());
-    ::CreateDirectoryA(Game().c_str(), nullptr);
-    ::CreateDirectoryA(Temp().c_str(), nullptr);
-    ResetLog();
+    EmptyRoot();
     Plant(Game(), kOld);
     ASSERT_TRUE(WriteZip(Archive(), kNewEntries));
     update::JournalRecord plan = Interrupt(9, c.moved);
@@ -412,11 +416,7 @@ TEST_F(Staged, AFirstInstallationMovesWholeFoldersAndRecoveryFinishesOrDiscardsT
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    RemoveTree(Game());
-    RemoveTree(Temp());
-    ::CreateDirectoryA(Game().c_str(), nullptr);
-    ::CreateDirectoryA(Temp().c_str(), nullptr);
-    ResetLog();
+    EmptyRoot();
     ASSERT_TRUE(WriteZip(Archive(), kFirstEntries));
     update::JournalRecord plan;
     plan.version = 9;
