@@ -3,6 +3,8 @@
 #include <libdeflate.h>
 #include <unzip.h>
 
+#include <io.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -18,6 +20,16 @@
 namespace update {
 
 namespace {
+
+// A large staged file goes to the disk as soon as it is written, on the thread
+// that wrote it: the other staging threads go on inflating meanwhile, the
+// commit's flush of its journal then finds little left to write, and the
+// moves never point at data that is still only in memory.
+bool FlushToDisk(FILE* file) {
+  if (std::fflush(file) != 0) return false;
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  return handle != INVALID_HANDLE_VALUE && ::FlushFileBuffers(handle) != 0;
+}
 
 // Large pieces keep the number of writes (each a system call under Wine) low
 // for large entries: a third of the calls of an 8 KiB buffer.
@@ -190,7 +202,7 @@ ExtractResult ArchiveReader::ExtractStream(const ArchiveEntry& entry, const char
       break;
     }
     if (n == 0) {
-      if (!file.Close()) return ExtractResult::WriteFailed;
+      if (!FlushToDisk(file.Get()) || !file.Close()) return ExtractResult::WriteFailed;
       // The reader checks the CRC only of data read to the declared size.
       dataGood = written == entry.size;
       break;
