@@ -1,47 +1,124 @@
 #include "update/install/zip_file_functions.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 #include "base/stream_position.h"
+#include "base/unique_file.h"
 
 namespace update {
 
 namespace {
 
+// minizip seeks before every read, reads compressed data 16 KiB at a time and
+// headers a few dozen bytes at a time; through a plain stream each of those is
+// a system call (under Wine several). The archive is read instead through a
+// window of kWindowBytes: a seek only moves the position, a small read outside
+// the window refills it once, and a read of a window or more goes straight to
+// the file.
+constexpr std::size_t kWindowBytes = 64 * 1024;
+
+struct WindowedArchive {
+  base::UniqueFile file;
+  std::uint64_t size = 0;          // of the whole file, for seeks from its end
+  std::uint64_t position = 0;      // where the next read starts
+  std::uint64_t filePosition = 0;  // where the stream itself stands
+  std::uint64_t windowStart = 0;
+  std::size_t windowLength = 0;
+  bool failed = false;
+  unsigned char window[kWindowBytes];
+
+  bool MoveFileTo(std::uint64_t offset) {
+    if (offset == filePosition) return true;
+    if (!base::SeekTo(file.Get(), offset)) return false;
+    filePosition = offset;
+    return true;
+  }
+
+  // Reads from the stream at `position`; false on an error (a short read at
+  // the end is not one).
+  bool ReadFile(unsigned char* out, std::size_t count, std::size_t* got) {
+    *got = 0;
+    if (!MoveFileTo(position)) return false;
+    *got = std::fread(out, 1, count, file.Get());
+    filePosition += *got;
+    return *got == count || !std::ferror(file.Get());
+  }
+
+  std::size_t Read(unsigned char* out, std::size_t count) {
+    std::size_t done = 0;
+    while (done < count) {
+      if (position >= windowStart && position - windowStart < windowLength) {
+        const std::size_t offset = static_cast<std::size_t>(position - windowStart);
+        const std::size_t piece = std::min(count - done, windowLength - offset);
+        std::memcpy(out + done, window + offset, piece);
+        done += piece;
+        position += piece;
+        continue;
+      }
+      std::size_t got = 0;
+      if (count - done >= kWindowBytes) {
+        const bool ok = ReadFile(out + done, count - done, &got);
+        done += got;
+        position += got;
+        failed = failed || !ok;
+        break;
+      }
+      const bool ok = ReadFile(window, kWindowBytes, &got);
+      windowStart = position;
+      windowLength = got;
+      if (!ok) failed = true;
+      if (got == 0) break;
+    }
+    return done;
+  }
+};
+
+WindowedArchive* Archive(voidpf stream) { return static_cast<WindowedArchive*>(stream); }
+
 voidpf ZCALLBACK OpenStream(voidpf, const void* path, int mode) {
   // The launcher only reads archives; any other mode is refused.
   if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ || path == nullptr) return nullptr;
-  return std::fopen(static_cast<const char*>(path), "rb");
+  auto archive = std::make_unique<WindowedArchive>();
+  archive->file.Reset(std::fopen(static_cast<const char*>(path), "rb"));
+  if (!archive->file || !base::StreamSize(archive->file.Get(), &archive->size)) return nullptr;
+  return archive.release();
 }
 
 uLong ZCALLBACK ReadStream(voidpf, voidpf stream, void* buffer, uLong size) {
-  return static_cast<uLong>(std::fread(buffer, 1, size, static_cast<FILE*>(stream)));
+  return static_cast<uLong>(Archive(stream)->Read(static_cast<unsigned char*>(buffer), size));
 }
 
 uLong ZCALLBACK WriteStream(voidpf, voidpf, const void*, uLong) { return 0; }
 
-ZPOS64_T ZCALLBACK TellStream(voidpf, voidpf stream) {
-  std::uint64_t position = 0;
-  // minizip takes (ZPOS64_T)-1 for a failed tell.
-  if (!base::StreamPosition(static_cast<FILE*>(stream), &position)) return static_cast<ZPOS64_T>(-1);
-  return position;
-}
+ZPOS64_T ZCALLBACK TellStream(voidpf, voidpf stream) { return Archive(stream)->position; }
 
 long ZCALLBACK SeekStream(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
-  base::SeekOrigin from;
+  WindowedArchive* archive = Archive(stream);
+  std::uint64_t base = 0;
   switch (origin) {
-    case ZLIB_FILEFUNC_SEEK_SET: from = base::SeekOrigin::Start; break;
-    case ZLIB_FILEFUNC_SEEK_CUR: from = base::SeekOrigin::Current; break;
-    case ZLIB_FILEFUNC_SEEK_END: from = base::SeekOrigin::End; break;
+    case ZLIB_FILEFUNC_SEEK_SET: base = 0; break;
+    case ZLIB_FILEFUNC_SEEK_CUR: base = archive->position; break;
+    case ZLIB_FILEFUNC_SEEK_END: base = archive->size; break;
     default: return -1;
   }
-  return base::SeekBy(static_cast<FILE*>(stream), static_cast<std::int64_t>(offset), from) ? 0 : -1;
+  // minizip passes offsets back from the end as their two's complement.
+  const std::uint64_t target = base + offset;
+  const bool backwards = static_cast<std::int64_t>(offset) < 0;
+  if (backwards ? target > base : target < base) return -1;
+  archive->position = target;
+  return 0;
 }
 
-int ZCALLBACK CloseStream(voidpf, voidpf stream) { return std::fclose(static_cast<FILE*>(stream)) == 0 ? 0 : -1; }
+int ZCALLBACK CloseStream(voidpf, voidpf stream) {
+  std::unique_ptr<WindowedArchive> archive(Archive(stream));
+  return archive->file.Close() ? 0 : -1;
+}
 
-int ZCALLBACK StreamError(voidpf, voidpf stream) { return std::ferror(static_cast<FILE*>(stream)); }
+int ZCALLBACK StreamError(voidpf, voidpf stream) { return Archive(stream)->failed ? 1 : 0; }
 
 }  // namespace
 

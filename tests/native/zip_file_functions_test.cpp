@@ -1,0 +1,76 @@
+// The archive's file functions serve minizip's seeks and reads from a window:
+// every sequence of them must give exactly the file's bytes, wherever the
+// window stands, for reads inside it, across its end, larger than it and past
+// the end of the file.
+#include "update/install/zip_file_functions.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/support/file_bytes.h"
+
+namespace {
+
+constexpr std::size_t kFileBytes = 300 * 1000;
+
+std::string Pattern() {
+  std::string bytes(kFileBytes, '\0');
+  std::uint32_t state = 12345;
+  for (char& c : bytes) {
+    state = state * 1103515245u + 12345u;
+    c = static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
+struct Step {
+  int origin;           // ZLIB_FILEFUNC_SEEK_*, or -1 for no seek
+  std::int64_t offset;
+  std::size_t read;     // bytes asked for
+};
+
+TEST(ZipFileFunctions, SeeksAndReadsGiveTheFilesBytes) {
+  const std::string bytes = Pattern();
+  const std::string path = ::testing::TempDir() + "zip_file_functions_test.bin";
+  ASSERT_TRUE(testing_files::WriteWholeFile(path, bytes));
+  const std::vector<std::vector<Step>> cases = {
+      {{ZLIB_FILEFUNC_SEEK_SET, 0, 30}, {-1, 0, 16384}, {-1, 0, 16384}, {-1, 0, 70000}},
+      {{ZLIB_FILEFUNC_SEEK_SET, 65530, 12}, {ZLIB_FILEFUNC_SEEK_SET, 10, 5}, {ZLIB_FILEFUNC_SEEK_CUR, 100, 46}},
+      {{ZLIB_FILEFUNC_SEEK_END, -22, 22}, {ZLIB_FILEFUNC_SEEK_END, -1024, 1024}, {ZLIB_FILEFUNC_SEEK_SET, 5, 1}},
+      {{ZLIB_FILEFUNC_SEEK_SET, kFileBytes - 100, 4096}, {-1, 0, 10}, {ZLIB_FILEFUNC_SEEK_SET, kFileBytes + 5, 8}},
+      {{ZLIB_FILEFUNC_SEEK_SET, 1000, 200000}, {ZLIB_FILEFUNC_SEEK_SET, 1500, 100}, {-1, 0, 65536}},
+  };
+  zlib_filefunc64_def functions;
+  update::FillZipFileFunctions(&functions);
+  for (std::size_t c = 0; c < cases.size(); ++c) {
+    voidpf stream = functions.zopen64_file(nullptr, path.c_str(), ZLIB_FILEFUNC_MODE_READ | ZLIB_FILEFUNC_MODE_EXISTING);
+    ASSERT_NE(nullptr, stream);
+    std::uint64_t expected = 0;
+    for (const Step& step : cases[c]) {
+      if (step.origin >= 0) {
+        ASSERT_EQ(0, functions.zseek64_file(nullptr, stream, static_cast<ZPOS64_T>(step.offset), step.origin));
+        expected = static_cast<std::uint64_t>(
+            (step.origin == ZLIB_FILEFUNC_SEEK_SET   ? 0
+             : step.origin == ZLIB_FILEFUNC_SEEK_END ? static_cast<std::int64_t>(kFileBytes)
+                                                     : static_cast<std::int64_t>(expected)) +
+            step.offset);
+      }
+      std::string got(step.read, '\0');
+      const uLong n = functions.zread_file(nullptr, stream, &got[0], static_cast<uLong>(step.read));
+      const std::string want = expected < kFileBytes ? bytes.substr(expected, step.read) : std::string();
+      EXPECT_EQ(want.size(), n) << "case " << c << " at " << expected;
+      EXPECT_TRUE(got.compare(0, n, want) == 0) << "case " << c << " at " << expected;
+      expected += n;
+      EXPECT_EQ(expected, functions.ztell64_file(nullptr, stream)) << "case " << c;
+    }
+    EXPECT_EQ(0, functions.zerror_file(nullptr, stream));
+    EXPECT_EQ(0, functions.zclose_file(nullptr, stream));
+  }
+  std::remove(path.c_str());
+}
+
+}  // namespace
