@@ -64,7 +64,7 @@ struct WindowedArchive {
         const bool ok = ReadFile(out + done, count - done, &got);
         done += got;
         position += got;
-        failed = failed || !ok;
+        if (!ok) failed = true;
         break;
       }
       const bool ok = ReadFile(window, kWindowBytes, &got);
@@ -98,17 +98,17 @@ ZPOS64_T ZCALLBACK TellStream(voidpf, voidpf stream) { return Archive(stream)->p
 
 long ZCALLBACK SeekStream(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
   WindowedArchive* archive = Archive(stream);
-  std::uint64_t base = 0;
+  std::uint64_t from = 0;
   switch (origin) {
-    case ZLIB_FILEFUNC_SEEK_SET: base = 0; break;
-    case ZLIB_FILEFUNC_SEEK_CUR: base = archive->position; break;
-    case ZLIB_FILEFUNC_SEEK_END: base = archive->size; break;
+    case ZLIB_FILEFUNC_SEEK_SET: from = 0; break;
+    case ZLIB_FILEFUNC_SEEK_CUR: from = archive->position; break;
+    case ZLIB_FILEFUNC_SEEK_END: from = archive->size; break;
     default: return -1;
   }
   // minizip passes offsets back from the end as their two's complement.
-  const std::uint64_t target = base + offset;
+  const std::uint64_t target = from + offset;
   const bool backwards = static_cast<std::int64_t>(offset) < 0;
-  if (backwards ? target > base : target < base) return -1;
+  if (backwards ? target > from : target < from) return -1;
   archive->position = target;
   return 0;
 }
