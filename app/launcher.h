@@ -57,6 +57,15 @@ class ZornLauncher {
   // Creates the window objects and windows, shows the main window and the
   // page, and opens the start page. Lives in window_startup.cpp.
   void StartWindows(HINSTANCE instance);
+  // The configured skin and progress settings into the window objects, each
+  // image made absolute first. Lives in window_startup.cpp.
+  void DeliverConfiguration();
+  // A new launcher's qualification before it replaces the running one: OLE,
+  // GDI+, Data\Config.cfg, every skin image decoded, the three windows
+  // created hidden; then "ok" and the build's identity written to
+  // `resultPath`. False, with nothing written and no box shown, when a step
+  // fails. Lives in self_test.cpp.
+  bool SelfTest(HINSTANCE instance, const char* resultPath);
   // Destroys the window objects (after OleUninitialize), once the update
   // worker has ended. Lives in window_startup.cpp.
   void DestroyWindowObjects();
@@ -79,6 +88,9 @@ class ZornLauncher {
   LauncherConfig config;
   HWND mainWindowHandle = nullptr;
   ArgumentMap arguments;
+  // The running executable's path, which a new launcher's file replaces;
+  // empty when it does not fit (the launcher then never updates itself).
+  char modulePath[MAX_PATH] = {};
 
   // The three window objects, owned here; null until window start-up.
   std::unique_ptr<ui::ZIrregularWindow> mainWindow;

@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include "app/launcher.h"
+#include "app/self_test_argument.h"
+#include "update/self_update/launcher_swap.h"
 #ifdef LAUNCHER_SCRIPTED
 #include "app/page_script.h"
 #endif
@@ -11,6 +13,8 @@ namespace {
 constexpr int kTitleSize = 100;
 // The process ends with this code when start-up fails (after its box).
 constexpr int kStartupFailedExitCode = 1;
+// A self-test that did not pass ends with this code (and no result file).
+constexpr int kSelfTestFailedExitCode = 3;
 
 char g_title[kTitleSize];
 char g_windowClassName[kTitleSize];
@@ -18,6 +22,17 @@ char g_windowClassName[kTitleSize];
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+  // A new launcher being qualified by the running one: no windows shown, no
+  // box, no update; only the result file and the exit code.
+  char selfTestResult[MAX_PATH] = {};
+  if (app::FindSelfTestPath(commandLine, selfTestResult, sizeof selfTestResult))
+    return app::Launcher().SelfTest(instance, selfTestResult) ? 0 : kSelfTestFailedExitCode;
+
+  // A swap of the launcher's own files that a kill interrupted is finished
+  // (or undone) before anything reads Data.
+  update::SwapPlaces swapPlaces;
+  if (update::CurrentSwapPlaces(&swapPlaces)) update::RecoverLauncherSwap(swapPlaces);
+
   // Loaded for completeness; the main window takes its title from the
   // configuration and its class name from its own class.
   ::LoadStringA(instance, 103, g_title, kTitleSize);

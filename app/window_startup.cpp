@@ -41,14 +41,13 @@ void CopyNarrow(const char* path, char (&target)[512]) {
 }  // namespace
 
 // The skin and progress settings go to the window objects, in the order the
-// configuration lists them, each image made absolute first.
-static void DeliverConfiguration(ZornLauncher& launcher) {
-  ui::ZIrregularWindow& main = *launcher.mainWindow;
-  ui::ZProgressBar& progress = *launcher.progressBar;
-  const LauncherConfig& config = launcher.config;
-  auto compose = [&launcher](const char* value) {
-    launcher.ComposeImagePath(value);
-    return launcher.PathBuffer();
+// configuration lists them.
+void ZornLauncher::DeliverConfiguration() {
+  ui::ZIrregularWindow& main = *mainWindow;
+  ui::ZProgressBar& progress = *progressBar;
+  auto compose = [this](const char* value) {
+    ComposeImagePath(value);
+    return PathBuffer();
   };
 
   WidenInto(compose(config.skin.mainImage), main.backgroundImageFile);
@@ -88,7 +87,7 @@ void ZornLauncher::StartWindows(HINSTANCE instance) {
   windows.cancelUpdate = &CancelUpdate;
   ui::SetWindowSet(&windows);
 
-  DeliverConfiguration(*this);
+  DeliverConfiguration();
 
   mainWindow->Init(instance, nullptr);
   mainWindowHandle =
@@ -132,6 +131,7 @@ void ZornLauncher::StartWindows(HINSTANCE instance) {
   setup.progress = &progressBar->targets;
   setup.progressWindow = progressBar->Window();
   setup.repairOnEntry = RepairRequested(arguments);
+  if (GetModulePath(modulePath, sizeof modulePath)) setup.launcherPath = modulePath;
   setup.limits.maxReceiveBytesPerSecond =
       config.download.maxKBps > 0 ? static_cast<std::int64_t>(config.download.maxKBps) * kBytesPerKilobyte : 0;
   update::ConfigureUpdateWorker(setup);

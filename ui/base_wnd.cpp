@@ -22,8 +22,10 @@ HWND ZBaseWnd::Create(const char* title, int x, int y, int width, int height,
   if (!RegisterWindow()) ReportRegisterFailure();
   window = ::CreateWindowExA(extendedStyle, className, title, style, x, y, width, height,
                              owner, nullptr, instance, nullptr);
-  ::ShowWindow(window, SW_SHOWNORMAL);
-  ::UpdateWindow(window);
+  if (showOnCreate) {
+    ::ShowWindow(window, SW_SHOWNORMAL);
+    ::UpdateWindow(window);
+  }
   return window;
 }
 

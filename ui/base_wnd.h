@@ -20,7 +20,8 @@ class ZBaseWnd {
   // Stores the module instance and the owner window.
   virtual bool Init(HINSTANCE instanceHandle, HWND ownerWindow);
   // Registers the class if needed, creates the window, shows it
-  // (SW_SHOWNORMAL) and updates it. Returns the new window (null on failure).
+  // (SW_SHOWNORMAL) and updates it, unless showOnCreate is false. Returns the
+  // new window (null on failure).
   virtual HWND Create(const char* title, int x, int y, int width, int height,
                       DWORD extendedStyle, DWORD style);
   // The family's reserved three-value operation; nothing uses it.
@@ -32,6 +33,10 @@ class ZBaseWnd {
   HWND Owner() const { return owner; }
   HINSTANCE Instance() const { return instance; }
   const char* ClassName() const { return className; }
+
+  // False: Create leaves the window hidden (a new launcher's self-test
+  // creates its windows without showing them).
+  bool showOnCreate = true;
 
  protected:
   // Fills and registers a WNDCLASSEXA with the family's common parameters.

@@ -18,6 +18,7 @@
 #include "update/trust/descriptor_trust.h"
 #include "update/verify/file_digest.h"
 #include "update/directory_levels.h"
+#include "update/self_update/launcher_update.h"
 #include "update/download_log.h"
 #include "update/update_paths.h"
 #include "update/transfer/system_proxy.h"
@@ -80,6 +81,9 @@ class UpdateRun {
     if (!FetchVersionDescriptor()) return CloseLauncher(kVersionFailed);
     if (!TrustVersionDescriptor()) return CloseLauncher(kVersionFailed);
     if (Stopping()) return CloseLauncher(nullptr);
+    // Before the game's update, so that a run that fails later still leaves
+    // the new launcher for the next start.
+    if (UpdateLauncherFiles() == LauncherUpdateResult::Stopped || Stopping()) return CloseLauncher(nullptr);
     if (!PrepareGame()) return;  // the one ending that leaves the launcher open
     if (installRecord_[0] == '\0') {
       WriteLog("Failed to install game\n");
@@ -198,6 +202,22 @@ class UpdateRun {
     if (keys_.Configured() && !CheckDescriptorSignature(versionFile_, signatureFile_, keys_)) return false;
     return ReadArchiveExpectation(versionFile_, keys_.Configured(), &expected_) &&
            ReadManifestExpectation(versionFile_, keys_.Configured(), &manifestExpected_);
+  }
+
+  LauncherUpdateResult UpdateLauncherFiles() {
+    if (setup_.launcherPath == nullptr || setup_.launcherPath[0] == '\0' || installRecord_[0] == '\0')
+      return LauncherUpdateResult::Unchanged;
+    LauncherUpdateSetup launcher;
+    launcher.launcherPath = setup_.launcherPath;
+    launcher.tempDirectory = tempDirectory_;
+    launcher.installRecord = installRecord_;
+    launcher.versionFile = versionFile_;
+    launcher.descriptorSigned = keys_.Configured();  // a configured key's signature has been checked
+    launcher.transfer.progress = setup_.progress;
+    launcher.transfer.limits = limits_;
+    launcher.transfer.retry = setup_.retry;
+    launcher.swap = setup_.swap;
+    return UpdateLauncher(launcher);
   }
 
   bool FetchSignature() {

@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 
+#include "update/self_update/launcher_swap.h"
 #include "update/transfer/http_download.h"
 
 namespace progress { struct ProgressTargets; }
@@ -36,6 +37,10 @@ struct WorkerSetup {
   TransferLimits limits{};
   RetryTiming retry{};
   bool repairOnEntry = false;  // repair=1 on the command line: entering the game repairs too
+  // The running executable, whose file a new launcher replaces; null: the
+  // launcher is never updated.
+  const char* launcherPath = nullptr;
+  SwapTiming swap{};
 };
 
 // What the page asked for: enter the game, or repair the client and enter it.
