@@ -5,26 +5,23 @@
 
 namespace pack {
 
-namespace {
-
-bool ParseVersion(const std::string& text, long long* value) {
+bool ParseVersionNumber(const std::string& text, std::int32_t* number) {
   if (text.empty() || text.size() > 10) return false;
-  long long v = 0;
+  long long value = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
-    v = v * 10 + (c - '0');
+    value = value * 10 + (c - '0');
   }
-  *value = v;
+  if (value < 1 || value > INT32_MAX) return false;
+  *number = static_cast<std::int32_t>(value);
   return true;
 }
-
-}  // namespace
 
 bool FormatVersionFile(const std::string& version, const std::string& url, std::string* content,
                        std::string* error) {
   content->clear();
-  long long number = 0;
-  if (!ParseVersion(version, &number) || number < 1 || number > INT32_MAX) {
+  std::int32_t number = 0;
+  if (!ParseVersionNumber(version, &number)) {
     *error = "version must be a whole number from 1 to 2147483647, got \"" + version + "\"";
     return false;
   }
@@ -33,21 +30,23 @@ bool FormatVersionFile(const std::string& version, const std::string& url, std::
   return true;
 }
 
-void AppendArchiveFacts(const update::Sha256Digest& digest, std::uint64_t size, std::string* content) {
+void AppendArchiveFacts(const update::Sha256Digest& digest, std::uint64_t size,
+                        std::string* content) {
   char hex[update::kSha256HexSize];
   update::FormatSha256Hex(digest, hex);
   *content += std::string("Sha256=") + hex + "\r\nSize=" + std::to_string(size) + "\r\n";
 }
 
-bool CheckServedUrl(const std::string& url, const char* what, std::string* error) {
+bool CheckServedUrl(const std::string& url, const char* what, std::string* error,
+                    std::size_t maxBytes) {
   if (url.empty()) {
     *error = std::string("the ") + what + " URL is empty";
     return false;
   }
-  if (url.size() > kMaxArchiveUrlBytes) {
+  if (url.size() > maxBytes) {
     *error = std::string("the ") + what + " URL is " + std::to_string(url.size()) +
-             " bytes; the launcher takes at most " + std::to_string(kMaxArchiveUrlBytes) +
-             " (it appends \"?\" and a tick count within 259)";
+             " bytes; the launcher takes at most " + std::to_string(maxBytes) +
+             " (it appends \"?\" and a query within 259)";
     return false;
   }
   for (char c : url) {
@@ -55,7 +54,8 @@ bool CheckServedUrl(const std::string& url, const char* what, std::string* error
     // Printable ASCII without blanks or quotes: the INI reader trims blanks
     // and strips quotes, and other bytes would be read in code page 936.
     if (u <= 0x20 || u >= 0x7F || c == '"' || c == '\'') {
-      *error = std::string("the ") + what + " URL holds a blank, quote, control or non-ASCII byte; percent-encode it";
+      *error = std::string("the ") + what +
+               " URL holds a blank, quote, control or non-ASCII byte; percent-encode it";
       return false;
     }
   }
@@ -64,17 +64,19 @@ bool CheckServedUrl(const std::string& url, const char* what, std::string* error
 
 std::string DefaultManifestUrl(const std::string& archiveUrl) { return archiveUrl + ".manifest"; }
 
-void AppendManifestFacts(const std::string& url, const std::string& manifest, std::string* content) {
+void AppendManifestFacts(const std::string& url, const std::string& manifest,
+                         std::string* content) {
   update::ArchiveVerifier hasher{update::ArchiveExpectation{}};
   hasher.OnBody(manifest.data(), manifest.size());
   hasher.Finish();
   char hex[update::kSha256HexSize];
   update::FormatSha256Hex(hasher.ReceivedDigest(), hex);
-  *content += "Manifest=" + url + "\r\nManifestSha256=" + hex + "\r\nManifestSize=" + std::to_string(manifest.size()) +
-              "\r\n";
+  *content += "Manifest=" + url + "\r\nManifestSha256=" + hex +
+              "\r\nManifestSize=" + std::to_string(manifest.size()) + "\r\n";
 }
 
-bool DigestFile(const std::filesystem::path& path, update::Sha256Digest* digest, std::uint64_t* size) {
+bool DigestFile(const std::filesystem::path& path, update::Sha256Digest* digest,
+                std::uint64_t* size) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   update::ArchiveVerifier hasher{update::ArchiveExpectation{}};

@@ -4,7 +4,8 @@
 // the archive must match, and "Manifest", "ManifestSha256" and
 // "ManifestSize": where the archive's manifest is (update/manifest/manifest.h)
 // and what it must match. They come after the archive's facts, so that a
-// signature over the descriptor covers them all.
+// signature over the descriptor covers them all; the launcher's own package
+// is announced after them (tools/pack/launcher_package.h).
 #pragma once
 
 #include <cstdint>
@@ -26,15 +27,21 @@ inline constexpr std::size_t kMaxArchiveUrlBytes = 259 - 12;
 bool FormatVersionFile(const std::string& version, const std::string& url, std::string* content,
                        std::string* error);
 
+// A version as the descriptor may announce it: decimal digits only, 1 to
+// 2147483647. False leaves `number` alone.
+bool ParseVersionNumber(const std::string& text, std::int32_t* number);
+
 // Appends "Sha256=<64 hex digits>" and "Size=<bytes>" lines to a descriptor
 // made by FormatVersionFile.
-void AppendArchiveFacts(const update::Sha256Digest& digest, std::uint64_t size, std::string* content);
+void AppendArchiveFacts(const update::Sha256Digest& digest, std::uint64_t size,
+                        std::string* content);
 
 // The rules every URL in the descriptor follows (FormatVersionFile checks
-// the archive's with them): not empty, at most kMaxArchiveUrlBytes, and only
+// the archive's with them): not empty, at most `maxBytes`, and only
 // printable ASCII without blanks or quotes. False with a reason naming the
 // URL as `what` ("archive", "manifest") in `error`.
-bool CheckServedUrl(const std::string& url, const char* what, std::string* error);
+bool CheckServedUrl(const std::string& url, const char* what, std::string* error,
+                    std::size_t maxBytes = kMaxArchiveUrlBytes);
 
 // The manifest's URL by default: the archive's with ".manifest" appended.
 std::string DefaultManifestUrl(const std::string& archiveUrl);
@@ -45,6 +52,7 @@ std::string DefaultManifestUrl(const std::string& archiveUrl);
 void AppendManifestFacts(const std::string& url, const std::string& manifest, std::string* content);
 
 // SHA-256 and size of a file, read once. False when it cannot be read.
-bool DigestFile(const std::filesystem::path& path, update::Sha256Digest* digest, std::uint64_t* size);
+bool DigestFile(const std::filesystem::path& path, update::Sha256Digest* digest,
+                std::uint64_t* size);
 
 }  // namespace pack
