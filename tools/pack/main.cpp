@@ -1,11 +1,16 @@
-// pack --client DIR --version N --url URL --out DIR [--manifest-url URL] [--sign SECRET_KEY] [--chunks yes|no]
+// pack --client DIR --version N --url URL --out DIR [--manifest-url URL] [--sign SECRET_KEY]
+//      [--chunks yes|no] [--launcher DIR --launcher-version N --launcher-url URL
+//      [--launcher-url2 URL] [--launcher-url3 URL]]
 // pack keygen --public FILE --secret FILE
 // Packs a client folder into OUT/ClientContent, describes its entries and
 // their byte spans in OUT/ClientContent.manifest, and writes OUT/version.cfg
 // announcing both with their sizes and SHA-256s, and with --sign its
-// signature OUT/version.cfg.minisig; or makes a minisign key pair. Exit
+// signature OUT/version.cfg.minisig; with --launcher also packs the
+// launcher's own folder into OUT/Launcher.zip and announces it in the same
+// descriptor, under the same signature. Or makes a minisign key pair. Exit
 // codes: 0 done, 1 refused or failed, 2 usage.
 #include "tools/pack/client_tree.h"
+#include "tools/pack/launcher_package.h"
 #include "tools/pack/manifest_builder.h"
 #include "tools/pack/signing.h"
 #include "tools/pack/version_file.h"
@@ -38,11 +43,16 @@ struct Options {
   std::string manifestUrl;  // --manifest-url; empty: the archive's URL and ".manifest"
   fs::path secretKey;       // --sign
   bool chunks = true;       // --chunks no: large files deflated as one, like small ones
+  fs::path launcher;        // --launcher; empty: no launcher package
+  std::string launcherVersion;
+  std::string launcherUrls[3];  // --launcher-url, --launcher-url2, --launcher-url3
 };
 
 const char kUsage[] =
-    "usage: pack --client DIR --version N --url URL --out DIR [--manifest-url URL] [--sign SECRET_KEY]\n"
-    "            [--chunks yes|no]\n"
+    "usage: pack --client DIR --version N --url URL --out DIR [--manifest-url URL]\n"
+    "            [--sign SECRET_KEY] [--chunks yes|no]\n"
+    "            [--launcher DIR --launcher-version N --launcher-url URL\n"
+    "            [--launcher-url2 URL] [--launcher-url3 URL]]\n"
     "       pack keygen --public FILE --secret FILE\n"
     "  Packs DIR into OUT/ClientContent, lists its entries in OUT/ClientContent.manifest\n"
     "  and writes OUT/version.cfg ([Launcher] Version=N, Url=URL, where URL is where\n"
@@ -51,6 +61,9 @@ const char kUsage[] =
     "  ManifestSha256 and ManifestSize); with --sign also OUT/version.cfg.minisig.\n"
     "  Files of 8 MiB and more are deflated in chunks that a launcher can fetch\n"
     "  alone (the manifest lists them); --chunks no deflates them as one.\n"
+    "  --launcher packs DIR (Launcher.exe and Data/, nothing else) into OUT/Launcher.zip\n"
+    "  and adds LauncherVersion, LauncherUrl (and LauncherUrl2, LauncherUrl3),\n"
+    "  LauncherSha256 and LauncherSize to version.cfg before it is signed.\n"
     "  keygen makes a minisign key pair; the secret key is stored unencrypted.\n";
 
 // Arguments as paths: wide on Windows, so any folder name gets through.
@@ -88,12 +101,65 @@ bool ParseOptions(const std::vector<fs::path>& args, Options* options) {
       const std::string value = args[i + 1].u8string();
       if (value != "yes" && value != "no") return false;
       options->chunks = value == "yes";
+    } else if (key == "--launcher") {
+      options->launcher = args[i + 1];
+    } else if (key == "--launcher-version") {
+      options->launcherVersion = args[i + 1].u8string();
+    } else if (key == "--launcher-url") {
+      options->launcherUrls[0] = args[i + 1].u8string();
+    } else if (key == "--launcher-url2") {
+      options->launcherUrls[1] = args[i + 1].u8string();
+    } else if (key == "--launcher-url3") {
+      options->launcherUrls[2] = args[i + 1].u8string();
     } else {
       return false;
     }
   }
+  // The launcher's options name one package: all of them or none.
+  const bool anyLauncher = !options->launcher.empty() || !options->launcherVersion.empty() ||
+                           !options->launcherUrls[0].empty() || !options->launcherUrls[1].empty() ||
+                           !options->launcherUrls[2].empty();
+  const bool launcherComplete = !options->launcher.empty() && !options->launcherVersion.empty() &&
+                                !options->launcherUrls[0].empty();
   return args.size() % 2 == 0 && !options->client.empty() && !options->out.empty() &&
-         !options->version.empty() && !options->url.empty();
+         !options->version.empty() && !options->url.empty() && anyLauncher == launcherComplete;
+}
+
+// Prints every refused name of a folder; true when there were any.
+bool ReportRefusals(const std::vector<std::string>& refused, const char* folder) {
+  for (const std::string& line : refused) {
+    std::fprintf(stderr, "pack: refused %s%s\n", folder, line.c_str());
+  }
+  if (refused.empty()) return false;
+  std::fprintf(stderr, "pack: %zu name(s) would not install; nothing written\n", refused.size());
+  return true;
+}
+
+// Writes OUT/Launcher.zip (under a temporary name until it is whole) and
+// appends its keys to the descriptor.
+bool WriteLauncherPackage(const fs::path& out, const std::vector<pack::PackEntry>& files,
+                          const pack::LauncherRelease& release, std::string* descriptor) {
+  const fs::path package = out / "Launcher.zip";
+  const fs::path partial = out / "Launcher.zip.partial";
+  std::string error;
+  // The launcher swaps in its files whole, so none is deflated in chunks.
+  if (!pack::WriteClientArchive(partial, files, &error, nullptr, UINT64_MAX)) {
+    std::fprintf(stderr, "pack: %s\n", error.c_str());
+    return false;
+  }
+  std::error_code ec;
+  fs::rename(partial, package, ec);
+  update::Sha256Digest digest;
+  std::uint64_t size = 0;
+  if (ec || !pack::DigestFile(package, &digest, &size)) {
+    std::fprintf(stderr, "pack: %s: %s\n", package.u8string().c_str(),
+                 ec ? ec.message().c_str() : "cannot be read back");
+    return false;
+  }
+  *descriptor += pack::FormatLauncherFacts(release, digest, size);
+  std::printf("pack: %s: %zu files, %ju bytes, LauncherVersion=%d\n", package.u8string().c_str(),
+              files.size(), static_cast<std::uintmax_t>(size), static_cast<int>(release.version));
+  return true;
 }
 
 bool WriteTextFile(const fs::path& path, const std::string& text) {
@@ -164,11 +230,13 @@ bool LoadSecretKey(const fs::path& path, pack::KeyPair* pair) {
       std::fprintf(stderr, "pack: %s is not a minisign secret key\n", path.u8string().c_str());
       return false;
     case pack::SecretKeyRead::Encrypted:
-      std::fprintf(stderr, "pack: %s is encrypted; use a key made by pack keygen or minisign -G -W\n",
+      std::fprintf(stderr,
+                   "pack: %s is encrypted; use a key made by pack keygen or minisign -G -W\n",
                    path.u8string().c_str());
       return false;
     case pack::SecretKeyRead::Damaged:
-      std::fprintf(stderr, "pack: %s is damaged (checksum or public half)\n", path.u8string().c_str());
+      std::fprintf(stderr, "pack: %s is damaged (checksum or public half)\n",
+                   path.u8string().c_str());
       return false;
   }
   return false;
@@ -176,16 +244,18 @@ bool LoadSecretKey(const fs::path& path, pack::KeyPair* pair) {
 
 // The signature of the descriptor, checked with the launcher's own verifier
 // before anything is written.
-bool SignDescriptor(const std::string& descriptor, const pack::KeyPair& pair, const std::string& version,
-                    std::string* signature) {
-  const std::string comment = "timestamp:" + std::to_string(static_cast<long long>(std::time(nullptr))) +
-                              "\tfile:version.cfg\tversion:" + version;
+bool SignDescriptor(const std::string& descriptor, const pack::KeyPair& pair,
+                    const std::string& version, std::string* signature) {
+  const std::string comment =
+      "timestamp:" + std::to_string(static_cast<long long>(std::time(nullptr))) +
+      "\tfile:version.cfg\tversion:" + version;
   *signature = pack::SignPrehashed(descriptor, pair, comment);
   update::MinisignSignature parsed;
   return !signature->empty() &&
-         update::ParseSignatureFile(signature->data(), signature->size(), &parsed) == update::SignatureParse::Parsed &&
-         update::VerifyDescriptor(descriptor.data(), descriptor.size(), parsed, &pair.publicKey, 1) ==
-             update::DescriptorCheck::Valid;
+         update::ParseSignatureFile(signature->data(), signature->size(), &parsed) ==
+             update::SignatureParse::Parsed &&
+         update::VerifyDescriptor(descriptor.data(), descriptor.size(), parsed, &pair.publicKey,
+                                  1) == update::DescriptorCheck::Valid;
 }
 
 }  // namespace
@@ -210,14 +280,24 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pack: %s\n", error.c_str());
     return 1;
   }
+  const bool withLauncher = !options.launcher.empty();
+  pack::LauncherRelease launcherRelease;
+  if (withLauncher && !pack::ReadLauncherRelease(options.launcherVersion, options.launcherUrls[0],
+                                                 options.launcherUrls[1], options.launcherUrls[2],
+                                                 &launcherRelease, &error)) {
+    std::fprintf(stderr, "pack: %s\n", error.c_str());
+    return 1;
+  }
   pack::KeyPair signer;
   if (!options.secretKey.empty() && !LoadSecretKey(options.secretKey, &signer)) return 1;
   std::vector<std::string> refused;
   std::vector<pack::PackEntry> entries = pack::CollectClientEntries(options.client, &refused);
-  if (!refused.empty()) {
-    for (const std::string& line : refused) std::fprintf(stderr, "pack: refused %s\n", line.c_str());
-    std::fprintf(stderr, "pack: %zu name(s) would not install; nothing written\n", refused.size());
-    return 1;
+  if (ReportRefusals(refused, "")) return 1;
+  std::vector<pack::PackEntry> launcherFiles;
+  if (withLauncher) {
+    launcherFiles =
+        pack::SelectLauncherFiles(pack::CollectClientEntries(options.launcher, &refused), &refused);
+    if (ReportRefusals(refused, "in the launcher folder ")) return 1;
   }
   std::error_code ec;
   fs::create_directories(options.out, ec);
@@ -251,6 +331,10 @@ int main(int argc, char** argv) {
   }
   pack::AppendArchiveFacts(digest, archiveSize, &versionText);
   pack::AppendManifestFacts(manifestUrl, manifestText, &versionText);
+  if (withLauncher &&
+      !WriteLauncherPackage(options.out, launcherFiles, launcherRelease, &versionText)) {
+    return 1;
+  }
   // The signature goes in before the descriptor it belongs to.
   const fs::path signatureFile = options.out / "version.cfg.minisig";
   if (!options.secretKey.empty()) {
@@ -276,15 +360,16 @@ int main(int argc, char** argv) {
     folders += entry.isDirectory ? 1 : 0;
     bytes += entry.size;
   }
-  std::printf("pack: %zu entries (%zu folders, %zu files, %ju bytes) -> %s (%ju bytes)\n", entries.size(),
-              folders, entries.size() - folders, bytes, archive.u8string().c_str(),
+  std::printf("pack: %zu entries (%zu folders, %zu files, %ju bytes) -> %s (%ju bytes)\n",
+              entries.size(), folders, entries.size() - folders, bytes, archive.u8string().c_str(),
               static_cast<std::uintmax_t>(fs::file_size(archive, ec)));
   char hex[update::kSha256HexSize];
   update::FormatSha256Hex(digest, hex);
   std::printf("pack: version.cfg: Version=%s Url=%s Sha256=%s Size=%ju\n", options.version.c_str(),
               options.url.c_str(), hex, static_cast<std::uintmax_t>(archiveSize));
-  std::printf("pack: %s: %zu entries (%zu bytes), announced as Manifest=%s\n", manifestFile.u8string().c_str(),
-              manifest.entries.size(), manifestText.size(), manifestUrl.c_str());
+  std::printf("pack: %s: %zu entries (%zu bytes), announced as Manifest=%s\n",
+              manifestFile.u8string().c_str(), manifest.entries.size(), manifestText.size(),
+              manifestUrl.c_str());
   if (!options.secretKey.empty()) {
     char id[update::kKeyIdTextSize];
     update::FormatKeyId(signer.publicKey.keyId, id);
