@@ -140,6 +140,8 @@ class Worker : public ::testing::Test {
     setup.limits = limits_;
     setup.retry = retry_;
     setup.repairOnEntry = repairOnEntry_;
+    setup.launcherPath = launcherPath_.empty() ? nullptr : launcherPath_.c_str();
+    setup.swap = swap_;
     setup_ = setup;
     progress_->upperTarget = 0;  // a fresh progress bar for every run
     progress_->lowerTarget = 0;
@@ -186,6 +188,8 @@ class Worker : public ::testing::Test {
   std::string publicKey_;   // [VersionCDN] PublicKey of the run; empty: none
   std::string publicKey2_;
   bool repairOnEntry_ = false;  // repair=1 on the command line
+  std::string launcherPath_;    // the running launcher's file; empty: it is never updated
+  update::SwapTiming swap_;
   std::string directory_;
   HWND main_ = nullptr;
   HWND bar_ = nullptr;

@@ -161,6 +161,7 @@ SwapReport SwapLauncher(const SwapRecord& record, const SwapPlaces& places, cons
     report.cause = "cannot write " + places.journal;
     return report;
   }
+  if (observer) observer(0);
   return Complete(record, places, timing, observer);
 }
 

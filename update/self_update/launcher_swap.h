@@ -27,8 +27,8 @@ struct SwapTiming {
   DWORD firstDelayMs = 50;     // doubled after each refusal, up to a second
 };
 
-// Called after each rename, with the number of renames done so far (tests
-// end the process there, as a kill would).
+// Called once the journal is written (0) and after each rename, with the
+// number of renames done so far (tests end the process there, as a kill would).
 using SwapStepObserver = std::function<void(std::size_t renamesDone)>;
 
 enum class SwapOutcome {
