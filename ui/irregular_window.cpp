@@ -1,6 +1,9 @@
 #include "ui/irregular_window.h"
 
 #include <gdiplus.h>
+#include <shlwapi.h>
+
+#include <string>
 
 #include "base/guards.h"
 
@@ -10,9 +13,34 @@ void GdiplusImageDeleter::operator()(Gdiplus::Image* image) const { delete image
 
 namespace {
 
+constexpr DWORD kMaxSkinFileBytes = 64u << 20;
+
+// The file's bytes as a stream in memory; null when it cannot be read whole.
+base::ComPtr<IStream> ReadIntoMemory(const wchar_t* file) {
+  base::UniqueHandle handle(::CreateFileW(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size{};
+  if (!handle.Valid() || !::GetFileSizeEx(handle.Get(), &size) || size.QuadPart <= 0 ||
+      size.QuadPart > kMaxSkinFileBytes)
+    return base::ComPtr<IStream>();
+  std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
+  DWORD read = 0;
+  if (!::ReadFile(handle.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) || read != bytes.size())
+    return base::ComPtr<IStream>();
+  return base::ComPtr<IStream>(
+      ::SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<UINT>(bytes.size())));
+}
+
 // An image from a file, or null when GDI+ could not even allocate the object.
 // A file that does not decode still gives an object, whose status is not Ok.
-SkinImage LoadSkinImage(const wchar_t* file) { return SkinImage(new Gdiplus::Image(file)); }
+// GDI+ keeps an image's file open for as long as the image lives, which
+// would keep a new launcher from replacing the skin while this one shows it:
+// the image is decoded from a copy in memory, the file closed at once.
+SkinImage LoadSkinImage(const wchar_t* file) {
+  const base::ComPtr<IStream> stream = ReadIntoMemory(file);
+  if (!stream) return SkinImage(new Gdiplus::Image(file));  // the same failure as ever
+  return SkinImage(new Gdiplus::Image(stream.Get()));     // the image holds its own reference
+}
 
 bool Loaded(const SkinImage& image) {
   return image && image->GetLastStatus() == Gdiplus::Ok;
