@@ -4,13 +4,13 @@
 
 #include <cstring>
 
+#include "base/bounded_format.h"
 #include "base/file_tree.h"
 #include "base/progress_targets.h"
 #include "update/download_log.h"
 #include "update/install/archive_reader.h"
 #include "update/install/entry_name.h"
 #include "update/transfer/body_checks.h"
-#include "update/update_paths.h"
 
 namespace update {
 
@@ -55,8 +55,12 @@ PackageFetch FetchLauncherPackage(const LauncherOffer& offer, const std::string&
   bool refused = false;
   for (std::size_t i = 0; i < kLauncherUrlCount; ++i) {
     if (offer.urls[i][0] == '\0') continue;
+    // By its digest's prefix, as the archive: every player asks for the same
+    // URL, which a cache can answer, and a new package gets a new one.
+    char hex[kSha256HexSize];
+    FormatSha256Hex(offer.package.digest, hex);
     char url[kPathSize] = {};
-    if (!ComposeDigestUrl(url, sizeof url, offer.urls[i], offer.package.digest)) {
+    if (!base::FormatInto(url, sizeof url, "%s?%.16s", offer.urls[i], hex)) {
       LogTransferFailure(offer.urls[i], 3);  // CURLE_URL_MALFORMAT
       continue;
     }
