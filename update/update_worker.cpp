@@ -15,8 +15,11 @@
 #include "update/verify/client_verify.h"
 #include "update/incremental/manifest_update.h"
 #include "update/install/commit.h"
+#include "update/install/room_check.h"
 #include "update/trust/descriptor_trust.h"
 #include "update/verify/file_digest.h"
+#include "base/file_size.h"
+#include "update/transfer_rules.h"
 #include "update/directory_levels.h"
 #include "update/self_update/launcher_update.h"
 #include "update/download_log.h"
@@ -273,7 +276,8 @@ class UpdateRun {
         return true;
       }
       if (result != ManifestResult::WholeArchive) {
-        if (!Stopping()) WriteLog("Failed to install game\n");
+        // No room before the ranges: nothing was fetched, nothing installed.
+        if (!Stopping() && result != ManifestResult::NoSpace) WriteLog("Failed to install game\n");
         CloseLauncher(result == ManifestResult::NoSpace ? kNoSpace : kInstallFailed);
         return false;
       }
@@ -281,6 +285,10 @@ class UpdateRun {
     }
     if (Stopping()) {  // the ranges ended by the stop: no whole archive either
       CloseLauncher(nullptr);
+      return false;
+    }
+    if (!RoomForArchive(byManifest ? byManifest->ArchiveFileBytes() : 0)) {
+      CloseLauncher(kNoSpace);
       return false;
     }
     if (!FetchArchive()) {
@@ -387,6 +395,10 @@ class UpdateRun {
     if (!archiveJustInstalled && !CachedArchiveIsInstalled()) {
       if (ServerOffersInstalledArchive()) {
         ShowStage(1, 50);
+        if (!RoomForArchive(0)) {
+          CloseLauncher(kNoSpace);
+          return false;
+        }
         if (!FetchArchive()) {
           CloseLauncher(kArchiveFailed);
           return false;
@@ -504,6 +516,32 @@ class UpdateRun {
                                               : ComposeTickUrl(url, size, base, ::GetTickCount());
     if (!composed) LogTransferFailure(base, kCurlUrlMalformat);
     return composed;
+  }
+
+  // Before the archive's first byte: room for what the descriptor says it
+  // holds and for `stagedBytes` of files unpacked from it (known from a
+  // manifest; without one the staging checks its files once the archive's
+  // directory can be read). A part being resumed needs only its rest; an
+  // archive of an earlier update kept in Temp gives its room to the staging
+  // once the new one takes its name, or at once when the transfer, without a
+  // digest to resume by, writes over it. False, logged, when a volume is short.
+  bool RoomForArchive(std::uint64_t stagedBytes) {
+    char kept[kPathSize] = {};
+    char part[kPathSize] = {};
+    std::uint64_t keptSize = 0;
+    std::uint64_t partSize = 0;
+    if (ComposePath(kept, sizeof kept, tempDirectory_, "ClientContent") && !base::FileSize(kept, &keptSize))
+      keptSize = 0;
+    if (ComposePath(part, sizeof part, tempDirectory_, "ClientContent.part") && !base::FileSize(part, &partSize))
+      partSize = 0;
+    RoomSizes room;
+    room.fetched = expected_.hasSize ? expected_.size : 0;
+    room.fetchedOnDisk = expected_.hasDigest ? partSize : keptSize;
+    room.replacedBeforeStaging = expected_.hasDigest ? keptSize : 0;
+    room.staged = stagedBytes;
+    room.committed = stagedBytes;
+    room.margin = kStagingMargin;
+    return CheckRoom(room, tempDirectory_, gameDirectory_) != RoomVerdict::Short;
   }
 
   // From version.cfg's Url, else from Url2 and Url3 in turn, each after its

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -132,6 +134,44 @@ TEST_F(ManifestRun, ASpanWithOneFlippedByteIsRefusedBeforeItIsInflatedAndNeverRe
   expected["mods"] = "/";
   expected["mods\\mine.txt"] = "the player's";
   EXPECT_TRUE(GameHolds(expected));
+}
+
+// The room the ranges need is known from the manifest before the first of
+// them: on a volume that lacks it nothing of the archive is asked for, and
+// once the player has made room the next run goes on as usual.
+TEST_F(ManifestRun, NoRoomForTheRangesShowsTheSpaceBoxBeforeAnyIsFetched) {
+  const char* small = std::getenv("LAUNCHER_SMALL_VOLUME_WIN");
+  if (small == nullptr || *small == '\0') GTEST_SKIP() << "no small volume (scripts/test-servers mounts one as root)";
+  ScratchDir onSmall(small);
+  UseDirectory(onSmall.Path());
+  InstallVersion1();
+  ULARGE_INTEGER free;
+  ASSERT_TRUE(::GetDiskFreeSpaceExA(onSmall.Path().c_str(), &free, nullptr, nullptr));
+  // A player's files that leave less than the staging margin: three changed
+  // entries of about 20 KB and the margin no longer fit.
+  const std::string filler = onSmall / "filler.bin";
+  ASSERT_TRUE(WriteWholeFile(filler, std::string(static_cast<std::size_t>(free.QuadPart - (8u << 20)), 'x')));
+
+  const std::string versionUrl = Publish(2, v2_, "a2.zip");
+  const Observed refused = Run(versionUrl);
+  EXPECT_EQ(std::vector<std::string>{kNoSpace}, refused.boxes);
+  const std::string log = Log();
+  EXPECT_EQ(0u, log.find("Not enough disk space on " + std::string(small) + "\\: 16830464 bytes needed, ")) << log;
+  EXPECT_EQ(log.size() - std::strlen(" free\n"), log.find(" free\n")) << log;
+  EXPECT_EQ(0u, ArchiveServed(archivePath_).requests);
+  EXPECT_EQ(1, InstalledVersion());
+  Tree expected = v1_;
+  expected["mods"] = "/";
+  expected["mods\\mine.txt"] = "the player's";
+  EXPECT_TRUE(GameHolds(expected));
+
+  ASSERT_TRUE(::DeleteFileA(filler.c_str()));
+  update::ResetDownloadLogForTesting();
+  const Observed second = Run(versionUrl);
+  EXPECT_TRUE(second.boxes.empty()) << Log();
+  EXPECT_EQ(2, InstalledVersion()) << Log();
+  EXPECT_TRUE(GameHolds(Version2WithPlayersFile()));
+  EXPECT_TRUE(ArchiveServed(archivePath_).onlyRanges);
 }
 
 // A client whose large file is deflated in chunks, as the pack tool packs it.

@@ -17,6 +17,7 @@
 #include "base/guards.h"
 #include "base/progress_targets.h"
 #include "base/thread.h"
+#include "tests/update/client_release.h"
 #include "tests/update/test_support.h"
 #include "tests/update/worker_harness.h"
 #include "update/install/commit.h"
@@ -232,8 +233,6 @@ TEST_F(Worker, StartedOncePerProcessWithTheLatestParameters) {
 
 // ---- staged installation, recovery and retries in whole runs --------------
 
-const char kNoSpace[] =  // 磁盘空间不足，请重新启动
-    "\xb4\xc5\xc5\xcc\xbf\xd5\xbc\xe4\xb2\xbb\xd7\xe3\xa3\xac\xc7\xeb\xd6\xd8\xd0\xc2\xc6\xf4\xb6\xaf";
 
 class StagedWorker : public Worker {
  protected:
@@ -263,6 +262,7 @@ class StagedWorker : public Worker {
                       ServerEnv("LAUNCHER_DOCROOT") + "/" + served_.Name() + "/" + zipName + "&tick=");  // the tick query lands here
   }
   int flakyKeys_ = 0;
+  std::size_t archiveBytes_ = 0;
 };
 
 const std::vector<ZipEntry> kNewClient = {{"a.txt", "new a", 0}, {"data/b.pak", "new b", 0}, {"c.txt", "new c", 0}};
@@ -337,6 +337,45 @@ TEST_F(StagedWorker, DiskTooSmallShowsTheSpaceBoxAndLeavesGameAlone) {
   EXPECT_EQ("old a", ReadWholeFile(Game() + "\\a.txt"));
   EXPECT_EQ(1, InstalledVersion());
   EXPECT_FALSE(Exists(Staging()));
+}
+
+// Without a manifest the descriptor's Size is what a run knows of the
+// archive before the download: an archive that does not fit beside the
+// staging margin is never asked for, and a smaller one installs.
+TEST_F(StagedWorker, AnArchiveLargerThanTheRoomIsNeverRequested) {
+  const char* small = std::getenv("LAUNCHER_SMALL_VOLUME_WIN");
+  if (small == nullptr || *small == '\0') GTEST_SKIP() << "no small volume (scripts/test-servers mounts one as root)";
+  ScratchDir onSmall(small);
+  UseDirectory(onSmall.Path());
+  PlaceGame();
+  SetInstalled(1);
+  ASSERT_TRUE(WriteWholeFile(Game() + "\\a.txt", "old a"));
+  auto publish = [&](const std::string& name, std::size_t noise) {
+    // Stored noise: the archive is as large as its data.
+    EXPECT_TRUE(WriteZip(served_ / name, {{"a.txt", "new a"}, {"big.bin", Noise(noise, 3), 0x20, true}}));
+    const std::string bytes = ReadWholeFile(served_ / name);
+    archiveBytes_ = bytes.size();
+    return Serve("v-" + name + ".cfg", Descriptor(2, HttpUrl(served_.UrlPath(name))) + "Sha256=" + Sha256Hex(bytes) +
+                                    "\r\nSize=" + std::to_string(bytes.size()) + "\r\n");
+  };
+
+  const Observed refused = Run(publish("big.zip", 36u << 20));
+  EXPECT_EQ(std::vector<std::string>{kNoSpace}, refused.boxes);
+  EXPECT_TRUE(refused.closeRequested);
+  const std::string log = Log();
+  const std::string needed = std::to_string(archiveBytes_ + (16u << 20));
+  EXPECT_EQ(0u, log.find("Not enough disk space on " + std::string(small) + "\\: " + needed + " bytes needed, ")) << log;
+  EXPECT_EQ(log.size() - std::strlen(" free\n"), log.find(" free\n")) << log;
+  EXPECT_TRUE(ServedRequests(served_.UrlPath("big.zip")).empty());
+  EXPECT_FALSE(Exists(At("Temp\\ClientContent.part")));
+  EXPECT_EQ("old a", ReadWholeFile(Game() + "\\a.txt"));
+  EXPECT_EQ(1, InstalledVersion());
+
+  update::ResetDownloadLogForTesting();
+  const Observed installed = Run(publish("smaller.zip", 8u << 20));
+  EXPECT_TRUE(installed.boxes.empty()) << Log();
+  EXPECT_EQ(2, InstalledVersion()) << Log();
+  EXPECT_EQ("new a", ReadWholeFile(Game() + "\\a.txt"));
 }
 
 TEST_F(StagedWorker, DroppedArchiveTransferIsRetriedAndAServerThatKeepsFailingEndsAsBefore) {

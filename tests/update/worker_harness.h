@@ -35,6 +35,7 @@ extern const char kTempFailed[];
 extern const char kVersionFailed[];
 extern const char kArchiveFailed[];
 extern const char kInstallFailed[];
+extern const char kNoSpace[];
 extern const char kStarted[];
 
 // What one run showed to the outside.

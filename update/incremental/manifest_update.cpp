@@ -15,6 +15,7 @@
 #include "update/download_log.h"
 #include "update/incremental/chunk_staging.h"
 #include "update/incremental/span_staging.h"
+#include "update/install/room_check.h"
 #include "update/install/staging.h"
 #include "update/transfer/http_download.h"
 #include "update/transfer_rules.h"
@@ -77,13 +78,6 @@ bool ReadSmallFile(const char* path, std::size_t limit, std::string* out) {
 bool SameDigest(const Sha256Digest& a, const Sha256Digest& b) { return std::memcmp(a.bytes, b.bytes, sizeof a.bytes) == 0; }
 
 void LogWholeArchive(const char* cause) { WriteLog("Fetching the whole archive: %s\n", cause); }
-
-bool FreeBytes(const char* directory, std::uint64_t* free) {
-  ULARGE_INTEGER available;
-  if (!::GetDiskFreeSpaceExA(directory, &available, nullptr, nullptr)) return false;
-  *free = available.QuadPart;
-  return true;
-}
 
 std::uint32_t NextRandom() {
   static std::uint32_t state = ::GetTickCount() ^ (::GetCurrentProcessId() << 8);
@@ -263,6 +257,13 @@ ManifestResult ManifestUpdate::Apply(std::int32_t version) {
   return FetchAndCommit(version, installed);
 }
 
+std::uint64_t ManifestUpdate::ArchiveFileBytes() const {
+  std::uint64_t bytes = 0;
+  for (const ManifestEntry& entry : manifest_.entries)
+    if (!entry.directory) bytes = AddBytes(bytes, StagedFileBytes(entry.size));
+  return bytes;
+}
+
 bool ManifestUpdate::DescribesInstalled() const {
   return haveInstalled_ && SameDigest(installedDigest_, manifestDigest_);
 }
@@ -290,7 +291,14 @@ ManifestResult ManifestUpdate::Repair(std::int32_t version) {
 ManifestResult ManifestUpdate::FetchAndCommit(std::int32_t version, const Manifest* installed) {
   const bool ours = FetchedFolderIsOurs();
   std::vector<std::size_t> fetch = plan_.fetch;
+  auto stagedBytes = [&](const std::vector<std::size_t>& entries) {
+    std::uint64_t bytes = 0;
+    for (std::size_t index : entries) bytes = AddBytes(bytes, StagedFileBytes(manifest_.entries[index].size));
+    return bytes;
+  };
+  const std::uint64_t changedBytes = stagedBytes(fetch);
   if (ours) DropKeptEntries(&fetch);
+  const std::uint64_t keptBytes = changedBytes - stagedBytes(fetch);
   PlanRebuilds(installed, ours, &fetch);
 
   std::sort(fetch.begin(), fetch.end(), [&](std::size_t a, std::size_t b) {
@@ -313,18 +321,20 @@ ManifestResult ManifestUpdate::FetchAndCommit(std::int32_t version, const Manife
   }
   if (!ours && !ResetFetchedFolder()) return ManifestResult::Failed;
 
-  std::uint64_t needed = kStagingMargin;
-  for (std::size_t index : fetch) needed = AddBytes(needed, StagedFileBytes(manifest_.entries[index].size));
-  for (const RebuildPlan& rebuild : rebuilds_)
-    needed = AddBytes(needed, StagedFileBytes(manifest_.entries[rebuild.entry].size));
+  // Before the first range: the entries and chunks inflated into Temp\Fetched
+  // (less what an earlier run kept there) and the files rebuilt beside them
+  // all stay until the commit.
+  RoomSizes room;
+  room.fetched = AddBytes(stagedBytes(fetch), keptBytes);
+  room.fetchedOnDisk = keptBytes;
   for (const ChunkPiece& piece : pieces)
-    needed = AddBytes(needed, StagedFileBytes(manifest_.entries[piece.entry].chunks[piece.chunk].length));
-  std::uint64_t free = 0;
-  if (FreeBytes(setup_.tempDirectory, &free) && free < needed) {
-    WriteLog("Not enough disk space: %llu bytes needed, %llu free\n", static_cast<unsigned long long>(needed),
-             static_cast<unsigned long long>(free));
+    room.fetched = AddBytes(room.fetched, StagedFileBytes(manifest_.entries[piece.entry].chunks[piece.chunk].length));
+  for (const RebuildPlan& rebuild : rebuilds_)
+    room.rebuilt = AddBytes(room.rebuilt, StagedFileBytes(manifest_.entries[rebuild.entry].size));
+  room.committed = stagedBytes(plan_.fetch);
+  room.margin = kStagingMargin;
+  if (CheckRoom(room, setup_.tempDirectory, setup_.place.gameDirectory) == RoomVerdict::Short)
     return ManifestResult::NoSpace;
-  }
 
   WriteLog("Fetching %llu of %llu entries (%llu bytes) in %llu requests, removing %llu files\n",
            static_cast<unsigned long long>(fetch.size()), static_cast<unsigned long long>(manifest_.entries.size()),

@@ -57,7 +57,7 @@ enum class ManifestResult {
   Installed,     // every changed entry is in Game and the dropped ones are gone
   WholeArchive,  // nothing was changed in Game; the cause is logged
   Failed,        // staging or the commit failed; logged
-  NoSpace,       // "Not enough disk space: ..." is logged
+  NoSpace,       // "Not enough disk space on ROOT: ..." is logged; nothing was fetched
   Blocked,       // a target could not be replaced or removed; the journal stays
 };
 
@@ -92,6 +92,10 @@ class ManifestUpdate {
 
   // The archive's bytes asked for by range requests so far (gaps included).
   std::uint64_t RequestedBytes() const { return requestedBytes_; }
+
+  // The room the archive's files take once unpacked: every file rounded up
+  // to whole clusters (see StagedFileBytes). Only after LoadManifest.
+  std::uint64_t ArchiveFileBytes() const;
 
   // The archive the manifest describes.
   const Sha256Digest& ArchiveDigest() const { return manifest_.archiveSha256; }
