@@ -247,7 +247,7 @@ class UpdateRun {
       WriteLog("Failed to open %s\n", CutPath(tempDirectory_, name).text);
       return false;
     }
-    return FetchFile(localFile, url, setup_.progress, limits_, setup_.retry, check);
+    return FetchFile(localFile, url, setup_.progress, limits_, setup_.retry, check, nullptr, &diskFull_);
   }
 
   bool PrepareGame() {
@@ -292,7 +292,7 @@ class UpdateRun {
       return false;
     }
     if (!FetchArchive()) {
-      CloseLauncher(kArchiveFailed);
+      CloseLauncher(diskFull_ ? kNoSpace : kArchiveFailed);
       return false;
     }
     if (Stopping()) {
@@ -400,7 +400,7 @@ class UpdateRun {
           return false;
         }
         if (!FetchArchive()) {
-          CloseLauncher(kArchiveFailed);
+          CloseLauncher(diskFull_ ? kNoSpace : kArchiveFailed);
           return false;
         }
         ShowStage(kVerifyStage, 75);
@@ -566,7 +566,7 @@ class UpdateRun {
         if (i != 0) WriteLog("Fetched the archive from mirror (%s)\n", url);
         return true;
       }
-      if (Stopping()) return false;
+      if (Stopping() || diskFull_) return false;  // another host brings no more room
     }
     return false;
   }
@@ -603,7 +603,7 @@ class UpdateRun {
     PartFiles files;
     files.recordPath = record;
     files.expected = expected_;
-    if (!FetchFile(part, url, setup_.progress, limits_, setup_.retry, check, &files)) {
+    if (!FetchFile(part, url, setup_.progress, limits_, setup_.retry, check, &files, &diskFull_)) {
       if (!check->Refused()) return false;  // the transfer's own failure, logged; the part stays
       LogArchiveRefusal(check->Last(), check->Verifier());
       ::DeleteFileA(part);
@@ -717,6 +717,7 @@ class UpdateRun {
   ArchiveExpectation expected_;
   Sha256Digest fetchedDigest_;  // of the archive fetched in this run, when fetchedDigestKnown_
   bool fetchedDigestKnown_ = false;
+  bool diskFull_ = false;  // the archive's transfer found its volume full
 };
 
 }  // namespace

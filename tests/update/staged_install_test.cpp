@@ -15,6 +15,7 @@
 
 #include "base/progress_targets.h"
 #include "base/thread.h"
+#include "tests/support/volume_filler.h"
 #include "tests/update/client_release.h"
 #include "tests/update/test_support.h"
 #include "update/install/archive_install.h"
@@ -577,6 +578,37 @@ std::size_t Count(const std::string& text, const std::string& part) {
   std::size_t n = 0;
   for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
   return n;
+}
+
+// A transfer whose volume fills up while it runs (another program takes the
+// rest of it): the failed write is said to be a full disk, is not tried
+// again, and what arrived stays for a later resume. The log is on another
+// volume here, so that its lines have room.
+TEST_F(Staged, TransferThatFindsTheVolumeFullSaysSoAndKeepsWhatArrived) {
+  const char* small = std::getenv("LAUNCHER_SMALL_VOLUME_WIN");
+  if (small == nullptr || *small == '\0') GTEST_SKIP() << "no small volume (scripts/test-servers mounts one as root)";
+  ScratchDir onSmall(small);
+  ServedDir served;
+  const std::string bytes = Noise(60u << 20, 9);  // more than the volume holds
+  ASSERT_TRUE(WriteWholeFile(served / "big.bin", bytes));
+  const std::string url = HttpUrl(served.UrlPath("big.bin"));
+  const std::string target = onSmall / "big.bin.part";
+  update::TransferLimits limits;
+  limits.maxReceiveBytesPerSecond = 8 << 20;
+  update::RetryTiming timing;
+  timing.firstDelayMs = 20;
+  SizeCheck check(bytes.size());
+  bool diskFull = false;
+  {
+    testing_files::VolumeFiller filling(target, 1u << 20, onSmall / "filler.bin");
+    EXPECT_FALSE(update::FetchFile(target.c_str(), url.c_str(), nullptr, limits, timing, &check, nullptr, &diskFull));
+  }
+  EXPECT_TRUE(diskFull);
+  EXPECT_EQ("curl (" + url + ") error. CURLcode=Failed writing received data to disk/application\n"
+            "Disk full while writing " + target + ": what arrived is kept\n", Log());
+  const std::string kept = ReadWholeFile(target);
+  EXPECT_GT(kept.size(), 1u << 20);
+  EXPECT_EQ(bytes.substr(0, kept.size()), kept) << "what reached the disk is the body's start";
 }
 
 TEST_F(Staged, TransfersThatMayPassAreRetriedUntilTheyDo) {

@@ -17,6 +17,7 @@
 #include "base/guards.h"
 #include "base/progress_targets.h"
 #include "base/thread.h"
+#include "tests/support/volume_filler.h"
 #include "tests/update/client_release.h"
 #include "tests/update/test_support.h"
 #include "tests/update/worker_harness.h"
@@ -374,6 +375,49 @@ TEST_F(StagedWorker, AnArchiveLargerThanTheRoomIsNeverRequested) {
   update::ResetDownloadLogForTesting();
   const Observed installed = Run(publish("smaller.zip", 8u << 20));
   EXPECT_TRUE(installed.boxes.empty()) << Log();
+  EXPECT_EQ(2, InstalledVersion()) << Log();
+  EXPECT_EQ("new a", ReadWholeFile(Game() + "\\a.txt"));
+}
+
+// Another program fills the volume while the archive streams in (the
+// transfer is capped so that it is still running then): the write that fails
+// ends the run with the space box, not the download's, and the part waits for
+// a run with room, which goes on from it.
+TEST_F(StagedWorker, AVolumeThatFillsDuringTheDownloadShowsTheSpaceBoxAndKeepsThePart) {
+  const char* small = std::getenv("LAUNCHER_SMALL_VOLUME_WIN");
+  if (small == nullptr || *small == '\0') GTEST_SKIP() << "no small volume (scripts/test-servers mounts one as root)";
+  ScratchDir onSmall(small);
+  UseDirectory(onSmall.Path());
+  PlaceGame();
+  SetInstalled(1);
+  ASSERT_TRUE(WriteWholeFile(Game() + "\\a.txt", "old a"));
+  ASSERT_TRUE(WriteZip(served_ / "client.zip", {{"a.txt", "new a"}, {"big.bin", Noise(12u << 20, 4), 0x20, true}}));
+  const std::string bytes = ReadWholeFile(served_ / "client.zip");
+  const std::string versionUrl =
+      Serve("v-client.cfg", Descriptor(2, HttpUrl(served_.UrlPath("client.zip"))) + "Sha256=" + Sha256Hex(bytes) +
+                                "\r\nSize=" + std::to_string(bytes.size()) + "\r\n");
+  const std::string part = At("Temp\\ClientContent.part");
+  const std::string filler = onSmall / "filler.bin";
+  limits_.maxReceiveBytesPerSecond = 4 << 20;
+  testing_files::VolumeFiller filling(part, 1u << 20, filler);
+  const Observed full = Run(versionUrl);
+  filling.Join();
+  EXPECT_EQ(std::vector<std::string>{kNoSpace}, full.boxes);
+  // The log is on the full volume too: its lines are checked where it is not
+  // (Staged.TransferThatFindsTheVolumeFullSaysSoAndKeepsWhatArrived).
+  const std::size_t kept = ReadWholeFile(part).size();
+  EXPECT_GT(kept, 1u << 20);
+  EXPECT_LT(kept, bytes.size());
+  EXPECT_EQ("old a", ReadWholeFile(Game() + "\\a.txt"));
+  EXPECT_EQ(1, InstalledVersion());
+
+  ASSERT_TRUE(::DeleteFileA(filler.c_str()));
+  limits_.maxReceiveBytesPerSecond = 0;
+  update::ResetDownloadLogForTesting();
+  const Observed resumed = Run(versionUrl);
+  EXPECT_TRUE(resumed.boxes.empty()) << Log();
+  EXPECT_EQ(0u, Log().find("Resuming (")) << Log();
+  EXPECT_NE(std::string::npos, Log().find(" at " + std::to_string(kept) + " of ")) << Log();
   EXPECT_EQ(2, InstalledVersion()) << Log();
   EXPECT_EQ("new a", ReadWholeFile(Game() + "\\a.txt"));
 }

@@ -5,6 +5,7 @@
 
 #include <io.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
@@ -35,7 +36,16 @@ struct Transfer {
   BodyCheck* check = nullptr;   // begun again when the server sends the whole file
   bool unexpectedStatus = false;  // neither 206 nor 200 to a range request
   bool stopRequested = false;     // the progress callback ended the transfer for a stop request
+  bool diskFull = false;          // a write found no room left on the volume
 };
+
+// Whether the write that just failed found the volume full: the C runtime
+// says ENOSPC for the WriteFile that failed with ERROR_DISK_FULL (or
+// ERROR_HANDLE_DISK_FULL).
+bool NoRoomLeft() {
+  const DWORD error = ::GetLastError();
+  return errno == ENOSPC || error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+}
 
 size_t OnWriteData(char* data, size_t size, size_t count, void* user) {
   Transfer* transfer = static_cast<Transfer*>(user);
@@ -70,7 +80,10 @@ size_t OnWriteData(char* data, size_t size, size_t count, void* user) {
     transfer->stoppedByObserver = true;
     return 0;  // curl ends the transfer with a write error
   }
-  return std::fwrite(data, size, count, transfer->file);
+  errno = 0;
+  const std::size_t written = std::fwrite(data, size, count, transfer->file);
+  if (written != count) transfer->diskFull = NoRoomLeft();
+  return written;  // short: curl ends the transfer with a write error
 }
 
 // The progress callback asks for no repaint: the progress bar's animation
@@ -108,6 +121,7 @@ struct Attempt {
   bool stopped = false;   // the observer stopped the transfer
   bool unexpectedStatus = false;  // a range request answered with neither 206 nor 200
   bool stopRequested = false;     // a stop request ended it (not logged, not tried again)
+  bool diskFull = false;          // a write found the volume full (logged, not tried again)
   long status = 0;
   bool Succeeded() const { return started && result == CURLE_OK && !notFound && !stopped && !stopRequested; }
 };
@@ -165,7 +179,11 @@ Attempt Download(const char* localPath, const char* url, progress::ProgressTarge
 
   CURLcode result = curl_easy_perform(h);
   // Bytes that never reached the disk fail the transfer like a short write.
-  if (!file.Close() && result == CURLE_OK) result = CURLE_WRITE_ERROR;
+  errno = 0;
+  if (!file.Close() && result == CURLE_OK) {
+    result = CURLE_WRITE_ERROR;
+    transfer.diskFull = NoRoomLeft();
+  }
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &attempt.status);
   curl.reset();
 
@@ -177,6 +195,8 @@ Attempt Download(const char* localPath, const char* url, progress::ProgressTarge
   attempt.unexpectedStatus = transfer.unexpectedStatus || (offset != 0 && attempt.status == 416);
   if (attempt.unexpectedStatus) return attempt;  // the caller decides what the answer means
   if (!attempt.stopped && (result != CURLE_OK || transfer.notFound)) LogTransferFailure(url, result);
+  attempt.diskFull = result == CURLE_WRITE_ERROR && transfer.diskFull;
+  if (attempt.diskFull) WriteLog("Disk full while writing %s: what arrived is kept\n", localPath);
   return attempt;
 }
 
@@ -258,7 +278,8 @@ PartPlan PlanPart(const char* localPath, const char* url, const PartFiles& part,
 
 bool FetchFile(const char* localPath, const char* url, progress::ProgressTargets* progress,
                const TransferLimits& limits, const RetryTiming& timing, BodyCheck* check,
-               const PartFiles* part) {
+               const PartFiles* part, bool* diskFull) {
+  if (diskFull != nullptr) *diskFull = false;
   if (part != nullptr && (check == nullptr || !part->expected.hasDigest)) part = nullptr;
   // A 416, or any answer but 206 and 200, to a range request empties the part
   // and asks again at once, once: the fresh request gets the usual handling.
@@ -273,6 +294,10 @@ bool FetchFile(const char* localPath, const char* url, progress::ProgressTargets
     }
     const Attempt attempt = Download(localPath, url, progress, limits, check, offset, check);
     if (attempt.stopRequested) return false;  // what arrived stays in the file (a part is continued later)
+    if (attempt.diskFull) {  // no retry finds more room; the part waits for a run that has it
+      if (diskFull != nullptr) *diskFull = true;
+      return false;
+    }
     if (offset != 0 && attempt.unexpectedStatus && !startedOver) {
       startedOver = true;
       ::DeleteFileA(localPath);

@@ -46,14 +46,16 @@ bool DownloadFile(const char* localPath, const char* url,
 // from byte 0. A part that already holds the whole file and passes the check
 // needs no transfer. On failure the part stays for the next attempt. A stop
 // request ends the transfer and the wait before a retry at once (false, not
-// logged, not tried again).
+// logged, not tried again). A write that finds the volume full logs "Disk
+// full while writing <path>: what arrived is kept\n" after the transfer's own
+// line and is not tried again: false, with `*diskFull` (when given) true.
 struct PartFiles {
   const char* recordPath = nullptr;  // names the digest the part belongs to
   ArchiveExpectation expected;
 };
 bool FetchFile(const char* localPath, const char* url, progress::ProgressTargets* progress,
                const TransferLimits& limits, const RetryTiming& timing, BodyCheck* check = nullptr,
-               const PartFiles* part = nullptr);
+               const PartFiles* part = nullptr, bool* diskFull = nullptr);
 
 // The log line of a failed transfer, for callers that fail before one starts
 // (a URL that does not fit its buffer).
