@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/bounded_format.h"
+#include "base/durable_file.h"
 #include "base/file_size.h"
 #include "base/guards.h"
 #include "update/install/archive_reader.h"
@@ -109,32 +110,7 @@ void DiscardCommit(const CommitPlace& place) {
 
 bool WriteJournalFile(const char* path, const JournalRecord& record) {
   std::string bytes;
-  char temporary[kPathSize];
-  if (!FormatJournal(record, &bytes) || !ComposeTemporary(temporary, path)) return false;
-  {
-    base::UniqueHandle file(::CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid()) return false;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
-      DWORD written = 0;
-      if (!::WriteFile(file.Get(), bytes.data() + done, chunk, &written, nullptr) || written == 0) {
-        file.Reset();
-        ::DeleteFileA(temporary);
-        return false;
-      }
-      done += written;
-    }
-    if (!::FlushFileBuffers(file.Get())) {
-      file.Reset();
-      ::DeleteFileA(temporary);
-      return false;
-    }
-  }
-  if (::MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-  ::DeleteFileA(temporary);
-  return false;
+  return FormatJournal(record, &bytes) && base::WriteFileDurably(path, bytes);
 }
 
 CommitResult ApplyCommit(const CommitPlace& place, const JournalRecord& record, bool checkFirst,

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/durable_file.h"
 #include "base/guards.h"
 #include "update/directory_levels.h"
 #include "update/download_log.h"
@@ -82,18 +83,7 @@ bool Drive(const SwapRecord& record, SwapDirection direction, const SwapTiming& 
 
 bool WriteJournal(const SwapRecord& record, const std::string& path) {
   std::string bytes;
-  if (!FormatSwapJournal(record, &bytes)) return false;
-  const std::string temporary = path + ".tmp";
-  {
-    base::UniqueHandle file(::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid()) return false;
-    DWORD written = 0;
-    if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-        written != bytes.size() || !::FlushFileBuffers(file.Get()))
-      return false;
-  }
-  return ::MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  return FormatSwapJournal(record, &bytes) && base::WriteFileDurably(path.c_str(), bytes);
 }
 
 bool ReadJournal(const std::string& path, SwapRecord* record, bool* found) {
@@ -155,7 +145,6 @@ SwapReport Complete(const SwapRecord& record, const SwapPlaces& places, const Sw
 SwapReport SwapLauncher(const SwapRecord& record, const SwapPlaces& places, const SwapTiming& timing,
                         const SwapStepObserver& observer) {
   if (!WriteJournal(record, places.journal)) {
-    ::DeleteFileA((places.journal + ".tmp").c_str());
     SwapReport report;
     report.outcome = SwapOutcome::Undone;  // nothing moved
     report.cause = "cannot write " + places.journal;
