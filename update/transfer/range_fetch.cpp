@@ -155,4 +155,17 @@ RangeResult RangeFetcher::Fetch(std::uint64_t offset, std::uint64_t length, Body
   return RangeResult::Failed;
 }
 
+// One request after another on the one connection this fetcher keeps.
+void RangeFetcher::FetchAll(RangeJobs& jobs, const RangeProgress& progress) {
+  RangeProgress each = progress;
+  for (std::size_t i = 0; i < jobs.Count(); ++i) {
+    RangeOutcome outcome;
+    outcome.result = Fetch(jobs.Offset(i), jobs.Length(i), jobs.Begin(i), each);
+    outcome.failure = failure_;
+    outcome.status = status_;
+    jobs.End(i, outcome);
+    each.done += jobs.Length(i);
+  }
+}
+
 }  // namespace update

@@ -7,6 +7,7 @@
 // anything else is reported, and the caller falls back to the whole file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -35,6 +36,27 @@ struct RangeProgress {
   std::uint64_t total = 0;
 };
 
+// How one request of a batch ended, for the retry policy.
+struct RangeOutcome {
+  RangeResult result = RangeResult::Failed;
+  TransferFailure failure = TransferFailure::None;  // as Failure() says after a single Fetch
+  std::int32_t status = 0;                          // the HTTP status; 0 when none came
+};
+
+// The requests of a batch, asked for in index order. Begin gives the sink of
+// request `index` right before its transfer starts; End reports how it ended,
+// after which its sink is no longer used. Both are called on the thread that
+// runs FetchAll, one at a time.
+class RangeJobs {
+ public:
+  virtual ~RangeJobs() = default;
+  virtual std::size_t Count() const = 0;
+  virtual std::uint64_t Offset(std::size_t index) const = 0;
+  virtual std::uint64_t Length(std::size_t index) const = 0;
+  virtual BodyObserver* Begin(std::size_t index) = 0;
+  virtual void End(std::size_t index, const RangeOutcome& outcome) = 0;
+};
+
 class RangeFetcher {
  public:
   // `fileSize` is the size the file on the server must have (a Content-Range
@@ -48,6 +70,13 @@ class RangeFetcher {
   // an answer that is not the range asked for.
   RangeResult Fetch(std::uint64_t offset, std::uint64_t length, BodyObserver* sink,
                     const RangeProgress& progress = RangeProgress{});
+
+  // Fetches every request of `jobs`, over at most `connections` connections
+  // at once (TransferLimits::connections; each is kept open between its
+  // requests). The upper bar gets progress.done plus every byte received in
+  // the batch. A stop request ends every transfer within a second (their
+  // outcomes then say Failed); a sink that stops ends its own request only.
+  void FetchAll(RangeJobs& jobs, const RangeProgress& progress = RangeProgress{});
 
   // After a Failed or OtherRange: how the last request failed, and its HTTP
   // status (0 when none came), for the retry policy.

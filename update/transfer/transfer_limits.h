@@ -16,6 +16,9 @@ struct TransferLimits {
   // [Download] MaxKBps: every transfer receives at most this many bytes a
   // second (CURLOPT_MAX_RECV_SPEED_LARGE); 0 means no cap.
   std::int64_t maxReceiveBytesPerSecond = 0;
+  // [Download] Connections: how many connections a transfer may use at once
+  // (1: one after another on a single connection).
+  std::int32_t connections = 4;
   // The proxy settings of the run (they outlive every transfer); null: libcurl's own default.
   const ProxyConfig* proxy = nullptr;
 };
