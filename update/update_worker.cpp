@@ -24,6 +24,7 @@
 #include "update/self_update/launcher_update.h"
 #include "update/download_log.h"
 #include "update/update_paths.h"
+#include "update/transfer/line_meter.h"
 #include "update/transfer/system_proxy.h"
 
 namespace update {
@@ -66,6 +67,7 @@ class UpdateRun {
     proxy_.configured = setup.proxy != nullptr ? setup.proxy : "";
     proxy_.system = ReadSystemProxySettings();
     limits_.proxy = &proxy_;
+    limits_.meter = &line_;
   }
 
   // A stop request (the player's cancel, the launcher's exit) is looked at
@@ -277,8 +279,12 @@ class UpdateRun {
       }
       if (result != ManifestResult::WholeArchive) {
         // No room before the ranges: nothing was fetched, nothing installed.
-        if (!Stopping() && result != ManifestResult::NoSpace) WriteLog("Failed to install game\n");
-        CloseLauncher(result == ManifestResult::NoSpace ? kNoSpace : kInstallFailed);
+        // No room, or no host for the ranges: nothing of Game changed, what was fetched waits.
+        const bool fetching = result == ManifestResult::NoSpace || result == ManifestResult::FetchFailed;
+        if (!Stopping() && !fetching) WriteLog("Failed to install game\n");
+        CloseLauncher(result == ManifestResult::NoSpace       ? kNoSpace
+                      : result == ManifestResult::FetchFailed ? kArchiveFailed
+                                                              : kInstallFailed);
         return false;
       }
       removals = byManifest->Removals();
@@ -448,6 +454,7 @@ class UpdateRun {
       case ManifestResult::WholeArchive:
         return ManifestRepair::WithArchive;
       case ManifestResult::NoSpace:
+      case ManifestResult::FetchFailed:
       case ManifestResult::Failed:
       case ManifestResult::Blocked:
         break;
@@ -693,7 +700,8 @@ class UpdateRun {
   const WorkerSetup& setup_;
   const GameParameters& parameters_;
   ProxyConfig proxy_;
-  TransferLimits limits_;          // the setup's, with the run's proxy settings
+  LineMeter line_;                 // what the run's transfers saw of the line
+  TransferLimits limits_;          // the setup's, with the run's proxy settings and line
   const char* descriptorBase_ = "";  // the [VersionCDN] URL version.cfg came from
   char manifestMirrors_[2][kPathSize] = {};  // Manifest2, Manifest3 with their queries
   char archiveMirrors_[2][kPathSize] = {};   // Url2, Url3 with theirs

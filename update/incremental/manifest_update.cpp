@@ -18,6 +18,7 @@
 #include "update/install/room_check.h"
 #include "update/install/staging.h"
 #include "update/transfer/http_download.h"
+#include "update/transfer/line_meter.h"
 #include "update/transfer_rules.h"
 #include "update/trust/sha256.h"
 
@@ -176,7 +177,19 @@ std::size_t ManifestUpdate::ArchiveHosts() const {
   return hosts;
 }
 
-const char* ManifestUpdate::ArchiveUrl() const { return host_ == 0 ? setup_.archiveUrl : setup_.archiveMirrors[host_ - 1]; }
+// What the run's transfers so far (the descriptor, the manifest, earlier
+// ranges) say a gap is worth.
+const LineMeter& ManifestUpdate::Line() const {
+  static const LineMeter kNothingMeasured;
+  return setup_.limits.meter != nullptr ? *setup_.limits.meter : kNothingMeasured;
+}
+
+void ManifestUpdate::LogJoiningRule(std::uint64_t gap) const {
+  const LineMeter& line = Line();
+  WriteLog("Joining ranges across gaps up to %llu bytes (%llu KiB/s, %.1f ms round trip%s)\n",
+           static_cast<unsigned long long>(gap), static_cast<unsigned long long>(line.BytesPerSecond() / 1024),
+           line.FirstByteSeconds() * 1000, line.Measured() ? "" : ", not measured yet");
+}
 
 bool ManifestUpdate::StopRequested() const { return setup_.progress != nullptr && setup_.progress->stop.Requested(); }
 
@@ -304,9 +317,10 @@ ManifestResult ManifestUpdate::FetchAndCommit(std::int32_t version, const Manife
   std::sort(fetch.begin(), fetch.end(), [&](std::size_t a, std::size_t b) {
     return manifest_.entries[a].spanOffset < manifest_.entries[b].spanOffset;
   });
-  const std::vector<FetchRange> spanRanges = CoalesceSpans(manifest_, fetch);
+  const std::uint64_t gap = Line().Gap();
+  const std::vector<FetchRange> spanRanges = CoalesceSpans(manifest_, fetch, gap);
   const std::vector<ChunkPiece> pieces = PiecesToFetch(manifest_, rebuilds_);
-  const std::vector<FetchRange> chunkRanges = CoalesceChunks(manifest_, pieces);
+  const std::vector<FetchRange> chunkRanges = CoalesceChunks(manifest_, pieces, gap);
   std::uint64_t spanBytes = 0;
   std::uint64_t rangeBytes = 0;
   for (std::size_t index : fetch) spanBytes += manifest_.entries[index].spanLength;
@@ -336,6 +350,7 @@ ManifestResult ManifestUpdate::FetchAndCommit(std::int32_t version, const Manife
   if (CheckRoom(room, setup_.tempDirectory, setup_.place.gameDirectory) == RoomVerdict::Short)
     return ManifestResult::NoSpace;
 
+  LogJoiningRule(gap);
   WriteLog("Fetching %llu of %llu entries (%llu bytes) in %llu requests, removing %llu files\n",
            static_cast<unsigned long long>(fetch.size()), static_cast<unsigned long long>(manifest_.entries.size()),
            static_cast<unsigned long long>(spanBytes), static_cast<unsigned long long>(spanRanges.size()),
@@ -352,10 +367,11 @@ ManifestResult ManifestUpdate::FetchAndCommit(std::int32_t version, const Manife
   progress.total = rangeBytes;
   const PieceKind spans{
       [&](const FetchRange& range) { return std::make_unique<RangeStager>(manifest_, range, fetchedFolder_); },
-      [&](std::size_t index) { return manifest_.entries[index].spanOffset; }};
+      [&](std::size_t index) { return manifest_.entries[index].spanOffset; },
+      [&](std::size_t index) { return StagedFileBytes(manifest_.entries[index].size); }};
   if (!FetchRanges(spanRanges, spans, &progress) || !FetchChunks(pieces, chunkRanges, &progress) ||
       !RebuildFiles(&progress))
-    return ManifestResult::WholeArchive;
+    return rangesFailure_;
   return Commit(version, plan_.fetch);
 }
 
@@ -368,80 +384,173 @@ bool ManifestUpdate::FetchChunks(const std::vector<ChunkPiece>& pieces, const st
       [&](std::size_t index) {
         const ManifestEntry& entry = manifest_.entries[pieces[index].entry];
         return entry.ChunkDataAt(entry.chunks[pieces[index].chunk]);
+      },
+      [&](std::size_t index) {
+        return StagedFileBytes(manifest_.entries[pieces[index].entry].chunks[pieces[index].chunk].length);
       }};
   return FetchRanges(ranges, chunks, progress);
 }
 
-bool ManifestUpdate::FetchRanges(const std::vector<FetchRange>& ranges, const PieceKind& kind, RangeProgress* progress) {
-  if (ranges.empty()) return true;
-  auto fetcher = std::make_unique<RangeFetcher>(ArchiveUrl(), manifest_.archiveSize, setup_.limits);
-  // A host given up on hands the rest of the range to the next mirror.
-  auto nextHost = [&] {
-    if (host_ + 1 >= ArchiveHosts()) return false;
-    ++host_;
-    WriteLog("Trying the next mirror of the archive (%s)\n", ArchiveUrl());
-    fetcher = std::make_unique<RangeFetcher>(ArchiveUrl(), manifest_.archiveSize, setup_.limits);
-    return true;
+namespace {
+
+// One round's requests on one host: each range's stager lives while its
+// request runs, and what it staged is read when the request ends.
+class RoundJobs : public RangeJobs {
+ public:
+  struct Ended {
+    RangeOutcome outcome;
+    SpanOutcome staged = SpanOutcome::Staged;
+    std::size_t stagedCount = 0;
+    std::string failedName;
   };
-  char cause[kPathSize + 96];
-  for (const FetchRange& whole : ranges) {
-    // A retry, and the next host, ask only for the pieces of the range not yet staged.
-    FetchRange range = whole;
-    auto dropStaged = [&](std::size_t staged) {
-      const std::uint64_t end = range.offset + range.length;
-      range.entries.erase(range.entries.begin(), range.entries.begin() + static_cast<std::ptrdiff_t>(staged));
-      range.offset = kind.start(range.entries.front());
-      range.length = end - range.offset;
-    };
-    for (std::int32_t retry = 1;; ++retry) {
-      const std::unique_ptr<PieceStager> stager = kind.stager(range);
-      const RangeResult result = fetcher->Fetch(range.offset, range.length, stager.get(), *progress);
-      requestedBytes_ += range.length;
-      const SpanOutcome staged = stager->Finish();
-      // Every piece staged is all a range is for, however the transfer ended after it.
-      if (staged == SpanOutcome::Staged && stager->StagedCount() == range.entries.size()) break;
-      if (StopRequested()) return false;  // the player's cancel: the worker logs it
-      const bool rangesRefused = result == RangeResult::Ignored || result == RangeResult::OtherRange;
-      const bool spanRefused = !rangesRefused && result != RangeResult::Failed;
-      const bool givenUp = rangesRefused || retry > setup_.retry.maxRetries ||
-                           (!spanRefused && !MayRetry(fetcher->Failure(), fetcher->Status()));
-      if (spanRefused) WriteLog("Rejected body of (%s)\n", ArchiveUrl());
-      if (givenUp && staged != SpanOutcome::WriteFailed && nextHost()) {
-        retry = 0;
-        dropStaged(stager->StagedCount());
-        continue;
-      }
-      if (rangesRefused) {
-        base::FormatTruncated(cause, sizeof cause,
-                              result == RangeResult::Ignored ? "the server ignored the range of (%s)"
-                                                             : "the server answered another range of (%s)",
-                              ArchiveUrl());
-        LogWholeArchive(cause);
-        return false;
-      }
-      if (staged == SpanOutcome::WriteFailed) {
-        LogWholeArchive("a fetched entry could not be staged");
-        return false;
-      }
-      if (givenUp) {
-        if (spanRefused)
-          base::FormatTruncated(cause, sizeof cause, "the span of %s failed its check", stager->FailedName().c_str());
-        else
-          base::FormatTruncated(cause, sizeof cause, "the ranges of (%s) could not be fetched", ArchiveUrl());
-        LogWholeArchive(cause);
-        return false;
-      }
-      const std::int32_t delay = RetryDelayMs(setup_.retry, retry, NextRandom());
-      WriteLog("Retrying (%s) in %d ms, retry %d of %d\n", ArchiveUrl(), static_cast<int>(delay),
-               static_cast<int>(retry), static_cast<int>(setup_.retry.maxRetries));
-      if (setup_.progress != nullptr ? setup_.progress->stop.SleepUnlessStopped(static_cast<DWORD>(delay))
-                                     : (::Sleep(static_cast<DWORD>(delay)), false))
-        return false;
-      dropStaged(stager->StagedCount());
-    }
-    progress->done += whole.length;
+  RoundJobs(const std::vector<const FetchRange*>& ranges,
+            const std::function<std::unique_ptr<PieceStager>(const FetchRange&)>& stager)
+      : ranges_(ranges), makeStager_(stager), stagers_(ranges.size()), ended_(ranges.size()) {}
+  std::size_t Count() const override { return ranges_.size(); }
+  std::uint64_t Offset(std::size_t index) const override { return ranges_[index]->offset; }
+  std::uint64_t Length(std::size_t index) const override { return ranges_[index]->length; }
+  BodyObserver* Begin(std::size_t index) override {
+    stagers_[index] = makeStager_(*ranges_[index]);
+    return stagers_[index].get();
   }
-  return true;
+  void End(std::size_t index, const RangeOutcome& outcome) override {
+    Ended& ended = ended_[index];
+    ended.outcome = outcome;
+    if (!stagers_[index]) return;  // never begun: nothing staged
+    ended.staged = stagers_[index]->Finish();
+    ended.stagedCount = stagers_[index]->StagedCount();
+    if (ended.staged != SpanOutcome::Staged) ended.failedName = stagers_[index]->FailedName();
+    stagers_[index].reset();
+  }
+  const Ended& Result(std::size_t index) const { return ended_[index]; }
+
+ private:
+  const std::vector<const FetchRange*>& ranges_;
+  const std::function<std::unique_ptr<PieceStager>(const FetchRange&)>& makeStager_;
+  std::vector<std::unique_ptr<PieceStager>> stagers_;
+  std::vector<Ended> ended_;
+};
+
+PieceFault FaultOf(const RoundJobs::Ended& ended, std::size_t pieces) {
+  if (ended.staged == SpanOutcome::Staged && ended.stagedCount == pieces) return PieceFault::None;
+  switch (ended.outcome.result) {
+    case RangeResult::Ignored:
+    case RangeResult::OtherRange: return PieceFault::NoRanges;
+    case RangeResult::Failed:
+      return MayRetry(ended.outcome.failure, ended.outcome.status) ? PieceFault::Passing : PieceFault::Permanent;
+    case RangeResult::Received:
+    case RangeResult::Stopped: break;  // the bytes came: a piece failed its check
+  }
+  return PieceFault::Refused;
+}
+
+}  // namespace
+
+// Rounds of requests: each range still wanted is asked of the host its route
+// names, every host's ranges at once over its connections; a retry, and the
+// next host, ask only for the pieces of a range not yet staged.
+bool ManifestUpdate::FetchRanges(const std::vector<FetchRange>& ranges, const PieceKind& kind, RangeProgress* progress) {
+  rangesFailure_ = ManifestResult::WholeArchive;
+  if (ranges.empty()) return true;
+  const std::size_t hosts = ArchiveHosts();
+  if (!hostPolicy_) hostPolicy_ = std::make_unique<RangeHosts>(hosts, setup_.retry.maxRetries);
+  std::vector<std::unique_ptr<RangeFetcher>> fetchers(hosts);
+  auto hostUrl = [&](std::size_t host) { return host == 0 ? setup_.archiveUrl : setup_.archiveMirrors[host - 1]; };
+  std::vector<FetchRange> left = ranges;
+  std::vector<std::uint64_t> wholeLength(ranges.size());
+  std::vector<RangeRoute> routes(ranges.size());
+  for (std::size_t i = 0; i < ranges.size(); ++i) {
+    wholeLength[i] = ranges[i].length;
+    routes[i].host = host_;
+  }
+  std::vector<bool> announced(hosts, false);
+  announced[0] = true;
+  char cause[kPathSize + 96] = "the ranges could not be fetched";
+  for (;;) {
+    for (std::size_t host = 0; host < hosts; ++host) {
+      std::vector<std::size_t> indices;
+      std::vector<const FetchRange*> asked;
+      for (std::size_t i = 0; i < left.size(); ++i) {
+        if (routes[i].done || routes[i].host != host) continue;
+        indices.push_back(i);
+        asked.push_back(&left[i]);
+      }
+      if (asked.empty()) continue;
+      if (!announced[host]) {
+        announced[host] = true;
+        WriteLog("Trying the next mirror of the archive (%s)\n", hostUrl(host));
+      }
+      if (!fetchers[host])
+        fetchers[host] = std::make_unique<RangeFetcher>(hostUrl(host), manifest_.archiveSize, setup_.limits);
+      RoundJobs jobs(asked, kind.stager);
+      fetchers[host]->FetchAll(jobs, *progress);
+      if (StopRequested()) return false;  // the player's cancel: the worker logs it
+      for (std::size_t j = 0; j < indices.size(); ++j) {
+        const std::size_t i = indices[j];
+        FetchRange& range = left[i];
+        requestedBytes_ += range.length;
+        const RoundJobs::Ended& ended = jobs.Result(j);
+        const PieceFault fault = FaultOf(ended, range.entries.size());
+        hostPolicy_->Record(routes[i], fault, ended.stagedCount != 0);
+        if (fault == PieceFault::None) {
+          progress->done += wholeLength[i];
+          continue;
+        }
+        if (ended.staged == SpanOutcome::WriteFailed) {
+          // Room may have gone since the check: what arrived is kept for a run that has it.
+          std::uint64_t rest = 0;
+          for (std::size_t k = ended.stagedCount; k < range.entries.size(); ++k)
+            rest = AddBytes(rest, kind.stagedBytes(range.entries[k]));
+          if (VolumeLacks(fetchedFolder_.c_str(), rest)) {
+            WriteLog("Disk full while writing %s: what arrived is kept\n", fetchedFolder_.c_str());
+            rangesFailure_ = ManifestResult::NoSpace;
+          } else {
+            LogWholeArchive("a fetched entry could not be staged");
+          }
+          return false;
+        }
+        if (fault == PieceFault::Refused) {
+          WriteLog("Rejected body of (%s)\n", hostUrl(host));
+          base::FormatTruncated(cause, sizeof cause, "the span of %s failed its check", ended.failedName.c_str());
+        } else if (fault == PieceFault::NoRanges) {
+          base::FormatTruncated(cause, sizeof cause,
+                                ended.outcome.result == RangeResult::Ignored
+                                    ? "the server ignored the range of (%s)"
+                                    : "the server answered another range of (%s)",
+                                hostUrl(host));
+        } else {
+          base::FormatTruncated(cause, sizeof cause, "the ranges of (%s) could not be fetched", hostUrl(host));
+        }
+        // What was staged stays staged: the rest of the range is what is left.
+        const std::uint64_t end = range.offset + range.length;
+        range.entries.erase(range.entries.begin(),
+                            range.entries.begin() + static_cast<std::ptrdiff_t>(ended.stagedCount));
+        range.offset = kind.start(range.entries.front());
+        range.length = end - range.offset;
+      }
+    }
+    const RoundVerdict verdict = hostPolicy_->EndRound(routes);
+    host_ = std::min(hostPolicy_->FirstLiveHost(), hosts - 1);
+    if (verdict == RoundVerdict::AllDone) return true;
+    if (verdict == RoundVerdict::NoRanges) {
+      LogWholeArchive(cause);
+      return false;
+    }
+    if (verdict == RoundVerdict::GaveUp) {
+      WriteLog("Cannot fetch the archive's ranges: %s; what was fetched is kept\n", cause);
+      rangesFailure_ = ManifestResult::FetchFailed;
+      return false;
+    }
+    std::size_t waiting = 0;
+    for (const RangeRoute& route : routes) waiting += route.done ? 0 : 1;
+    const std::int32_t retry = hostPolicy_->RetryNumber(routes);
+    const std::int32_t delay = RetryDelayMs(setup_.retry, retry, NextRandom());
+    WriteLog("Retrying %llu ranges of (%s) in %d ms, retry %d\n", static_cast<unsigned long long>(waiting),
+             hostUrl(host_), static_cast<int>(delay), static_cast<int>(retry));
+    if (setup_.progress != nullptr ? setup_.progress->stop.SleepUnlessStopped(static_cast<DWORD>(delay))
+                                   : (::Sleep(static_cast<DWORD>(delay)), false))
+      return false;
+  }
 }
 
 // Every file of chunks written whole from the installed file and the fetched
@@ -462,7 +571,7 @@ bool ManifestUpdate::RebuildFiles(RangeProgress* progress) {
       FetchInstead(&rebuild, manifest_, failed);
       std::vector<ChunkPiece> pieces;
       for (std::size_t index : failed) pieces.push_back({rebuild.entry, index});
-      if (!FetchChunks(pieces, CoalesceChunks(manifest_, pieces), progress)) return false;
+      if (!FetchChunks(pieces, CoalesceChunks(manifest_, pieces, Line().Gap()), progress)) return false;
       outcome = RebuildFile(manifest_, rebuild, installedPath, fetchedFolder_, staged);
     }
     if (outcome == RebuildOutcome::Staged) continue;
@@ -473,6 +582,7 @@ bool ManifestUpdate::RebuildFiles(RangeProgress* progress) {
                                                                    : "a rebuilt %s could not be staged",
                           entry.name.c_str());
     LogWholeArchive(cause);
+    rangesFailure_ = ManifestResult::WholeArchive;
     return false;
   }
   base::RemoveTree(ChunkStoreFolder(fetchedFolder_));

@@ -23,11 +23,13 @@
 #include <vector>
 
 #include "update/install/commit.h"
+#include "update/incremental/range_hosts.h"
 #include "update/incremental/span_staging.h"
 #include "update/install/commit_journal.h"
 #include "update/manifest/chunk_plan.h"
 #include "update/manifest/fetch_plan.h"
 #include "update/manifest/manifest.h"
+#include "update/transfer/line_meter.h"
 #include "update/transfer/range_fetch.h"
 #include "update/transfer/transfer_limits.h"
 #include "update/transfer/transfer_retry.h"
@@ -57,7 +59,9 @@ enum class ManifestResult {
   Installed,     // every changed entry is in Game and the dropped ones are gone
   WholeArchive,  // nothing was changed in Game; the cause is logged
   Failed,        // staging or the commit failed; logged
-  NoSpace,       // "Not enough disk space on ROOT: ..." is logged; nothing was fetched
+  NoSpace,       // "Not enough disk space on ROOT: ..." is logged and nothing was fetched, or the volume
+                 // filled while the ranges were staged ("Disk full while writing ..."); what arrived is kept
+  FetchFailed,   // no host served what was left of the ranges; logged; what was staged is kept
   Blocked,       // a target could not be replaced or removed; the journal stays
 };
 
@@ -115,11 +119,13 @@ class ManifestUpdate {
   struct PieceKind {
     std::function<std::unique_ptr<PieceStager>(const FetchRange&)> stager;
     std::function<std::uint64_t(std::size_t)> start;
+    std::function<std::uint64_t(std::size_t)> stagedBytes;  // the room a piece takes once staged
   };
 
   bool StopRequested() const;
+  const LineMeter& Line() const;
+  void LogJoiningRule(std::uint64_t gap) const;
   std::size_t ArchiveHosts() const;
-  const char* ArchiveUrl() const;
   bool ReadInstalledManifest();
   const ManifestEntry* InstalledEntry(const std::string& name) const;
   ManifestResult FetchAndCommit(std::int32_t version, const Manifest* installed);
@@ -144,7 +150,10 @@ class ManifestUpdate {
   FetchPlan plan_;
   std::vector<RebuildPlan> rebuilds_;  // the changed files of chunks rebuilt from their chunks
   std::uint64_t requestedBytes_ = 0;
-  std::size_t host_ = 0;  // 0: archiveUrl, else archiveMirrors[host_ - 1]
+  std::size_t host_ = 0;  // where later ranges start: 0: archiveUrl, else archiveMirrors[host_ - 1]
+  std::unique_ptr<RangeHosts> hostPolicy_;
+  bool gapLogged_ = false;  // the hosts given up on, for every request of the run
+  ManifestResult rangesFailure_ = ManifestResult::WholeArchive;  // what a failed FetchRanges means
 };
 
 }  // namespace update

@@ -43,4 +43,9 @@ RoomVerdict CheckRoom(RoomSizes sizes, const char* tempDirectory, const char* ga
   return verdict;
 }
 
+bool VolumeLacks(const char* directory, std::uint64_t bytes) {
+  std::uint64_t free = 0;
+  return FreeBytes(directory, &free) && free < bytes;
+}
+
 }  // namespace update

@@ -18,4 +18,9 @@ enum class RoomVerdict {
 // the directory itself (a mount point below a drive letter has its own).
 RoomVerdict CheckRoom(RoomSizes sizes, const char* tempDirectory, const char* gameDirectory);
 
+// Whether the volume of `directory` now has less than `bytes` free (for the
+// calling user): what tells a write that failed for lack of room from one
+// that failed otherwise. False when the free space cannot be told.
+bool VolumeLacks(const char* directory, std::uint64_t bytes);
+
 }  // namespace update

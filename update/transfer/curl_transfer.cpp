@@ -1,5 +1,6 @@
 #include "update/transfer/curl_transfer.h"
 
+#include "update/transfer/line_meter.h"
 #include "update/transfer/system_proxy.h"
 
 namespace update {
@@ -56,6 +57,22 @@ TransferFailure FailureOfResult(CURLcode result) {
     default:
       return TransferFailure::Permanent;
   }
+}
+
+void RecordLineSample(CURL* handle, LineMeter* meter) {
+  if (meter == nullptr) return;
+  curl_off_t pretransfer = 0, firstByte = 0, total = 0, bytes = 0;
+  if (curl_easy_getinfo(handle, CURLINFO_PRETRANSFER_TIME_T, &pretransfer) != CURLE_OK ||
+      curl_easy_getinfo(handle, CURLINFO_STARTTRANSFER_TIME_T, &firstByte) != CURLE_OK ||
+      curl_easy_getinfo(handle, CURLINFO_TOTAL_TIME_T, &total) != CURLE_OK ||
+      curl_easy_getinfo(handle, CURLINFO_SIZE_DOWNLOAD_T, &bytes) != CURLE_OK)
+    return;
+  if (firstByte <= 0 || firstByte < pretransfer || total < firstByte || bytes < 0) return;  // no answer came
+  LineSample sample;
+  sample.bodyBytes = static_cast<std::uint64_t>(bytes);
+  sample.firstByteSeconds = static_cast<double>(firstByte - pretransfer) / 1e6;  // libcurl counts microseconds
+  sample.bodySeconds = static_cast<double>(total - firstByte) / 1e6;
+  meter->Add(sample);
 }
 
 }  // namespace update

@@ -28,6 +28,11 @@ struct ProxyConfig;
 // explicitly, so that no proxy variable of the environment applies either.
 void ApplyProxy(CURL* handle, const ProxyConfig& config, const char* url);
 
+class LineMeter;
+
+// Adds what a finished transfer on `handle` saw of the line to `meter` (when not null).
+void RecordLineSample(CURL* handle, LineMeter* meter);
+
 // The failure a finished transfer's result code stands for (None for CURLE_OK).
 TransferFailure FailureOfResult(CURLcode result);
 

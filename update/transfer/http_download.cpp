@@ -185,6 +185,7 @@ Attempt Download(const char* localPath, const char* url, progress::ProgressTarge
     transfer.diskFull = NoRoomLeft();
   }
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &attempt.status);
+  RecordLineSample(h, limits.meter);
   curl.reset();
 
   attempt.result = result;

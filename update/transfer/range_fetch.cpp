@@ -100,7 +100,7 @@ int OnProgress(void* user, curl_off_t, curl_off_t now, curl_off_t, curl_off_t) {
 }  // namespace
 
 RangeFetcher::RangeFetcher(const char* url, std::uint64_t fileSize, const TransferLimits& limits)
-    : handle_(std::make_unique<Handle>()), url_(url != nullptr ? url : ""), fileSize_(fileSize) {
+    : handle_(std::make_unique<Handle>()), url_(url != nullptr ? url : ""), fileSize_(fileSize), meter_(limits.meter) {
   handle_->curl.reset(curl_easy_init());
   if (handle_->curl) ApplyTransferOptions(handle_->curl.get(), url_.c_str(), limits);
 }
@@ -135,6 +135,7 @@ RangeResult RangeFetcher::Fetch(std::uint64_t offset, std::uint64_t length, Body
   curl_easy_setopt(h, CURLOPT_XFERINFODATA, &request);
 
   const CURLcode result = curl_easy_perform(h);
+  RecordLineSample(h, meter_);
   long status = 0;
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
   status_ = static_cast<std::int32_t>(status);

@@ -88,6 +88,7 @@ class RangeFetcher {
   std::unique_ptr<Handle> handle_;  // libcurl's handle, which keeps the connection
   std::string url_;
   std::uint64_t fileSize_;
+  LineMeter* meter_;  // the run's, from the limits
   TransferFailure failure_ = TransferFailure::None;
   std::int32_t status_ = 0;
 };

@@ -8,6 +8,7 @@
 namespace update {
 
 struct ProxyConfig;  // update/transfer/system_proxy.h
+class LineMeter;     // update/transfer/line_meter.h
 
 struct TransferLimits {
   long connectTimeoutSeconds = 30;
@@ -21,6 +22,8 @@ struct TransferLimits {
   std::int32_t connections = 4;
   // The proxy settings of the run (they outlive every transfer); null: libcurl's own default.
   const ProxyConfig* proxy = nullptr;
+  // What the run's transfers have seen of the line (each adds its timings); null: not kept.
+  LineMeter* meter = nullptr;
 };
 
 }  // namespace update
