@@ -2,12 +2,16 @@
 """Loopback HTTP server for the transfer behaviours nginx does not offer:
 no length, a stall, a silent server, a dropped connection, a redirect with a
 body, a 200 page holding "404 Not Found", a 500 page, a late not-found text,
-an empty 404, a delayed answer, and a flaky file that fails a set number of
-times (dropped mid-body, stalled, or answered 503) before it is served. Binds 127.0.0.1 on a free port, writes the
+an empty 404, a delayed answer, a flaky file that fails a set number of
+times (dropped mid-body, stalled, or answered 503) before it is served, and a
+host in front of nginx that spoils a share of its answers (reset, cut short,
+a flipped byte) in an order a seed repeats. Binds 127.0.0.1 on a free port, writes the
 port to --port-file and ends by itself after --lifetime seconds."""
 import argparse
+import http.client
 import http.server
 import os
+import random
 import socket
 import threading
 import time
@@ -19,6 +23,8 @@ HOLD_LIMIT = 120  # a stalled or silent answer never lasts longer than this
 FLAKY_LOCK = threading.Lock()
 FLAKY_COUNTS = {}  # key -> requests seen
 RANGES = {}  # key -> the Range header of its last request
+SPOILERS = {}  # key -> [random.Random, answers, bytes sent, answers spoiled]
+UPSTREAM_PORT = 0  # nginx's plain HTTP port, for /spoil
 
 
 def flaky_body(size):
@@ -62,6 +68,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         url = urllib.parse.urlsplit(self.path)
+        if url.path.startswith("/spoil/"):
+            return self.spoil(url.path)
         query = dict(urllib.parse.parse_qsl(url.query, keep_blank_values=True))
         route = getattr(self, "route_" + url.path.strip("/"), None)
         if route is None:
@@ -170,6 +178,58 @@ class Handler(http.server.BaseHTTPRequestHandler):
             body = f.read()
         self.reply(200, body)
 
+    def spoil(self, path):
+        """/spoil/KEY/SEED/PERCENT/PATH: PATH from nginx, Range header and all,
+        with PERCENT of the answers spoiled: the connection reset before any
+        answer, the body cut at a random point, or one byte of it flipped.
+        /spoil/KEY/count answers "ANSWERS SPOILED BYTES": the bytes of
+        bodies sent to the client, spoiled ones included."""
+        parts = path.split("/", 5)
+        key = parts[2]
+        if len(parts) == 4 and parts[3] == "count":
+            with FLAKY_LOCK:
+                _, answers, sent, spoiled = SPOILERS.get(key, [None, 0, 0, 0])
+            return self.reply(200, ("%d %d %d" % (answers, spoiled, sent)).encode())
+        seed, percent, rest = int(parts[3]), int(parts[4]), "/" + parts[5]
+        with FLAKY_LOCK:
+            state = SPOILERS.setdefault(key, [random.Random(seed), 0, 0, 0])
+            rng = state[0]
+            state[1] += 1
+            spoiled = rng.randrange(100) < percent
+            kind = rng.choice(("reset", "cut", "flip")) if spoiled else ""
+            where = rng.random()
+            if spoiled:
+                state[3] += 1
+        conn = http.client.HTTPConnection("127.0.0.1", UPSTREAM_PORT, timeout=30)
+        headers = {k: v for k, v in self.headers.items() if k.lower() in ("range",)}
+        conn.request("GET", rest, headers=headers)
+        answer = conn.getresponse()
+        body = answer.read()
+        conn.close()
+        if kind == "reset":
+            self.close_connection = True
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+            self.connection.close()
+            return
+        if kind == "flip" and body:
+            at = int(where * len(body))
+            body = body[:at] + bytes([body[at] ^ 0x5A]) + body[at + 1:]
+        self.send_response(answer.status)
+        for k in ("Content-Range", "Content-Type", "Accept-Ranges"):
+            if answer.getheader(k):
+                self.send_header(k, answer.getheader(k))
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if kind == "cut":
+            body = body[:int(where * len(body))]
+            self.close_connection = True
+        self.wfile.write(body)
+        self.wfile.flush()
+        with FLAKY_LOCK:
+            state[2] += len(body)
+        if kind == "cut":
+            self.connection.shutdown(socket.SHUT_RDWR)
+
     def route_delay(self, q):
         time.sleep(min(int(q.get("ms", "0")), 10000) / 1000.0)
         self.reply(200, q.get("body", "").encode("latin-1"))
@@ -179,7 +239,10 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--port-file", required=True)
     parser.add_argument("--lifetime", type=int, default=4 * 3600)
+    parser.add_argument("--upstream-port", type=int, default=0)
     args = parser.parse_args()
+    global UPSTREAM_PORT
+    UPSTREAM_PORT = args.upstream_port
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     server.daemon_threads = True
     tmp = args.port_file + ".tmp"

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -16,6 +17,8 @@
 #include "tests/update/client_release.h"
 #include "tests/update/test_support.h"
 #include "tests/update/worker_harness.h"
+#include "tests/support/volume_filler.h"
+#include "update/incremental/span_staging.h"
 #include "update/manifest/manifest.h"
 
 namespace {
@@ -49,7 +52,13 @@ class ManifestRun : public Worker {
   std::string Publish(int version, const Tree& tree, const std::string& name, const std::string& archivePrefix = "",
                       void (*damage)(std::string&, const update::Manifest&) = nullptr) {
     archivePath_ = archivePrefix + served_.UrlPath(name);
-    const Release release = PublishRelease(served_.Path(), name, version, tree, HttpUrl(archivePath_),
+    return PublishAt(version, tree, name, HttpUrl(archivePath_), damage);
+  }
+
+  // The same, with the archive named at `archiveUrl`.
+  std::string PublishAt(int version, const Tree& tree, const std::string& name, const std::string& archiveUrl,
+                        void (*damage)(std::string&, const update::Manifest&) = nullptr) {
+    const Release release = PublishRelease(served_.Path(), name, version, tree, archiveUrl,
                                            HttpUrl(served_.UrlPath(name + ".manifest")), damage);
     archiveSize_ = release.archiveSize;
     return Serve("v" + std::to_string(version) + "-" + name + ".cfg", release.descriptor);
@@ -177,6 +186,72 @@ TEST_F(ManifestRun, NoRoomForTheRangesShowsTheSpaceBoxBeforeAnyIsFetched) {
   EXPECT_EQ(2, InstalledVersion()) << Log();
   EXPECT_TRUE(GameHolds(Version2WithPlayersFile()));
   EXPECT_TRUE(ArchiveServed(archivePath_).onlyRanges);
+}
+
+// A host in front of nginx spoils half its answers (resets, cut bodies,
+// flipped bytes; the seed repeats the order): each failed range is asked for
+// again on its own, so the update costs a few times its spans, not the
+// archive, and Game is only ever version 1 or version 2 between runs.
+TEST_F(ManifestRun, ThroughAHostThatSpoilsHalfItsAnswersTheUpdateConvergesForAFractionOfTheArchive) {
+  InstallVersion1();
+  const std::string key = "spoil" + std::to_string(::GetTickCount());
+  const std::string versionUrl = PublishAt(2, v2_, "a2.zip", FixtureUrl("/spoil/" + key + "/7/50" + served_.UrlPath("a2.zip")));
+  int runs = 0;
+  while (runs < 3 && InstalledVersion() != 2) {
+    ++runs;
+    update::ResetDownloadLogForTesting();
+    Run(versionUrl);
+    EXPECT_EQ(std::string::npos, Log().find("Fetching the whole archive")) << Log();
+    EXPECT_TRUE(GameHolds(InstalledVersion() == 2 ? Version2WithPlayersFile() : [&] {
+      Tree v1 = v1_;
+      v1["mods"] = "/";
+      v1["mods\\mine.txt"] = "the player's";
+      return v1;
+    }())) << "run " << runs;
+  }
+  EXPECT_EQ(2, InstalledVersion()) << Log();
+  const std::string count = At("spoil-count");
+  ASSERT_TRUE(update::DownloadFile(count.c_str(), FixtureUrl("/spoil/" + key + "/count").c_str()));
+  long long answers = 0, spoiled = 0, sent = 0;
+  ASSERT_EQ(3, std::sscanf(ReadWholeFile(count).c_str(), "%lld %lld %lld", &answers, &spoiled, &sent));
+  EXPECT_GT(spoiled, 0) << "the host spoiled nothing: the test shows nothing";
+  EXPECT_LT(sent, static_cast<long long>(archiveSize_) / 20) << sent << " of " << archiveSize_ << " in " << answers;
+}
+
+// The volume fills while a range is staged (another program takes the room
+// the check found): the space box, not the download one, and what arrived
+// waits for the next run, which completes once there is room.
+TEST_F(ManifestRun, AVolumeThatFillsWhileRangesAreStagedShowsTheSpaceBoxAndTheNextRunCompletes) {
+  const char* small = std::getenv("LAUNCHER_SMALL_VOLUME_WIN");
+  if (small == nullptr || *small == '\0') GTEST_SKIP() << "no small volume (scripts/test-servers mounts one as root)";
+  ScratchDir onSmall(small);
+  UseDirectory(onSmall.Path());
+  InstallVersion1();
+  Tree v3 = v2_;
+  v3["data\\f5.bin"] = Noise(6u << 20, 505);  // changed, and large: its request lasts
+  const std::string versionUrl = Publish(3, v3, "a3.zip");
+  const std::string filler = onSmall / "filler.bin";
+  update::Manifest manifest;
+  const std::string text = ReadWholeFile(served_.Path() + "\\a3.zip.manifest");
+  ASSERT_EQ(update::ParseManifest(text.data(), text.size(), &manifest), update::ManifestParse::Parsed);
+  std::size_t first = 0;  // data/f3.bin: its span comes before the large one's
+  while (first < manifest.entries.size() && manifest.entries[first].name != "data/f3.bin") ++first;
+  ASSERT_LT(first, manifest.entries.size());
+  Observed refused;
+  {
+    limits_.maxReceiveBytesPerSecond = 4 << 20;  // the large span takes over a second
+    testing_files::VolumeFiller filling(update::StagedEntryPath(At("Temp\\Fetched"), first, false), 1000, filler);
+    refused = Run(versionUrl);
+  }
+  EXPECT_EQ(std::vector<std::string>{kNoSpace}, refused.boxes) << Log();
+  EXPECT_NE(std::string::npos, Log().find("Disk full while writing ")) << Log();
+  EXPECT_EQ(1, InstalledVersion());
+  ASSERT_TRUE(::DeleteFileA(filler.c_str()));
+  limits_.maxReceiveBytesPerSecond = 0;
+  update::ResetDownloadLogForTesting();
+  const Observed second = Run(versionUrl);
+  EXPECT_TRUE(second.boxes.empty()) << Log();
+  EXPECT_EQ(3, InstalledVersion()) << Log();
 }
 
 // A client whose large file is deflated in chunks, as the pack tool packs it.

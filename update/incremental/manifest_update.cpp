@@ -465,7 +465,8 @@ bool ManifestUpdate::FetchRanges(const std::vector<FetchRange>& ranges, const Pi
   }
   std::vector<bool> announced(hosts, false);
   announced[0] = true;
-  char cause[kPathSize + 96] = "the ranges could not be fetched";
+  char cause[kPathSize + 96] = "the ranges could not be fetched";  // the last failure, for the log
+  char noRanges[kPathSize + 96] = "";                                // how a host refused ranges
   for (;;) {
     for (std::size_t host = 0; host < hosts; ++host) {
       std::vector<std::size_t> indices;
@@ -513,7 +514,7 @@ bool ManifestUpdate::FetchRanges(const std::vector<FetchRange>& ranges, const Pi
           WriteLog("Rejected body of (%s)\n", hostUrl(host));
           base::FormatTruncated(cause, sizeof cause, "the span of %s failed its check", ended.failedName.c_str());
         } else if (fault == PieceFault::NoRanges) {
-          base::FormatTruncated(cause, sizeof cause,
+          base::FormatTruncated(noRanges, sizeof noRanges,
                                 ended.outcome.result == RangeResult::Ignored
                                     ? "the server ignored the range of (%s)"
                                     : "the server answered another range of (%s)",
@@ -533,7 +534,7 @@ bool ManifestUpdate::FetchRanges(const std::vector<FetchRange>& ranges, const Pi
     host_ = std::min(hostPolicy_->FirstLiveHost(), hosts - 1);
     if (verdict == RoundVerdict::AllDone) return true;
     if (verdict == RoundVerdict::NoRanges) {
-      LogWholeArchive(cause);
+      LogWholeArchive(noRanges);
       return false;
     }
     if (verdict == RoundVerdict::GaveUp) {

@@ -53,6 +53,9 @@ RangeResult Judge(const RangeRequest& request) {
   long status = 0;
   curl_easy_getinfo(request.curl, CURLINFO_RESPONSE_CODE, &status);
   if (status == 200) return RangeResult::Ignored;
+  // No answer at all, or the server's own failure: nothing said about ranges,
+  // and it may pass.
+  if (status == 0 || (status >= 500 && status <= 599)) return RangeResult::Failed;
   if (status != 206 || !request.haveRange ||
       !RangeAnswers(request.range, request.offset, request.length, request.fileSize))
     return RangeResult::OtherRange;
@@ -143,6 +146,13 @@ RangeResult RangeFetcher::Fetch(std::uint64_t offset, std::uint64_t length, Body
   // judged on its headers alone.
   if (!request.checked) request.verdict = Judge(request);
   if (request.stopped) return RangeResult::Stopped;
+  if (request.verdict == RangeResult::Failed) {
+    failure_ = status_ == 0 ? FailureOfResult(result) : TransferFailure::BodyWrong;
+    if (failure_ == TransferFailure::None) failure_ = TransferFailure::BodyCut;  // an empty answer
+    const bool stopRequested = progress.targets != nullptr && progress.targets->stop.Requested();
+    if (result != CURLE_OK && status_ == 0 && !stopRequested) LogTransferFailure(url_.c_str(), result);
+    return RangeResult::Failed;
+  }
   if (request.verdict != RangeResult::Received) {
     failure_ = TransferFailure::BodyWrong;
     return request.verdict;
