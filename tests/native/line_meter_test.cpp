@@ -28,7 +28,7 @@ TEST(JoiningGap, IsWhatTheLineReadsWhileARequestWaitsForItsFirstByte) {
   for (const Case& c : cases) EXPECT_EQ(c.gap, update::JoiningGap(c.bytesPerSecond, c.firstByteSeconds)) << c.label;
 }
 
-TEST(LineMeter, TimesOnlyBodiesLongEnoughAndStartsFromASafeDefault) {
+TEST(LineMeter, TimesOnlyBodiesLongEnoughTakesTheShortestWaitAndStartsFromASafeDefault) {
   update::LineMeter meter;
   EXPECT_FALSE(meter.Measured());
   EXPECT_EQ(update::JoiningGap(update::kDefaultBytesPerSecond, update::kDefaultFirstByteSeconds), meter.Gap());
@@ -39,12 +39,17 @@ TEST(LineMeter, TimesOnlyBodiesLongEnoughAndStartsFromASafeDefault) {
   EXPECT_TRUE(meter.Measured());
   EXPECT_DOUBLE_EQ(update::kDefaultBytesPerSecond, meter.BytesPerSecond());
   EXPECT_DOUBLE_EQ(0.010, meter.FirstByteSeconds());
-  // A manifest of 200 KB in 0.1 s, then a range of 1 MB in 0.4 s: 1.2 MB in 0.5 s.
-  meter.Add({200000, 0.030, 0.1});
-  meter.Add({1000000, 0.020, 0.4});
+  meter.Add({400, 0.030, 0.0});  // a connection's first request, a cold file: the server's time, not the line's
+  EXPECT_DOUBLE_EQ(0.010, meter.FirstByteSeconds());
+  // A manifest of 200 KB in 0.3 s, then a range of 1 MB in 0.2 s: 1.2 MB in 0.5 s.
+  meter.Add({200000, 0.030, 0.3});
+  meter.Add({1000000, 0.020, 0.2});
   EXPECT_DOUBLE_EQ(2.4e6, meter.BytesPerSecond());
-  EXPECT_DOUBLE_EQ(0.020, meter.FirstByteSeconds());
-  EXPECT_EQ(48000u, meter.Gap());
+  EXPECT_DOUBLE_EQ(0.010, meter.FirstByteSeconds());
+  EXPECT_EQ(24000u, meter.Gap());
+  // A body in one burst: 300 KB within two of its waits is no speed of the line.
+  meter.Add({300000, 0.010, 0.02});
+  EXPECT_DOUBLE_EQ(2.4e6, meter.BytesPerSecond());
   // A sample libcurl could not time (negative) is left out.
   meter.Add({1000000, -1, 0.1});
   EXPECT_DOUBLE_EQ(2.4e6, meter.BytesPerSecond());

@@ -11,9 +11,10 @@ std::uint64_t JoiningGap(double bytesPerSecond, double firstByteSeconds) {
 
 void LineMeter::Add(const LineSample& sample) {
   if (!(sample.firstByteSeconds >= 0) || !(sample.bodySeconds >= 0)) return;
+  if (requests_ == 0 || sample.firstByteSeconds < shortestWait_) shortestWait_ = sample.firstByteSeconds;
   ++requests_;
-  firstByteTotal_ += sample.firstByteSeconds;
-  if (sample.bodyBytes >= kMinSpeedSampleBytes && sample.bodySeconds > 0) {
+  if (sample.bodyBytes >= kMinSpeedSampleBytes && sample.bodySeconds > 0 &&
+      sample.bodySeconds >= kMinSpeedSampleWaits * sample.firstByteSeconds) {
     speedBytes_ += sample.bodyBytes;
     speedSeconds_ += sample.bodySeconds;
   }
@@ -23,8 +24,6 @@ double LineMeter::BytesPerSecond() const {
   return speedSeconds_ > 0 ? static_cast<double>(speedBytes_) / speedSeconds_ : kDefaultBytesPerSecond;
 }
 
-double LineMeter::FirstByteSeconds() const {
-  return requests_ != 0 ? firstByteTotal_ / static_cast<double>(requests_) : kDefaultFirstByteSeconds;
-}
+double LineMeter::FirstByteSeconds() const { return requests_ != 0 ? shortestWait_ : kDefaultFirstByteSeconds; }
 
 }  // namespace update

@@ -19,8 +19,12 @@ struct LineSample {
 // whose answers take 50 ms to start, which joins gaps of at most 51 KiB.
 constexpr double kDefaultBytesPerSecond = 1024.0 * 1024.0;
 constexpr double kDefaultFirstByteSeconds = 0.05;
-// A body shorter than this says more about the timer than about the line.
+// A body shorter than this says more about the timer than about the line;
+// one that arrived within a few of its own first-byte waits came out of the
+// server's and the network's buffers in one burst, faster than the line
+// carries a range.
 constexpr std::uint64_t kMinSpeedSampleBytes = 32 * 1024;
+constexpr double kMinSpeedSampleWaits = 8;
 // However slow the answers start, a request never reads more than this of
 // what it does not need.
 constexpr std::uint64_t kMaxJoiningGap = std::uint64_t{8} << 20;
@@ -32,7 +36,11 @@ std::uint64_t JoiningGap(double bytesPerSecond, double firstByteSeconds);
 class LineMeter {
  public:
   void Add(const LineSample& sample);
-  // Means of what was seen, or the defaults while nothing was.
+  // The speed of every timed body together, and the shortest wait for a
+  // first byte: the round trip itself (a longer wait is the server's own
+  // time, a cold file or a connection's first request, which the next
+  // request on a kept connection does not pay); the defaults while nothing
+  // was seen.
   double BytesPerSecond() const;
   double FirstByteSeconds() const;
   std::uint64_t Gap() const { return JoiningGap(BytesPerSecond(), FirstByteSeconds()); }
@@ -40,7 +48,7 @@ class LineMeter {
 
  private:
   std::uint64_t requests_ = 0;
-  double firstByteTotal_ = 0;
+  double shortestWait_ = 0;
   std::uint64_t speedBytes_ = 0;  // of the bodies long enough to time
   double speedSeconds_ = 0;
 };
