@@ -215,6 +215,8 @@ TEST_F(ManifestRun, ThroughAHostThatSpoilsHalfItsAnswersTheUpdateConvergesForAFr
   long long answers = 0, spoiled = 0, sent = 0;
   ASSERT_EQ(3, std::sscanf(ReadWholeFile(count).c_str(), "%lld %lld %lld", &answers, &spoiled, &sent));
   EXPECT_GT(spoiled, 0) << "the host spoiled nothing: the test shows nothing";
+  std::printf("spoiling host: %lld of %lld answers spoiled, %lld bytes sent of a %zu-byte archive, %d runs\n",
+              spoiled, answers, sent, archiveSize_, runs);
   EXPECT_LT(sent, static_cast<long long>(archiveSize_) / 20) << sent << " of " << archiveSize_ << " in " << answers;
 }
 
