@@ -59,8 +59,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string docroot = argv[1], base = argv[2], work = argv[3];
-  const int kFiles = argc > 4 ? std::atoi(argv[4]) : 5000;
-  const int connections = argc > 5 ? std::atoi(argv[5]) : 4;
+  const int kFiles = argc > 4 ? static_cast<int>(std::strtol(argv[4], nullptr, 10)) : 5000;
+  const int connections = argc > 5 ? static_cast<int>(std::strtol(argv[5], nullptr, 10)) : 4;
   if (kFiles < 100 || connections < 1) return 2;
   curl_global_init(CURL_GLOBAL_DEFAULT);
   testing_update::ClientTree v1;
