@@ -15,6 +15,7 @@
 #include "update/download_log.h"
 #include "update/transfer/curl_transfer.h"
 #include "update/transfer/part_resume.h"
+#include "update/transfer/transfer_loop.h"
 #include "update/transfer_rules.h"
 
 namespace update {
@@ -177,7 +178,8 @@ Attempt Download(const char* localPath, const char* url, progress::ProgressTarge
     curl_easy_setopt(h, CURLOPT_RANGE, range);
   }
 
-  CURLcode result = curl_easy_perform(h);
+  TransferLoop loop;
+  CURLcode result = loop.Perform(h, limits, progress != nullptr ? &progress->stop : nullptr);
   // Bytes that never reached the disk fail the transfer like a short write.
   errno = 0;
   if (!file.Close() && result == CURLE_OK) {
