@@ -113,9 +113,10 @@ bool ParseDoneLine(std::string_view line, ByteSpan* span) {
 
 }  // namespace
 
-PartRecordKind ParseSegmentRecord(const char* text, std::size_t length, const Sha256Digest& digest,
-                                  std::uint64_t size, ByteSpans* done) {
-  done->clear();
+namespace {
+
+PartRecordKind ParseRecordLines(const char* text, std::size_t length, const Sha256Digest& digest,
+                                std::uint64_t size, ByteSpans* done) {
   if (text == nullptr) return PartRecordKind::Other;
   std::string_view rest(text, length);
   bool first = true;
@@ -145,14 +146,22 @@ PartRecordKind ParseSegmentRecord(const char* text, std::size_t length, const Sh
     }
     ByteSpan span;
     if (!ParseDoneLine(line, &span) || span.begin >= span.end || span.end > size ||
-        (!done->empty() && span.begin <= done->back().end)) {
-      done->clear();
+        (!done->empty() && span.begin <= done->back().end))
       return PartRecordKind::Other;
-    }
     done->push_back(span);
   }
   if (first) return PartRecordKind::Other;
   return marked ? PartRecordKind::Segments : PartRecordKind::InOrder;
+}
+
+}  // namespace
+
+PartRecordKind ParseSegmentRecord(const char* text, std::size_t length, const Sha256Digest& digest,
+                                  std::uint64_t size, ByteSpans* done) {
+  done->clear();
+  const PartRecordKind kind = ParseRecordLines(text, length, digest, size, done);
+  if (kind != PartRecordKind::Segments) done->clear();  // spans only ever come with the marker
+  return kind;
 }
 
 }  // namespace update
