@@ -1,7 +1,8 @@
-// Byte ranges of one file on a server, fetched one single-range GET
-// ("Range: bytes=a-b") after another on the connection libcurl keeps open
-// between them: what an update that needs only some entries of the archive
-// asks for. Servers and CDNs differ on multi-range requests (some answer
+// Byte ranges of one file on a server, each fetched with a single-range GET
+// ("Range: bytes=a-b"): one after another on the connection libcurl keeps
+// open between them (Fetch), or a batch over several such connections at
+// once (FetchAll): what an update that needs only some entries of the
+// archive asks for, and the segments of a whole archive. Servers and CDNs differ on multi-range requests (some answer
 // with the whole file, some refuse them); single ranges are what all serve.
 // Only a 206 whose Content-Range is exactly the range asked for is used:
 // anything else is reported, and the caller falls back to the whole file.

@@ -5,7 +5,8 @@
 // (update/transfer/part_segments.h) is rewritten durably before the first
 // byte lands in place, then at least once a second and after every segment:
 // it only ever names bytes the part was given, so a kill at any moment
-// leaves a part whose record a later run can trust. The archive's check still
+// leaves a part whose record a later run can trust (a record that cannot be
+// written, on a full volume, leaves the one before it, which names fewer). The archive's check still
 // sees every byte in order: the segment at the in-order end of the part feeds
 // it as its bytes arrive, and a segment that was ahead is read back from the
 // part when the in-order end reaches it. FetchFile (http_download.h) runs
