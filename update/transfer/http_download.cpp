@@ -307,13 +307,6 @@ bool FetchFile(const char* localPath, const char* url, progress::ProgressTargets
           if (diskFull != nullptr) *diskFull = true;
           return false;
         case SegmentedOutcome::OtherAnswer:
-          if (attempt.status >= 500 && attempt.status <= 599) {  // a server in trouble, tried again
-            failure = TransferFailure::BodyWrong;
-            status = attempt.status;
-            unexpectedStatus = true;
-            break;
-          }
-          [[fallthrough]];
         case SegmentedOutcome::RangesIgnored:
           if (attempt.outcome == SegmentedOutcome::RangesIgnored)
             WriteLog("Server ignored the range of (%s), starting over\n", url);
@@ -326,6 +319,8 @@ bool FetchFile(const char* localPath, const char* url, progress::ProgressTargets
         case SegmentedOutcome::Failed:
           failure = attempt.failure;
           status = attempt.status;
+          // A wrong answer (a 5xx) says nothing of the part's bytes.
+          unexpectedStatus = failure == TransferFailure::BodyWrong;
           break;
         case SegmentedOutcome::Complete:
           break;

@@ -52,8 +52,8 @@ bool DownloadFile(const char* localPath, const char* url,
 // bytes that are done, "Resuming (...)" counts them, and an attempt asks only
 // for the missing ones. A server that answers a segment with the whole file
 // logs "Server ignored the range of (<url>), starting over\n" and the part
-// starts over as one stream; another answer than the range (a 5xx excepted,
-// which is tried again) starts it over as one stream too. On failure the part stays for the next attempt. A stop
+// starts over as one stream; another answer than the range starts it over
+// as one stream too (a 5xx or no answer is a failure, tried again). On failure the part stays for the next attempt. A stop
 // request ends the transfer and the wait before a retry at once (false, not
 // logged, not tried again). A write that finds the volume full logs "Disk
 // full while writing <path>: what arrived is kept\n" after the transfer's own

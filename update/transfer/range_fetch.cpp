@@ -141,14 +141,6 @@ RangeOutcome Conclude(RangeRequest* request, CURLcode result, bool stopRequested
   long status = 0;
   curl_easy_getinfo(request->curl, CURLINFO_RESPONSE_CODE, &status);
   outcome.status = static_cast<std::int32_t>(status);
-  // No answer at all (a refused or reset connection, a timeout before the
-  // headers) is a failed transfer, not another range.
-  if (!request->checked && status == 0 && result != CURLE_OK) {
-    outcome.result = RangeResult::Failed;
-    outcome.failure = FailureOfResult(result);
-    if (!stopRequested) LogTransferFailure(url, result);
-    return outcome;
-  }
   // An answer without a body (a 206 of no bytes cannot be, a 416 can) is
   // judged on its headers alone.
   if (!request->checked) request->verdict = Judge(*request);

@@ -33,7 +33,7 @@ enum class SegmentedOutcome {
   Complete,       // every byte is in the part and went through the check, in order
   Failed,         // a segment's transfer failed (logged); `failure` and `status` say how
   RangesIgnored,  // the server answered a range with the whole file (logged)
-  OtherAnswer,    // the server answered a range with another range or status
+  OtherAnswer,    // the server answered a range with another range or a 4xx
   Stopped,        // a stop request ended it (not logged)
   DiskFull,       // a write found the volume full (logged)
   NotStarted,     // the part or its record could not be written (logged)
