@@ -3,7 +3,9 @@
 #include <windows.h>
 #include <mbstring.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/bounded_format.h"
@@ -19,6 +21,21 @@ void ReadString(const char* file, const char* section, const char* key, const ch
 
 std::int32_t ReadInt(const char* file, const char* section, const char* key) {
   return static_cast<std::int32_t>(::GetPrivateProfileIntA(section, key, 0, file));
+}
+
+// The profile API reads "abc" as 0: the text is read and taken only when it
+// is all digits.
+std::int32_t ReadConnections(const char* file) {
+  char text[32] = {};
+  ::GetPrivateProfileStringA("Download", "Connections", "", text, sizeof text, file);
+  if (text[0] == '\0') return DownloadSettings::kDefaultConnections;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return DownloadSettings::kDefaultConnections;
+  }
+  errno = 0;
+  const long value = std::strtol(text, nullptr, 10);
+  if (errno == ERANGE || value > DownloadSettings::kMostConnections) return DownloadSettings::kMostConnections;
+  return value >= 1 ? static_cast<std::int32_t>(value) : DownloadSettings::kDefaultConnections;
 }
 
 }  // namespace
@@ -79,6 +96,7 @@ bool ReadConfigFile(const char* path, LauncherConfig* config) {
   // A negative cap would be no rate at all: it counts as no cap.
   const std::int32_t maxKBps = ReadInt(file, "Download", "MaxKBps");
   config->download.maxKBps = maxKBps > 0 ? maxKBps : 0;
+  config->download.connections = ReadConnections(file);
   return true;
 }
 

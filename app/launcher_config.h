@@ -47,10 +47,17 @@ struct PageSettings {
   char startPage[kConfigValueSize] = {};
 };
 
-// [Download]: MaxKBps caps every transfer at that many KiB a second; 0,
-// absent or negative means no cap.
+// [Download]: MaxKBps caps every transfer at that many KiB a second (the
+// connections of one transfer share the cap); 0, absent or negative means no
+// cap. Connections: how many connections a large archive, or a batch of its
+// ranges, is fetched over at once; 1 is one connection, one request after
+// another; more than kMostConnections counts as that many; absent, 0,
+// negative or not a number gives the default.
 struct DownloadSettings {
+  static constexpr std::int32_t kDefaultConnections = 4;
+  static constexpr std::int32_t kMostConnections = 8;
   std::int32_t maxKBps = 0;
+  std::int32_t connections = kDefaultConnections;
 };
 
 // The configuration records, all zero and empty until read.

@@ -134,6 +134,7 @@ void ZornLauncher::StartWindows(HINSTANCE instance) {
   if (GetModulePath(modulePath, sizeof modulePath)) setup.launcherPath = modulePath;
   setup.limits.maxReceiveBytesPerSecond =
       config.download.maxKBps > 0 ? static_cast<std::int64_t>(config.download.maxKBps) * kBytesPerKilobyte : 0;
+  setup.limits.connections = config.download.connections;
   update::ConfigureUpdateWorker(setup);
 
   char url[kStartUrlSize] = {};

@@ -49,7 +49,14 @@ enum class CountUnit : std::int32_t { None, Bytes, Files };
 // Done and in all of the current count. The writer stores `done` last, so a
 // reader that sees a unit and a total sees the count they belong to; a total
 // of 0 means none is known yet. Bytes are 64-bit: archives pass 4 GiB.
+// A reader whose line has nothing new to show while the count stands still
+// (a stalled transfer) sleeps until the next Set: it arms the wake-up, looks
+// at `done` once more, and waits on the event the count was made with.
 struct StageCount {
+  explicit StageCount(const base::AutoResetEvent* changed = nullptr) : changed_(changed) {}
+  StageCount(const StageCount&) = delete;
+  StageCount& operator=(const StageCount&) = delete;
+
   std::atomic<std::int32_t> unit{static_cast<std::int32_t>(CountUnit::None)};
   std::atomic<std::int64_t> total{0};
   std::atomic<std::int64_t> done{0};
@@ -57,10 +64,25 @@ struct StageCount {
   void Set(CountUnit what, std::int64_t doneNow, std::int64_t totalNow) {
     unit.store(static_cast<std::int32_t>(what), std::memory_order_relaxed);
     total.store(totalNow, std::memory_order_relaxed);
-    done.store(doneNow, std::memory_order_release);
+    done.store(doneNow, std::memory_order_seq_cst);
+    // After the store: a reader that armed before it is woken, one that arms
+    // after it sees the new `done` when it looks again.
+    if (wakeOnSet_.load(std::memory_order_seq_cst) && wakeOnSet_.exchange(false) && changed_ != nullptr)
+      changed_->Set();
+  }
+  // True when `done` still holds `seen`: the next Set then sets the event.
+  bool WakeOnNextSet(std::int64_t seen) {
+    wakeOnSet_.store(true, std::memory_order_seq_cst);
+    if (done.load(std::memory_order_seq_cst) == seen) return true;
+    wakeOnSet_.store(false);
+    return false;
   }
   void Clear() { Set(CountUnit::None, 0, 0); }
   CountUnit Unit() const { return static_cast<CountUnit>(unit.load(std::memory_order_acquire)); }
+
+ private:
+  const base::AutoResetEvent* changed_;
+  std::atomic<bool> wakeOnSet_{false};
 };
 
 struct ProgressTargets {
@@ -68,7 +90,7 @@ struct ProgressTargets {
   Target upperTarget{changed};   // percent of the current transfer or installation
   Target lowerTarget{changed};   // overall percent: 25, 50, 75, 100
   Target stageIndex{changed};    // 0..4, chooses the stage text
-  StageCount count;              // bytes or files of the stage line
+  StageCount count{&changed};    // bytes or files of the stage line
   base::StopRequest stop;        // asked by the GUI thread, honoured by the worker
 
   // The lower bar never goes back: a value is stored only when it is higher.

@@ -24,6 +24,9 @@ class StopRequest {
     if (event_.Valid()) ::SetEvent(event_.Get());
   }
   bool Requested() const { return requested_.load(); }
+  // Set once the stop is requested, for waits on it beside other handles;
+  // null when the system could not make it.
+  HANDLE Event() const { return event_.Get(); }
 
   // Sleeps up to `ms`. True when a stop was requested (before or meanwhile).
   // Without an event (the system could not make one) it sleeps the whole time.

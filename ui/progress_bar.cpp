@@ -177,17 +177,24 @@ bool ZProgressBar::RefreshStageLine(ULONGLONG nowMs) {
   if (unit == progress::CountUnit::None) {
     std::lock_guard<std::mutex> lock(lineMutex_);
     estimate_.Reset();
+    lineStill_ = false;
     return false;
   }
   if (nowMs - lastLineRefreshMs_ < kLineRefreshMs) return true;
   lastLineRefreshMs_ = nowMs;
+  const bool wasStill = lineStill_;
   {
     std::lock_guard<std::mutex> lock(lineMutex_);
     if (unit == progress::CountUnit::Bytes && total > 0)
       estimate_.Sample(static_cast<std::int64_t>(nowMs), done, total);
     else
       estimate_.Reset();
+    lineStill_ = unit == progress::CountUnit::Bytes && done == lastLineDone_ && estimate_.SpeedKnown() &&
+                 estimate_.BytesPerSecond() <= 0;
   }
+  lastLineDone_ = done;
+  // The line that went still was drawn by the refresh that found it so.
+  if (wasStill && lineStill_) return true;
   if (window) {
     RECT line{kStageTextX, 0, backgroundWidth, backgroundHeight};
     ::InvalidateRect(window, &line, TRUE);
@@ -245,7 +252,9 @@ unsigned __stdcall ZProgressBar::AnimationThreadProc(void* self) {
     // until the counting line's next refresh. A store after the look above
     // has set the event, so the wait returns.
     if (bar->AtTargets() && !bar->stopAnimation.load()) {
-      bar->targets.changed.Wait(counting ? kLineRefreshMs : INFINITE);
+      // A still line (a stalled transfer) waits for the count's next move.
+      const bool still = counting && bar->StageLineStill() && bar->targets.count.WakeOnNextSet(bar->lastLineDone_);
+      bar->targets.changed.Wait(counting && !still ? kLineRefreshMs : INFINITE);
       bar->wakeCount.fetch_add(1, std::memory_order_relaxed);
     }
     // The step after a wake-up comes one period later, as between steps.

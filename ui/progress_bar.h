@@ -68,8 +68,12 @@ class ZProgressBar : public ZIrregularWindow {
   bool AtTargets() const;
   // Samples the stage line's count at `nowMs` when a refresh is due, and asks
   // for a repaint of the line. Returns whether a count is being shown (the
-  // animation thread then wakes for the next refresh).
+  // animation thread then wakes for the next refresh, unless the line is still).
   bool RefreshStageLine(ULONGLONG nowMs);
+  // Whether the last refresh found the byte count where the one before left
+  // it with the speed down to nothing: the line shows nothing new until the
+  // count moves, so the animation thread sleeps until then.
+  bool StageLineStill() const { return lineStill_; }
   // The player's cancel: the targets' stop request, then the window set's
   // cancelUpdate (which closes the launcher when no worker runs).
   void RequestCancel();
@@ -124,6 +128,8 @@ class ZProgressBar : public ZIrregularWindow {
   std::string drawnLine_;
   // The animation thread's own.
   ULONGLONG lastLineRefreshMs_ = 0;
+  std::int64_t lastLineDone_ = -1;
+  bool lineStill_ = false;
 };
 
 // The window procedure of the "ZProgressBar" class; it paints the progress

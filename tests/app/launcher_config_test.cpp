@@ -33,7 +33,7 @@ const char kFullConfig[] =
     "[VersionCDN]\r\nUrl=http://cdn.example.test/\r\n"
     "PublicKey=RWTLi8B2yAx4+DP17lT9uycPw5gmrUPkx5PPPhjJt8zgIQCpq8W/WTuQ\r\nPublicKey2=RWQ2\r\n"
     "Url2=http://mirror2.example.test/\r\nUrl3=http://mirror3.example.test/\r\nProxy=proxy.example.test:3128\r\n"
-    "[Download]\r\nMaxKBps=2048\r\n";
+    "[Download]\r\nMaxKBps=2048\r\nConnections=3\r\n";
 
 TEST(ReadConfigTest, StoresEveryKeyInItsOwnField) {
   apptest::ScratchDir dir;
@@ -73,6 +73,7 @@ TEST(ReadConfigTest, StoresEveryKeyInItsOwnField) {
       {"page x", c.page.x, 20}, {"page y", c.page.y, 30},
       {"width", c.page.width, 800}, {"height", c.page.height, 600},
       {"maxKBps", c.download.maxKBps, 2048},
+      {"connections", c.download.connections, 3},
   };
   for (const auto& n : numbers) EXPECT_EQ(n.actual, n.expected) << n.field;
 }
@@ -96,6 +97,7 @@ TEST(ReadConfigTest, EmptyFileGivesTheDefaults) {
   EXPECT_EQ(c.skin.minX, 0);
   EXPECT_EQ(c.page.height, 0);
   EXPECT_EQ(c.download.maxKBps, 0);  // no cap
+  EXPECT_EQ(c.download.connections, 4);
 }
 
 TEST(ReadConfigTest, NegativeSpeedCapIsNoCap) {
@@ -105,6 +107,21 @@ TEST(ReadConfigTest, NegativeSpeedCapIsNoCap) {
   LauncherConfig c;
   ASSERT_TRUE(ReadConfigFile(path.c_str(), &c));
   EXPECT_EQ(c.download.maxKBps, 0);
+}
+
+TEST(ReadConfigTest, ConnectionsAreOneToEightAndAnythingElseIsTheDefault) {
+  apptest::ScratchDir dir;
+  const std::string path = dir / "Config.cfg";
+  const struct { const char* value; std::int32_t connections; } cases[] = {
+      {"1", 1}, {"8", 8}, {"9", 8}, {"99999999999999999999", 8}, {" 2 ", 2},
+      {"0", 4}, {"-3", 4}, {"", 4}, {"abc", 4}, {"3x", 4}, {"2.5", 4},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(apptest::WriteWholeFile(path, std::string("[Download]\r\nConnections=") + c.value + "\r\n"));
+    LauncherConfig config;
+    ASSERT_TRUE(ReadConfigFile(path.c_str(), &config));
+    EXPECT_EQ(c.connections, config.download.connections) << "Connections=" << c.value;
+  }
 }
 
 TEST(ReadConfigTest, MissingFileReturnsFalseAndStoresNothing) {

@@ -21,6 +21,7 @@
 #include "launcher_process.h"
 #include "tests/update/client_release.h"
 #include "tests/update/test_support.h"
+#include "update/transfer/part_segments.h"
 #include "update/trust/archive_digest.h"
 
 namespace {
@@ -74,6 +75,7 @@ class KilledUpdate : public ::testing::Test {
     std::string config = ReadWholeFile(E2E_CONFIG_TEMPLATE);
     const std::string marker = "@BASE_URL@";
     for (std::size_t at; (at = config.find(marker)) != std::string::npos;) config.replace(at, marker.size(), base);
+    config_ = config;
     ASSERT_TRUE(WriteWholeFile(run_ / "Data\\Config.cfg", config));
     ASSERT_TRUE(WriteWholeFile(run_ / "page.js", "window.external.IntoGame('killed');"));
 
@@ -135,8 +137,14 @@ class KilledUpdate : public ::testing::Test {
     }
   }
 
+  // Data\Config.cfg with `extra` (whole sections) after the template's own.
+  void WriteConfig(const std::string& extra) {
+    ASSERT_TRUE(WriteWholeFile(run_ / "Data\\Config.cfg", config_ + extra));
+  }
+
   testing_update::ScratchDir run_;
   testing_update::ServedDir served_;
+  std::string config_;
   Content old_;
   Content new_;
 };
@@ -221,12 +229,14 @@ std::uint64_t FileBytes(const std::string& path) {
   return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+// One connection: the part is written in order, so its size is what arrived.
 TEST_F(KilledUpdate, DownloadKilledHalfWayIsContinuedByTheNextRun) {
   const std::string archive = ReadWholeFile(served_ / "ClientContent");
   const std::string hex = testing_update::Sha256Hex(archive);
   const std::string url = testing_update::HttpUrl("/slow" + served_.UrlPath("ClientContent"));
   ASSERT_TRUE(WriteWholeFile(served_ / "version.cfg", "[Launcher]\r\nVersion=2\r\nUrl=" + url + "\r\nSha256=" +
                                                           hex + "\r\nSize=" + std::to_string(archive.size()) + "\r\n"));
+  WriteConfig("\r\n[Download]\r\nConnections=1\r\n");
   PlantOldClient();
   ASSERT_TRUE(WriteWholeFile(testing_update::ServerEnv("LAUNCHER_ACCESS_LOG_WIN"), ""));  // nginx appends
   std::uint64_t keptBytes = 0;  // what the killed run left in the .part
@@ -266,6 +276,83 @@ TEST_F(KilledUpdate, DownloadKilledHalfWayIsContinuedByTheNextRun) {
   EXPECT_LT(total, static_cast<long long>(archive.size()) * 3 / 2) << "about one archive, not two";
   std::printf("resume after a kill: archive %zu bytes, served %lld + %lld = %lld bytes\n", archive.size(),
               whole, rest, total);
+  for (int i = 0; i < 300 && !Exists(Game() + "\\launch.txt"); ++i) ::Sleep(50);  // the stub game ends
+}
+
+// Seconds since 1970 on the system clock, as nginx logs its times.
+double UnixSeconds() {
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  const std::uint64_t ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return static_cast<double>(ticks) / 1e7 - 11644473600.0;
+}
+
+// Four connections (the default): segments write into the part at their own
+// offsets, and only the record says what arrived. Killed half-way, the part
+// holds every byte its record names, and the next run asks for exactly the
+// bytes the record lacks.
+TEST_F(KilledUpdate, DownloadInSegmentsKilledHalfWayIsContinuedWithWhatItsRecordLacks) {
+  const std::string archive = ReadWholeFile(served_ / "ClientContent");
+  const std::string hex = testing_update::Sha256Hex(archive);
+  const std::string path = "/rate" + served_.UrlPath("ClientContent");  // 2 MB/s a connection
+  ASSERT_TRUE(WriteWholeFile(served_ / "version.cfg", "[Launcher]\r\nVersion=2\r\nUrl=" +
+                                                          testing_update::HttpUrl(path) + "\r\nSha256=" + hex +
+                                                          "\r\nSize=" + std::to_string(archive.size()) + "\r\n"));
+  update::Sha256Digest digest;
+  ASSERT_TRUE(update::ParseSha256Hex(hex.c_str(), &digest));
+  PlantOldClient();
+  const std::string record = run_ / "Temp\\ClientContent.part.sha256";
+  auto recorded = [&] {
+    const std::string text = ReadWholeFile(record);
+    update::ByteSpans done;
+    if (update::ParseSegmentRecord(text.data(), text.size(), digest, archive.size(), &done) !=
+        update::PartRecordKind::Segments)
+      done.clear();
+    return done;
+  };
+  update::ByteSpans kept;
+  double killedAt = 0;
+  {
+    e2e::LauncherProcess launcher;
+    ASSERT_TRUE(launcher.Start(run_ / "LauncherScripted.exe", "", run_.Path(), run_ / "page.js"));
+    const ULONGLONG deadline = ::GetTickCount64() + 60000;
+    while (::GetTickCount64() < deadline && update::SpanBytes(recorded()) < archive.size() / 3 &&
+           !launcher.WaitForExit(20)) {
+    }
+    launcher.Kill();
+    killedAt = UnixSeconds();
+    kept = recorded();
+  }
+  const std::uint64_t keptBytes = update::SpanBytes(kept);
+  ASSERT_GE(keptBytes, archive.size() / 3) << "the download was not under way";
+  ASSERT_LT(keptBytes, archive.size());
+  EXPECT_GT(kept.size(), 1u) << "the segments ran side by side";
+  const std::string part = ReadWholeFile(run_ / "Temp\\ClientContent.part");
+  for (const update::ByteSpan& span : kept) {
+    ASSERT_LE(span.end, part.size());
+    EXPECT_TRUE(archive.compare(span.begin, span.end - span.begin, part, span.begin, span.end - span.begin) == 0)
+        << "the record names bytes the part does not hold: " << span.begin << "-" << span.end;
+  }
+
+  e2e::LauncherProcess launcher;
+  ASSERT_TRUE(launcher.Start(run_ / "LauncherScripted.exe", "", run_.Path(), run_ / "page.js"));
+  ASSERT_TRUE(launcher.WaitForExit(120000));
+  const std::string log = ReadWholeFile(run_ / "download.log");
+  EXPECT_EQ(2, Installed()) << log;
+  EXPECT_TRUE(new_ == GameFiles(Game()));
+  EXPECT_NE(std::string::npos, log.find(") at " + std::to_string(keptBytes) + " of " + std::to_string(archive.size()) +
+                                        " bytes")) << log;
+  // The killed run's requests began before the kill (nginx logs them when it
+  // finds their connections gone); the re-run's after it.
+  long long rest = 0;
+  for (const testing_update::ServedRequest& r : testing_update::ServedRequestsWithConnections(path)) {
+    if (r.began <= killedAt) continue;
+    EXPECT_EQ(206, r.status);
+    rest += r.bytes;
+  }
+  EXPECT_EQ(static_cast<long long>(archive.size() - keptBytes), rest);
+  std::printf("segments killed: archive %zu bytes, %llu kept in %zu spans, %lld asked for again\n", archive.size(),
+              static_cast<unsigned long long>(keptBytes), kept.size(), rest);
   for (int i = 0; i < 300 && !Exists(Game() + "\\launch.txt"); ++i) ::Sleep(50);  // the stub game ends
 }
 

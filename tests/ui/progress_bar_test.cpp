@@ -290,5 +290,29 @@ TEST_F(ProgressWindow, AnimationThreadSleepsAtItsTargetsAndWakesForANewOne) {
   ::CloseHandle(thread);
 }
 
+
+// A byte count that stands still (a stalled transfer) stops the line's
+// refreshes once its speed is down to nothing: the thread sleeps until the
+// count moves again, then the line is drawn anew.
+TEST_F(ProgressWindow, StillByteCountSleepsUntilTheCountMoves) {
+  Build();
+  ::ShowWindow(progress->Window(), SW_SHOWNA);
+  progress->targets.stageIndex = 1;
+  progress->targets.count.Set(progress::CountUnit::Bytes, 1000, 1000000);
+  for (int waited = 0; waited < 5000 && !progress->StageLineStill(); waited += 50) PumpFor(50);
+  ASSERT_TRUE(progress->StageLineStill()) << "the line never went still";
+  PumpFor(300);
+  const std::uint32_t wakes = progress->wakeCount, paints = progress->paintCount;
+  PumpFor(1500);  // six refreshes of a counting line
+  EXPECT_EQ(progress->wakeCount.load(), wakes) << "a still line kept waking the thread";
+  EXPECT_EQ(progress->paintCount.load(), paints) << "a still line was painted again";
+
+  progress->targets.count.Set(progress::CountUnit::Bytes, 500000, 1000000);
+  for (int waited = 0; waited < 1000 && progress->paintCount == paints; waited += 10) PumpFor(10);
+  EXPECT_GT(progress->wakeCount.load(), wakes) << "the count's move did not wake the thread";
+  EXPECT_GT(progress->paintCount.load(), paints) << "the moved count was not drawn";
+  EXPECT_FALSE(progress->StageLineStill());
+}
+
 }  // namespace
 }  // namespace uitest

@@ -49,6 +49,41 @@ std::vector<std::pair<int, long long>> ServedRequests(const std::string& urlPath
   return served;
 }
 
+std::vector<ServedRequest> ServedRequestsWithConnections(const std::string& urlPath) {
+  std::vector<ServedRequest> served;
+  const std::string log = ReadWholeFile(ServerEnv("LAUNCHER_ACCESS_LOG_WIN"));
+  const std::string request = "\"GET " + urlPath;
+  for (std::size_t at = log.find(request); at != std::string::npos; at = log.find(request, at + 1)) {
+    const std::size_t close = log.find("\" ", at + 1);
+    const std::size_t fields = log.find(" conn=", at);
+    const std::size_t lineEnd = log.find('\n', at);
+    if (close == std::string::npos || fields == std::string::npos || fields > lineEnd) break;
+    ServedRequest r;
+    double took = 0;
+    if (std::sscanf(log.c_str() + close + 2, "%d %lld", &r.status, &r.bytes) == 2 &&
+        std::sscanf(log.c_str() + fields, " conn=%lld req=%d end=%lf took=%lf", &r.connection, &r.onConnection,
+                    &r.ended, &took) == 4) {
+      r.began = r.ended - took;
+      served.push_back(r);
+    }
+  }
+  return served;
+}
+
+int MostAtOnce(const std::vector<ServedRequest>& requests) {
+  int most = 0;
+  for (const ServedRequest& at : requests) {
+    // Requests under way 10 ms after `at` began: nginx's times have
+    // milliseconds, and a request's end is logged a moment after the next
+    // one on its connection may have begun.
+    const double moment = at.began + 0.010;
+    int now = 0;
+    for (const ServedRequest& other : requests) now += other.began <= moment && moment < other.ended ? 1 : 0;
+    most = now > most ? now : most;
+  }
+  return most;
+}
+
 FileHeldElsewhere::FileHeldElsewhere(const std::string& holderProgram, const std::string& path,
                                      const std::string& readyMarker) {
   std::string command = "\"" + holderProgram + "\" \"" + path + "\" \"" + readyMarker + "\"";

@@ -29,6 +29,21 @@ std::string FixtureUrl(const std::string& path);  // tests/update/fixture_server
 // log, in order.
 std::vector<std::pair<int, long long>> ServedRequests(const std::string& urlPath);
 
+// The same requests with what the log adds (scripts/test-servers): the
+// connection that served each, its how-manieth request on that connection,
+// and when it began and ended (seconds, nginx's clock).
+struct ServedRequest {
+  int status = 0;
+  long long bytes = 0;
+  long long connection = 0;
+  int onConnection = 0;
+  double began = 0;
+  double ended = 0;
+};
+std::vector<ServedRequest> ServedRequestsWithConnections(const std::string& urlPath);
+// How many of `requests` were being served at once, at most.
+int MostAtOnce(const std::vector<ServedRequest>& requests);
+
 // The SHA-256 of `bytes` in lower-case hex, as a descriptor's Sha256 gives it.
 using testing_files::Sha256Hex;
 

@@ -79,6 +79,9 @@ class Control : public Worker {
 
 TEST_F(Control, CancelDuringTheDownloadEndsWithinASecondAndKeepsWhatArrived) {
   PlantOldClient();
+  // One stream, whose part's size is what arrived (segments write ahead of
+  // it: transfer_connections_tests stop those).
+  limits_.connections = 1;
   const std::string version = ServeRelease({{"big.dat", Incompressible(16 * kMiB, 1), 0x20, true}}, "/rate");
   const std::string part = At("Temp\\ClientContent.part");
   bool asked = false;
@@ -184,6 +187,7 @@ TEST_F(Control, StageLineShowsTheServedRateAndTheTimeLeft) {
   PlaceGame();
   SetInstalled(1);
   const std::string version = ServeRelease({{"big.dat", Incompressible(24 * kMiB, 3), 0x20, true}}, "/rate");
+  limits_.connections = 1;  // one connection at the location's rate
 
   // The real progress window, painted by this thread's message handling.
   ui::ZProgressBar bar;

@@ -24,6 +24,7 @@
 #include "update/install/commit.h"
 #include "update/download_log_testing.h"
 #include "update/install/staging.h"
+#include "update/transfer/part_segments.h"
 #include "update/update_worker.h"
 
 namespace {
@@ -382,44 +383,71 @@ TEST_F(StagedWorker, AnArchiveLargerThanTheRoomIsNeverRequested) {
 // Another program fills the volume while the archive streams in (the
 // transfer is capped so that it is still running then): the write that fails
 // ends the run with the space box, not the download's, and the part waits for
-// a run with room, which goes on from it.
-TEST_F(StagedWorker, AVolumeThatFillsDuringTheDownloadShowsTheSpaceBoxAndKeepsThePart) {
-  const char* small = std::getenv("LAUNCHER_SMALL_VOLUME_WIN");
-  if (small == nullptr || *small == '\0') GTEST_SKIP() << "no small volume (scripts/test-servers mounts one as root)";
-  ScratchDir onSmall(small);
-  UseDirectory(onSmall.Path());
-  PlaceGame();
-  SetInstalled(1);
-  ASSERT_TRUE(WriteWholeFile(Game() + "\\a.txt", "old a"));
-  ASSERT_TRUE(WriteZip(served_ / "client.zip", {{"a.txt", "new a"}, {"big.bin", Noise(12u << 20, 4), 0x20, true}}));
-  const std::string bytes = ReadWholeFile(served_ / "client.zip");
-  const std::string versionUrl =
-      Serve("v-client.cfg", Descriptor(2, HttpUrl(served_.UrlPath("client.zip"))) + "Sha256=" + Sha256Hex(bytes) +
-                                "\r\nSize=" + std::to_string(bytes.size()) + "\r\n");
-  const std::string part = At("Temp\\ClientContent.part");
-  const std::string filler = onSmall / "filler.bin";
-  limits_.maxReceiveBytesPerSecond = 4 << 20;
-  testing_files::VolumeFiller filling(part, 1u << 20, filler);
-  const Observed full = Run(versionUrl);
-  filling.Join();
-  EXPECT_EQ(std::vector<std::string>{kNoSpace}, full.boxes);
-  // The log is on the full volume too: its lines are checked where it is not
-  // (Staged.TransferThatFindsTheVolumeFullSaysSoAndKeepsWhatArrived).
-  const std::size_t kept = ReadWholeFile(part).size();
-  EXPECT_GT(kept, 1u << 20);
-  EXPECT_LT(kept, bytes.size());
-  EXPECT_EQ("old a", ReadWholeFile(Game() + "\\a.txt"));
-  EXPECT_EQ(1, InstalledVersion());
+// a run with room, which goes on from it. In one stream the part's size is
+// what arrived; in segments, its record says which bytes did.
+class VolumeFillingWorker : public StagedWorker {
+ protected:
+  void FillTheVolumeDuringTheDownload(std::int32_t connections) {
+    const char* small = std::getenv("LAUNCHER_SMALL_VOLUME_WIN");
+    if (small == nullptr || *small == '\0') GTEST_SKIP() << "no small volume (scripts/test-servers mounts one as root)";
+    ScratchDir onSmall(small);
+    UseDirectory(onSmall.Path());
+    PlaceGame();
+    SetInstalled(1);
+    ASSERT_TRUE(WriteWholeFile(Game() + "\\a.txt", "old a"));
+    ASSERT_TRUE(WriteZip(served_ / "client.zip", {{"a.txt", "new a"}, {"big.bin", Noise(12u << 20, 4), 0x20, true}}));
+    const std::string bytes = ReadWholeFile(served_ / "client.zip");
+    const std::string versionUrl =
+        Serve("v-client.cfg", Descriptor(2, HttpUrl(served_.UrlPath("client.zip"))) + "Sha256=" + Sha256Hex(bytes) +
+                                  "\r\nSize=" + std::to_string(bytes.size()) + "\r\n");
+    const std::string part = At("Temp\\ClientContent.part");
+    const std::string filler = onSmall / "filler.bin";
+    limits_.connections = connections;
+    limits_.maxReceiveBytesPerSecond = 4 << 20;
+    // Four segments of 3 MiB: the part passes 11 MiB once the last has 2 MiB,
+    // about two seconds in, after the record has named what arrived at least once.
+    testing_files::VolumeFiller filling(part, connections > 1 ? 11u << 20 : 1u << 20, filler);
+    const Observed full = Run(versionUrl);
+    filling.Join();
+    EXPECT_EQ(std::vector<std::string>{kNoSpace}, full.boxes);
+    // The log is on the full volume too: its lines are checked where it is not
+    // (Staged.TransferThatFindsTheVolumeFullSaysSoAndKeepsWhatArrived).
+    std::uint64_t kept = ReadWholeFile(part).size();
+    if (connections > 1) {
+      const std::string record = ReadWholeFile(At("Temp\\ClientContent.part.sha256"));
+      update::Sha256Digest digest;
+      ASSERT_TRUE(update::ParseSha256Hex(Sha256Hex(bytes).c_str(), &digest));
+      update::ByteSpans done;
+      ASSERT_EQ(update::PartRecordKind::Segments,
+                update::ParseSegmentRecord(record.data(), record.size(), digest, bytes.size(), &done))
+          << record;
+      kept = update::SpanBytes(done);
+      EXPECT_GT(kept, 0u);
+    } else {
+      EXPECT_GT(kept, 1u << 20);
+    }
+    EXPECT_LT(kept, bytes.size());
+    EXPECT_EQ("old a", ReadWholeFile(Game() + "\\a.txt"));
+    EXPECT_EQ(1, InstalledVersion());
 
-  ASSERT_TRUE(::DeleteFileA(filler.c_str()));
-  limits_.maxReceiveBytesPerSecond = 0;
-  update::ResetDownloadLogForTesting();
-  const Observed resumed = Run(versionUrl);
-  EXPECT_TRUE(resumed.boxes.empty()) << Log();
-  EXPECT_EQ(0u, Log().find("Resuming (")) << Log();
-  EXPECT_NE(std::string::npos, Log().find(" at " + std::to_string(kept) + " of ")) << Log();
-  EXPECT_EQ(2, InstalledVersion()) << Log();
-  EXPECT_EQ("new a", ReadWholeFile(Game() + "\\a.txt"));
+    ASSERT_TRUE(::DeleteFileA(filler.c_str()));
+    limits_.maxReceiveBytesPerSecond = 0;
+    update::ResetDownloadLogForTesting();
+    const Observed resumed = Run(versionUrl);
+    EXPECT_TRUE(resumed.boxes.empty()) << Log();
+    EXPECT_EQ(0u, Log().find("Resuming (")) << Log();
+    EXPECT_NE(std::string::npos, Log().find(" at " + std::to_string(kept) + " of ")) << Log();
+    EXPECT_EQ(2, InstalledVersion()) << Log();
+    EXPECT_EQ("new a", ReadWholeFile(Game() + "\\a.txt"));
+  }
+};
+
+TEST_F(VolumeFillingWorker, AVolumeThatFillsDuringTheDownloadShowsTheSpaceBoxAndKeepsThePart) {
+  FillTheVolumeDuringTheDownload(1);
+}
+
+TEST_F(VolumeFillingWorker, AVolumeThatFillsDuringASegmentedDownloadShowsTheSpaceBoxAndKeepsWhatArrived) {
+  FillTheVolumeDuringTheDownload(4);
 }
 
 TEST_F(StagedWorker, DroppedArchiveTransferIsRetriedAndAServerThatKeepsFailingEndsAsBefore) {

@@ -31,12 +31,21 @@ void ApplyTransferOptions(CURL* handle, const char* url, const TransferLimits& l
   curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
   curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, ReceiveBufferBytes(limits));
   curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds);
-  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytesPerSecond);
-  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
-  if (limits.maxReceiveBytesPerSecond > 0)
-    curl_easy_setopt(handle, CURLOPT_MAX_RECV_SPEED_LARGE,
-                     static_cast<curl_off_t>(limits.maxReceiveBytesPerSecond));
+  // The low-speed limits are the transfer loop's (update/transfer/transfer_loop.h):
+  // libcurl's own would wake every transfer once a second to look at its rate.
+  ApplyReceiveCap(handle, limits.maxReceiveBytesPerSecond);
   if (limits.proxy != nullptr) ApplyProxy(handle, *limits.proxy, url);
+}
+
+void ApplyReceiveCap(CURL* handle, std::int64_t bytesPerSecond) {
+  curl_easy_setopt(handle, CURLOPT_MAX_RECV_SPEED_LARGE,
+                   static_cast<curl_off_t>(bytesPerSecond > 0 ? bytesPerSecond : 0));
+}
+
+void ApplyReceiveBuffer(CURL* handle, std::int64_t bytesPerSecond) {
+  TransferLimits limits;
+  limits.maxReceiveBytesPerSecond = bytesPerSecond;
+  curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, ReceiveBufferBytes(limits));
 }
 
 TransferFailure FailureOfResult(CURLcode result) {

@@ -1,12 +1,13 @@
 // What every transfer of the launcher sets on its libcurl handle, and how it
 // reads libcurl's outcome: one owner for an easy handle, the options the
 // whole file and the ranges share (certificates not verified, the receive
-// buffer, the connect and low-speed limits, the player's speed cap), and the failure a result code
-// stands for, which decides whether it is tried again.
+// buffer, the connect limit, the player's speed cap), and the failure a
+// result code stands for, which decides whether it is tried again.
 #pragma once
 
 #include <curl/curl.h>
 
+#include <cstdint>
 #include <memory>
 
 #include "update/transfer/transfer_limits.h"
@@ -21,6 +22,12 @@ using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
 
 // Sets the URL and the options every transfer shares.
 void ApplyTransferOptions(CURL* handle, const char* url, const TransferLimits& limits);
+
+// The cap on one transfer's receive rate (0: none), which a transfer that
+// shares the player's cap with others changes while it runs; and the receive
+// buffer that suits a cap, set only between transfers.
+void ApplyReceiveCap(CURL* handle, std::int64_t bytesPerSecond);
+void ApplyReceiveBuffer(CURL* handle, std::int64_t bytesPerSecond);
 
 struct ProxyConfig;
 

@@ -15,6 +15,8 @@
 #include "update/download_log.h"
 #include "update/transfer/curl_transfer.h"
 #include "update/transfer/part_resume.h"
+#include "update/transfer/segmented_download.h"
+#include "update/transfer/transfer_loop.h"
 #include "update/transfer_rules.h"
 
 namespace update {
@@ -177,7 +179,8 @@ Attempt Download(const char* localPath, const char* url, progress::ProgressTarge
     curl_easy_setopt(h, CURLOPT_RANGE, range);
   }
 
-  CURLcode result = curl_easy_perform(h);
+  TransferLoop loop;
+  CURLcode result = loop.Perform(h, limits, progress != nullptr ? &progress->stop : nullptr);
   // Bytes that never reached the disk fail the transfer like a short write.
   errno = 0;
   if (!file.Close() && result == CURLE_OK) {
@@ -285,27 +288,68 @@ bool FetchFile(const char* localPath, const char* url, progress::ProgressTargets
   // A 416, or any answer but 206 and 200, to a range request empties the part
   // and asks again at once, once: the fresh request gets the usual handling.
   bool startedOver = false;
+  // Once a server has answered a segment with the whole file (or with another
+  // answer than the range), the rest of this fetch is one stream.
+  bool oneStream = false;
   for (std::int32_t retry = 1;; ++retry) {
     if (check != nullptr) check->Begin();
-    std::uint64_t offset = 0;
-    if (part != nullptr) {
-      const PartPlan plan = PlanPart(localPath, url, *part, check, &offset);
-      if (plan == PartPlan::AlreadyWhole) return true;
-      if (plan == PartPlan::NoRecord) return false;
+    TransferFailure failure = TransferFailure::None;
+    std::int32_t status = 0;
+    bool resumed = false;
+    bool unexpectedStatus = false;
+    if (part != nullptr && !oneStream && SegmentsWanted(localPath, *part, limits)) {
+      const SegmentedAttempt attempt = FetchPartInSegments(localPath, url, progress, limits, *part, check);
+      switch (attempt.outcome) {
+        case SegmentedOutcome::Stopped:
+        case SegmentedOutcome::NotStarted:
+          return false;
+        case SegmentedOutcome::DiskFull:
+          if (diskFull != nullptr) *diskFull = true;
+          return false;
+        case SegmentedOutcome::OtherAnswer:
+        case SegmentedOutcome::RangesIgnored:
+          if (attempt.outcome == SegmentedOutcome::RangesIgnored)
+            WriteLog("Server ignored the range of (%s), starting over\n", url);
+          // The part's bytes were written in place: a single stream starts
+          // it over (the part goes first, then its record).
+          oneStream = true;
+          ::DeleteFileA(localPath);
+          --retry;
+          continue;
+        case SegmentedOutcome::Failed:
+          failure = attempt.failure;
+          status = attempt.status;
+          // A wrong answer (a 5xx) says nothing of the part's bytes.
+          unexpectedStatus = failure == TransferFailure::BodyWrong;
+          break;
+        case SegmentedOutcome::Complete:
+          break;
+      }
+      resumed = attempt.resumed;
+    } else {
+      std::uint64_t offset = 0;
+      if (part != nullptr) {
+        const PartPlan plan = PlanPart(localPath, url, *part, check, &offset);
+        if (plan == PartPlan::AlreadyWhole) return true;
+        if (plan == PartPlan::NoRecord) return false;
+      }
+      const Attempt attempt = Download(localPath, url, progress, limits, check, offset, check);
+      if (attempt.stopRequested) return false;  // what arrived stays in the file (a part is continued later)
+      if (attempt.diskFull) {  // no retry finds more room; the part waits for a run that has it
+        if (diskFull != nullptr) *diskFull = true;
+        return false;
+      }
+      if (offset != 0 && attempt.unexpectedStatus && !startedOver) {
+        startedOver = true;
+        ::DeleteFileA(localPath);
+        --retry;
+        continue;
+      }
+      failure = attempt.stopped ? TransferFailure::None : Classify(attempt);
+      status = static_cast<std::int32_t>(attempt.status);
+      resumed = offset != 0;
+      unexpectedStatus = attempt.unexpectedStatus;
     }
-    const Attempt attempt = Download(localPath, url, progress, limits, check, offset, check);
-    if (attempt.stopRequested) return false;  // what arrived stays in the file (a part is continued later)
-    if (attempt.diskFull) {  // no retry finds more room; the part waits for a run that has it
-      if (diskFull != nullptr) *diskFull = true;
-      return false;
-    }
-    if (offset != 0 && attempt.unexpectedStatus && !startedOver) {
-      startedOver = true;
-      ::DeleteFileA(localPath);
-      --retry;
-      continue;
-    }
-    TransferFailure failure = attempt.stopped ? TransferFailure::None : Classify(attempt);
     if (failure == TransferFailure::None && check != nullptr) {
       switch (check->Verdict()) {
         case BodyCheck::Result::Accepted: break;
@@ -316,12 +360,9 @@ bool FetchFile(const char* localPath, const char* url, progress::ProgressTargets
     if (failure == TransferFailure::None) return true;
     // A resumed body that does not give the digest may be the part's fault:
     // the next attempt fetches the whole file.
-    const bool partWrong = part != nullptr && offset != 0 && failure == TransferFailure::BodyWrong &&
-                           !attempt.unexpectedStatus;
+    const bool partWrong = part != nullptr && resumed && failure == TransferFailure::BodyWrong && !unexpectedStatus;
     if (partWrong) ::DeleteFileA(localPath);
-    if (retry > timing.maxRetries ||
-        (!partWrong && !MayRetry(failure, static_cast<std::int32_t>(attempt.status))))
-      return false;
+    if (retry > timing.maxRetries || (!partWrong && !MayRetry(failure, status))) return false;
     if (failure == TransferFailure::BodyShort || failure == TransferFailure::BodyWrong)
       WriteLog("Rejected body of (%s)\n", url);
     const std::int32_t delay = RetryDelayMs(timing, retry, NextRandom());

@@ -44,7 +44,16 @@ bool DownloadFile(const char* localPath, const char* url,
 // part and asks again.
 // A resumed body that fails the digest empties the part and is tried again
 // from byte 0. A part that already holds the whole file and passes the check
-// needs no transfer. On failure the part stays for the next attempt. A stop
+// needs no transfer.
+//
+// A part of a known Size of at least 4 MiB, with limits.connections above 1,
+// is fetched in segments over that many connections at once instead
+// (update/transfer/segmented_download.h): the record then also names the
+// bytes that are done, "Resuming (...)" counts them, and an attempt asks only
+// for the missing ones. A server that answers a segment with the whole file
+// logs "Server ignored the range of (<url>), starting over\n" and the part
+// starts over as one stream; another answer than the range starts it over
+// as one stream too (a 5xx or no answer is a failure, tried again). On failure the part stays for the next attempt. A stop
 // request ends the transfer and the wait before a retry at once (false, not
 // logged, not tried again). A write that finds the volume full logs "Disk
 // full while writing <path>: what arrived is kept\n" after the transfer's own

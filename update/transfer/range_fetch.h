@@ -1,7 +1,8 @@
-// Byte ranges of one file on a server, fetched one single-range GET
-// ("Range: bytes=a-b") after another on the connection libcurl keeps open
-// between them: what an update that needs only some entries of the archive
-// asks for. Servers and CDNs differ on multi-range requests (some answer
+// Byte ranges of one file on a server, each fetched with a single-range GET
+// ("Range: bytes=a-b"): one after another on the connection libcurl keeps
+// open between them (Fetch), or a batch over several such connections at
+// once (FetchAll): what an update that needs only some entries of the
+// archive asks for, and the segments of a whole archive. Servers and CDNs differ on multi-range requests (some answer
 // with the whole file, some refuse them); single ranges are what all serve.
 // Only a 206 whose Content-Range is exactly the range asked for is used:
 // anything else is reported, and the caller falls back to the whole file.
@@ -55,6 +56,9 @@ class RangeJobs {
   virtual std::uint64_t Length(std::size_t index) const = 0;
   virtual BodyObserver* Begin(std::size_t index) = 0;
   virtual void End(std::size_t index, const RangeOutcome& outcome) = 0;
+  // Asked before each request is begun: true when the batch has no use for
+  // more (a sink found the disk full), so that no new request starts.
+  virtual bool Abandoned() const { return false; }
 };
 
 class RangeFetcher {
@@ -73,9 +77,13 @@ class RangeFetcher {
 
   // Fetches every request of `jobs`, over at most `connections` connections
   // at once (TransferLimits::connections; each is kept open between its
-  // requests). The upper bar gets progress.done plus every byte received in
-  // the batch. A stop request ends every transfer within a second (their
-  // outcomes then say Failed); a sink that stops ends its own request only.
+  // requests, and the player's speed cap is shared among those that run).
+  // Each request is judged as Fetch judges one. The upper bar gets
+  // progress.done plus every byte received in the batch. A stop request ends
+  // every transfer within a second (their outcomes then say Failed); a sink
+  // that stops ends its own request only. Requests that are never begun (after
+  // a stop request, or once the jobs are Abandoned) are ended as Failed
+  // without a Begin, so every request is ended exactly once.
   void FetchAll(RangeJobs& jobs, const RangeProgress& progress = RangeProgress{});
 
   // After a Failed or OtherRange: how the last request failed, and its HTTP
@@ -85,10 +93,10 @@ class RangeFetcher {
 
  private:
   struct Handle;
-  std::unique_ptr<Handle> handle_;  // libcurl's handle, which keeps the connection
+  std::unique_ptr<Handle> handle_;  // libcurl's handles and the loop that keeps their connections
   std::string url_;
   std::uint64_t fileSize_;
-  LineMeter* meter_;  // the run's, from the limits
+  TransferLimits limits_;  // its meter (the run's, when not null) gets every transfer's timings
   TransferFailure failure_ = TransferFailure::None;
   std::int32_t status_ = 0;
 };

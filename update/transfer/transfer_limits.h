@@ -15,10 +15,12 @@ struct TransferLimits {
   long lowSpeedBytesPerSecond = 1;  // below this rate ...
   long lowSpeedSeconds = 60;        // ... for this long, the transfer fails
   // [Download] MaxKBps: every transfer receives at most this many bytes a
-  // second (CURLOPT_MAX_RECV_SPEED_LARGE); 0 means no cap.
+  // second (CURLOPT_MAX_RECV_SPEED_LARGE), its connections together; 0
+  // means no cap.
   std::int64_t maxReceiveBytesPerSecond = 0;
-  // [Download] Connections: how many connections a transfer may use at once
-  // (1: one after another on a single connection).
+  // [Download] Connections: how many connections a batch of ranges, or an
+  // archive fetched in segments, uses at once (1: one request after another
+  // on a single connection).
   std::int32_t connections = 4;
   // The proxy settings of the run (they outlive every transfer); null: libcurl's own default.
   const ProxyConfig* proxy = nullptr;
