@@ -31,14 +31,6 @@ bool FlushToDisk(FILE* file) {
   return handle != INVALID_HANDLE_VALUE && ::FlushFileBuffers(handle) != 0;
 }
 
-// Large pieces keep the number of writes (each a system call under Wine) low
-// for large entries: a third of the calls of an 8 KiB buffer.
-constexpr std::size_t kCopyBufferSize = 256 * 1024;
-
-// Entries up to this size are read whole and inflated in one call, which is
-// about twice as fast as a stream for the small files a client has most of;
-// larger ones stream through the copy buffer so that memory stays bounded.
-constexpr std::uint64_t kWholeEntryLimit = 1u << 20;
 // Incompressible data grows a little in deflate's stored blocks.
 constexpr std::uint64_t kWholeCompressedLimit = kWholeEntryLimit + kWholeEntryLimit / 16 + 64;
 
