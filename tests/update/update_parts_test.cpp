@@ -12,6 +12,7 @@
 #include "base/progress_targets.h"
 #include "tests/update/test_support.h"
 #include "update/install/archive_install.h"
+#include "update/install/directory_tree.h"
 #include "update/download_log.h"
 #include "update/download_log_testing.h"
 #include "update/transfer/http_download.h"
@@ -377,6 +378,24 @@ TEST_F(Install, FileThatCannotBeCreatedFailsAndBlockedDirectoryIsPassedOver) {
   EXPECT_TRUE(Run());
   EXPECT_EQ("Failed to CreateDirectory(" + Game() + "/file/sub/)\n", Log());
   EXPECT_EQ("after", ReadWholeFile(Game() + "\\after.txt"));
+}
+
+// The folders of an archive whose entries go from folder to folder in turn
+// are each looked at once: a folder the cache knows costs no call, however
+// many other folders came between (one gone meanwhile is then not made
+// again, which shows that nothing looked).
+TEST_F(InScratch, KnownFoldersCostNoCallWhateverCameBetween) {
+  update::DirectoryCache cache;
+  const std::string a = dir_ / "a", b = dir_ / "b";
+  ASSERT_TRUE(update::CreateDirectoryTree((a + "\\sub\\one.dat").c_str(), update::LastLevel::FileName, &cache));
+  ASSERT_TRUE(update::CreateDirectoryTree((b + "\\sub\\two.dat").c_str(), update::LastLevel::FileName, &cache));
+  EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, ::GetFileAttributesA((b + "\\sub").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+  ASSERT_TRUE(::RemoveDirectoryA((a + "\\sub").c_str()));
+  EXPECT_TRUE(update::CreateDirectoryTree((a + "\\sub\\three.dat").c_str(), update::LastLevel::FileName, &cache));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA((a + "\\sub").c_str()));
+  // Without the cache the same call looks, and makes the folder again.
+  EXPECT_TRUE(update::CreateDirectoryTree((a + "\\sub\\three.dat").c_str(), update::LastLevel::FileName, nullptr));
+  EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, ::GetFileAttributesA((a + "\\sub").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 }  // namespace
