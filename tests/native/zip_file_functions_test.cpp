@@ -43,6 +43,10 @@ TEST(ZipFileFunctions, SeeksAndReadsGiveTheFilesBytes) {
       {{ZLIB_FILEFUNC_SEEK_END, -22, 22}, {ZLIB_FILEFUNC_SEEK_END, -1024, 1024}, {ZLIB_FILEFUNC_SEEK_SET, 5, 1}},
       {{ZLIB_FILEFUNC_SEEK_SET, kFileBytes - 100, 4096}, {-1, 0, 10}, {ZLIB_FILEFUNC_SEEK_SET, kFileBytes + 5, 8}},
       {{ZLIB_FILEFUNC_SEEK_SET, 1000, 200000}, {ZLIB_FILEFUNC_SEEK_SET, 1500, 100}, {-1, 0, 65536}},
+      // Two places in turn (a header, then data), and a third that takes the older window.
+      {{ZLIB_FILEFUNC_SEEK_SET, 250000, 46}, {ZLIB_FILEFUNC_SEEK_SET, 3000, 16384}, {ZLIB_FILEFUNC_SEEK_SET, 250046, 46},
+       {ZLIB_FILEFUNC_SEEK_SET, 19384, 16384}, {ZLIB_FILEFUNC_SEEK_SET, 150000, 30}, {ZLIB_FILEFUNC_SEEK_SET, 250092, 46},
+       {ZLIB_FILEFUNC_SEEK_SET, 3000, 10}},
   };
   zlib_filefunc64_def functions;
   update::FillZipFileFunctions(&functions);
@@ -70,6 +74,36 @@ TEST(ZipFileFunctions, SeeksAndReadsGiveTheFilesBytes) {
     EXPECT_EQ(0, functions.zerror_file(nullptr, stream));
     EXPECT_EQ(0, functions.zclose_file(nullptr, stream));
   }
+  std::remove(path.c_str());
+}
+
+// Extraction goes from an entry's header in the central directory to its data
+// and back to the next header: once both places are read, going between them
+// reads the file no more, and a third place refills the one used longer ago.
+TEST(ZipFileFunctions, TwoPlacesInTurnReadTheFileOnceEach) {
+  const std::string path = ::testing::TempDir() + "zip_file_functions_turns.bin";
+  ASSERT_TRUE(testing_files::WriteWholeFile(path, Pattern()));
+  zlib_filefunc64_def functions;
+  update::FillZipFileFunctions(&functions);
+  voidpf stream = functions.zopen64_file(nullptr, path.c_str(), ZLIB_FILEFUNC_MODE_READ | ZLIB_FILEFUNC_MODE_EXISTING);
+  ASSERT_NE(nullptr, stream);
+  char piece[64];
+  const auto readAt = [&](std::uint64_t offset) {
+    EXPECT_EQ(0, functions.zseek64_file(nullptr, stream, offset, ZLIB_FILEFUNC_SEEK_SET));
+    EXPECT_EQ(sizeof piece, functions.zread_file(nullptr, stream, piece, sizeof piece));
+  };
+  for (std::uint64_t entry = 0; entry < 20; ++entry) {
+    readAt(260000 + entry * 46);  // the header
+    readAt(1000 + entry * 2000);  // the data
+  }
+  EXPECT_EQ(2u, update::ZipStreamFileReads(stream));
+  readAt(260000);  // the header's window is now the one used last...
+  readAt(150000);  // ...so a third place takes the data's
+  readAt(260000);
+  EXPECT_EQ(3u, update::ZipStreamFileReads(stream));
+  readAt(1000);
+  EXPECT_EQ(4u, update::ZipStreamFileReads(stream));
+  EXPECT_EQ(0, functions.zclose_file(nullptr, stream));
   std::remove(path.c_str());
 }
 

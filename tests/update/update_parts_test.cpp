@@ -12,6 +12,7 @@
 #include "base/progress_targets.h"
 #include "tests/update/test_support.h"
 #include "update/install/archive_install.h"
+#include "update/install/directory_tree.h"
 #include "update/download_log.h"
 #include "update/download_log_testing.h"
 #include "update/transfer/http_download.h"
@@ -294,6 +295,11 @@ TEST_F(Install, BrokenArchivesAndEntriesFail) {
        "Failed to extract bad.bin\n"},
       {"deflated data that does not inflate", {{"bad.bin", std::string(50000, 'r'), 0}}, "bad.bin", false,
        "Failed to extract bad.bin\n"},
+      // Past the size read whole, entries stream from their raw data.
+      {"large stored data with a bad CRC", {{"ok.txt", "fine", 0}, {"big.bin", std::string(3u << 20, 'q'), 0, true}},
+       "big.bin", false, "Failed to extract big.bin\n"},
+      {"large deflated data that does not inflate", {{"big.bin", std::string(5u << 20, 'r'), 0}}, "big.bin", false,
+       "Failed to extract big.bin\n"},
       {"truncated archive", {{"a.bin", std::string(50000, 's'), 0, true}}, nullptr, true,
        "Failed to open " + archive + "\n"},
       {"not an archive at all", {}, nullptr, false, "Failed to open " + archive + "\n"},
@@ -335,20 +341,41 @@ bool DeclareUncompressedSize(const std::string& path, const std::string& name, s
   return patched == 2 && WriteWholeFile(path, bytes);
 }
 
+// Entries past the size read whole stream from their raw data through the
+// copy buffer: stored, deflated text and deflated noise (deflate's stored
+// blocks), across many pieces of the buffer, come out exactly.
+TEST_F(Install, LargeEntriesStreamExactly) {
+  std::string noise(3u << 20, '\0'), text;
+  std::uint32_t state = 77;
+  for (char& c : noise) {
+    state = state * 1103515245u + 12345u;
+    c = static_cast<char>(state >> 24);
+  }
+  while (text.size() < (5u << 20) + 12345) text += "texture model sound level " + std::to_string(text.size() % 977) + "\n";
+  const std::vector<ZipEntry> entries = {{"a/noise.bin", noise, 0}, {"a/text.txt", text, 0},
+                                         {"b/stored.bin", noise.substr(1000, (2u << 20) + 3), 0, true}};
+  ASSERT_TRUE(WriteZip(Archive(), entries));
+  ASSERT_TRUE(Run());
+  for (const ZipEntry& e : entries) EXPECT_TRUE(ReadWholeFile(Game() + "\\" + e.name) == e.data) << e.name;
+  EXPECT_EQ("", Log());
+}
+
 TEST_F(Install, EntryDataEndingBeforeItsDeclaredSizeFails) {
   // The data ends early, so the CRC of the whole entry is never checked by the
   // reader: the short, damaged data must still not pass as installed.
-  for (bool stored : {true, false}) {
-    SCOPED_TRACE(stored ? "stored" : "deflated");
-    update::ResetDownloadLogForTesting();
-    ASSERT_TRUE(WriteZip(Archive(), {{"short.bin", std::string(4000, 'q'), 0, stored}}));
-    if (stored) {
-      ASSERT_TRUE(CorruptAfter(Archive(), "short.bin"));
+  // Small entries are read whole, large ones streamed.
+  for (const std::uint32_t size : {4000u, 3u << 20})
+    for (bool stored : {true, false}) {
+      SCOPED_TRACE(std::string(stored ? "stored " : "deflated ") + std::to_string(size));
+      update::ResetDownloadLogForTesting();
+      ASSERT_TRUE(WriteZip(Archive(), {{"short.bin", std::string(size, 'q'), 0, stored}}));
+      if (stored) {
+        ASSERT_TRUE(CorruptAfter(Archive(), "short.bin"));
+      }
+      ASSERT_TRUE(DeclareUncompressedSize(Archive(), "short.bin", size + 1000));
+      EXPECT_FALSE(Run());
+      EXPECT_EQ("Failed to extract short.bin\n", Log());
     }
-    ASSERT_TRUE(DeclareUncompressedSize(Archive(), "short.bin", 5000));
-    EXPECT_FALSE(Run());
-    EXPECT_EQ("Failed to extract short.bin\n", Log());
-  }
 }
 
 TEST_F(Install, NamesReachingOutsideFailBeforeAnythingIsWritten) {
@@ -377,6 +404,24 @@ TEST_F(Install, FileThatCannotBeCreatedFailsAndBlockedDirectoryIsPassedOver) {
   EXPECT_TRUE(Run());
   EXPECT_EQ("Failed to CreateDirectory(" + Game() + "/file/sub/)\n", Log());
   EXPECT_EQ("after", ReadWholeFile(Game() + "\\after.txt"));
+}
+
+// The folders of an archive whose entries go from folder to folder in turn
+// are each looked at once: a folder the cache knows costs no call, however
+// many other folders came between (one gone meanwhile is then not made
+// again, which shows that nothing looked).
+TEST_F(InScratch, KnownFoldersCostNoCallWhateverCameBetween) {
+  update::DirectoryCache cache;
+  const std::string a = dir_ / "a", b = dir_ / "b";
+  ASSERT_TRUE(update::CreateDirectoryTree((a + "\\sub\\one.dat").c_str(), update::LastLevel::FileName, &cache));
+  ASSERT_TRUE(update::CreateDirectoryTree((b + "\\sub\\two.dat").c_str(), update::LastLevel::FileName, &cache));
+  EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, ::GetFileAttributesA((b + "\\sub").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+  ASSERT_TRUE(::RemoveDirectoryA((a + "\\sub").c_str()));
+  EXPECT_TRUE(update::CreateDirectoryTree((a + "\\sub\\three.dat").c_str(), update::LastLevel::FileName, &cache));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA((a + "\\sub").c_str()));
+  // Without the cache the same call looks, and makes the folder again.
+  EXPECT_TRUE(update::CreateDirectoryTree((a + "\\sub\\three.dat").c_str(), update::LastLevel::FileName, nullptr));
+  EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, ::GetFileAttributesA((a + "\\sub").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 }  // namespace

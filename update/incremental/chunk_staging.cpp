@@ -10,6 +10,7 @@
 #include "base/stream_position.h"
 #include "base/unique_file.h"
 #include "update/incremental/checked_output.h"
+#include "update/incremental/chunk_read_ahead.h"
 
 namespace update {
 
@@ -159,33 +160,49 @@ SpanOutcome ChunkRangeStager::Finish() {
 }
 
 RebuildOutcome RebuildFile(const Manifest& manifest, const RebuildPlan& plan, const std::string& installedPath,
-                           const std::string& folder, const std::string& stagedPath, std::vector<std::size_t>* failed) {
+                           const std::string& folder, const std::string& stagedPath, std::vector<std::size_t>* failed,
+                           unsigned threads) {
   if (failed != nullptr) failed->clear();
   const ManifestEntry& entry = manifest.entries[plan.entry];
   if (plan.sources.size() != entry.chunks.size()) return RebuildOutcome::EntryWrong;
-  base::UniqueFile installed(std::fopen(installedPath.c_str(), "rb"));
   const std::string partPath = stagedPath + ".part";
   base::UniqueFile file(std::fopen(partPath.c_str(), "wb"));
   if (!file) return RebuildOutcome::WriteFailed;
   CheckedOutput out;
   out.file = file.Get();
+  // Each chunk is read and hashed on its own (on the helper threads when
+  // there are several), what the plan counted on checked again as it is
+  // copied; this thread writes them in order and checks the whole file.
+  const unsigned workers = threads == 0 ? DefaultChunkThreads() : threads;
+  struct InstalledFile {
+    base::UniqueFile file;
+    bool opened = false;
+  };
+  std::vector<InstalledFile> installed(workers);  // one per thread, each touched by its own
+  ChunkReadAhead chunks(entry.chunks.size(), workers, [&](unsigned worker, std::size_t i, std::string* bytes) {
+    const ManifestChunk& chunk = entry.chunks[i];
+    const ChunkSource& source = plan.sources[i];
+    bool read = false;
+    if (source.kind == ChunkSourceKind::Installed) {
+      InstalledFile& mine = installed[worker];
+      if (!mine.opened) {
+        mine.file.Reset(std::fopen(installedPath.c_str(), "rb"));
+        mine.opened = true;
+      }
+      read = mine.file && ReadAt(mine.file.Get(), source.from, chunk.length, bytes);
+    } else {
+      base::UniqueFile stored(std::fopen(ChunkStorePath(folder, chunk).c_str(), "rb"));
+      read = stored && ReadAt(stored.Get(), 0, chunk.length, bytes);
+    }
+    return read && HasDigest(*bytes, chunk.sha256);
+  });
   std::string bytes;
   RebuildOutcome outcome = RebuildOutcome::Staged;
   for (std::size_t i = 0; i < entry.chunks.size(); ++i) {
     const bool writing = outcome == RebuildOutcome::Staged;
     if (!writing && outcome != RebuildOutcome::SourceChanged) break;
     if (!writing && failed == nullptr) break;
-    const ManifestChunk& chunk = entry.chunks[i];
-    const ChunkSource& source = plan.sources[i];
-    bool read = false;
-    if (source.kind == ChunkSourceKind::Installed) {
-      read = installed && ReadAt(installed.Get(), source.from, chunk.length, &bytes);
-    } else {
-      base::UniqueFile stored(std::fopen(ChunkStorePath(folder, chunk).c_str(), "rb"));
-      read = stored && ReadAt(stored.Get(), 0, chunk.length, &bytes);
-    }
-    // What the plan counted on is checked again as it is copied.
-    if (!read || !HasDigest(bytes, chunk.sha256)) {
+    if (!chunks.Next(&bytes)) {
       outcome = RebuildOutcome::SourceChanged;
       if (failed != nullptr) failed->push_back(i);
     } else if (writing && !out.Write(bytes.data(), bytes.size())) {

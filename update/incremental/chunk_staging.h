@@ -91,8 +91,10 @@ enum class RebuildOutcome {
 // SourceChanged nothing is staged, and `failed` (when given) lists every
 // chunk whose copy did not have its SHA-256: the rest are still read and
 // hashed after the first one fails, so that one more fetch can mend them all.
+// The chunks are read and hashed on `threads` threads ahead of the writing
+// (0: DefaultChunkThreads(); 1: all on the caller's thread).
 RebuildOutcome RebuildFile(const Manifest& manifest, const RebuildPlan& plan, const std::string& installedPath,
                            const std::string& folder, const std::string& stagedPath,
-                           std::vector<std::size_t>* failed = nullptr);
+                           std::vector<std::size_t>* failed = nullptr, unsigned threads = 0);
 
 }  // namespace update

@@ -5,6 +5,7 @@
 
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -12,6 +13,7 @@
 #include "base/crc32.h"
 #include "base/guards.h"
 #include "base/progress_targets.h"
+#include "base/stream_position.h"
 #include "update/download_log.h"
 #include "update/install/entry_name.h"
 #include "update/transfer_rules.h"
@@ -31,14 +33,6 @@ bool FlushToDisk(FILE* file) {
   return handle != INVALID_HANDLE_VALUE && ::FlushFileBuffers(handle) != 0;
 }
 
-// Large pieces keep the number of writes (each a system call under Wine) low
-// for large entries: a third of the calls of an 8 KiB buffer.
-constexpr std::size_t kCopyBufferSize = 256 * 1024;
-
-// Entries up to this size are read whole and inflated in one call, which is
-// about twice as fast as a stream for the small files a client has most of;
-// larger ones stream through the copy buffer so that memory stays bounded.
-constexpr std::uint64_t kWholeEntryLimit = 1u << 20;
 // Incompressible data grows a little in deflate's stored blocks.
 constexpr std::uint64_t kWholeCompressedLimit = kWholeEntryLimit + kWholeEntryLimit / 16 + 64;
 
@@ -61,7 +55,7 @@ bool ComposeEntryTarget(char (&out)[kPathSize], const char* directory, const cha
   return base::FormatInto(out, sizeof out, "%s/%s", directory, name);
 }
 
-ArchiveReader::ArchiveReader(const char* path) : buffer_(std::make_unique<char[]>(kCopyBufferSize)) {
+ArchiveReader::ArchiveReader(const char* path) : path_(path), buffer_(std::make_unique<char[]>(kCopyBufferSize)) {
   unzFile archive = OpenZipForReading(path);
   if (archive == nullptr) {
     if (IsEmptyZipArchive(path)) {
@@ -148,7 +142,6 @@ ExtractResult ArchiveReader::Extract(const ArchiveEntry& entry, const char* path
 }
 
 ExtractResult ArchiveReader::ExtractWhole(const ArchiveEntry& entry, const char* path, DirectoryCache* directories) {
-  unzFile archive = static_cast<unzFile>(archive_);
   if (!wholeIn_) {
     wholeIn_ = std::make_unique<unsigned char[]>(kWholeCompressedLimit);
     wholeOut_ = std::make_unique<unsigned char[]>(kWholeEntryLimit);
@@ -157,15 +150,9 @@ ExtractResult ArchiveReader::ExtractWhole(const ArchiveEntry& entry, const char*
   }
   const std::size_t packed = static_cast<std::size_t>(entry.compressedSize);
   const std::size_t size = static_cast<std::size_t>(entry.size);
-  {
-    // Raw: the entry's bytes as the archive holds them, checked below.
-    int method = 0;
-    int level = 0;
-    if (unzOpenCurrentFile2(archive, &method, &level, 1) != UNZ_OK) return ExtractResult::Corrupt;
-    const int got = packed == 0 ? 0 : unzReadCurrentFile(archive, wholeIn_.get(), static_cast<unsigned>(packed));
-    unzCloseCurrentFile(archive);
-    if (got < 0 || static_cast<std::size_t>(got) != packed) return ExtractResult::Corrupt;
-  }
+  // Raw: the entry's bytes as the archive holds them, checked below.
+  std::uint64_t at = 0;
+  if (!FindData(&at) || !ReadData(at, wholeIn_.get(), packed)) return ExtractResult::Corrupt;
   const unsigned char* data = wholeIn_.get();
   // An empty file may come without even an empty deflate stream.
   if (entry.method == kDeflated && !(size == 0 && packed == 0)) {
@@ -186,7 +173,40 @@ ExtractResult ArchiveReader::ExtractWhole(const ArchiveEntry& entry, const char*
   return file.Close() ? ExtractResult::Extracted : ExtractResult::WriteFailed;
 }
 
+bool ArchiveReader::FindData(std::uint64_t* at) {
+  // Opening the entry raw reads and checks its local header; its data start
+  // is then known, and the data is read straight from the file.
+  unzFile archive = static_cast<unzFile>(archive_);
+  int method = 0;
+  int level = 0;
+  if (unzOpenCurrentFile2(archive, &method, &level, 1) != UNZ_OK) return false;
+  *at = unzGetCurrentFileZStreamPos64(archive);
+  unzCloseCurrentFile(archive);
+  return *at != 0;
+}
+
+bool ArchiveReader::ReadData(std::uint64_t at, void* out, std::size_t size) {
+  if (size == 0) return true;
+  if (!data_) {
+    data_.Reset(std::fopen(path_.c_str(), "rb"));
+    if (!data_) return false;
+    // Every read is of a whole entry or a large piece: the stream's own
+    // buffer would only add a copy.
+    std::setvbuf(data_.Get(), nullptr, _IONBF, 0);
+    dataPosition_ = ~std::uint64_t{0};
+  }
+  if (at != dataPosition_ && !base::SeekTo(data_.Get(), at)) {
+    dataPosition_ = ~std::uint64_t{0};
+    return false;
+  }
+  const std::size_t got = std::fread(out, 1, size, data_.Get());
+  dataPosition_ = got == size ? at + size : ~std::uint64_t{0};
+  return got == size;
+}
+
 ExtractResult ArchiveReader::ExtractStream(const ArchiveEntry& entry, const char* path, DirectoryCache* directories) {
+  if ((entry.flags & kEncryptedFlag) == 0 && (entry.method == kStored || entry.method == kDeflated))
+    return InflateStream(entry, path, directories);
   unzFile archive = static_cast<unzFile>(archive_);
   OpenZipEntry open(archive);
   if (!open.IsOpen()) return ExtractResult::Corrupt;
@@ -213,6 +233,92 @@ ExtractResult ArchiveReader::ExtractStream(const ArchiveEntry& entry, const char
   }
   // Closing checks the CRC of data read to its end.
   if (!dataGood || !open.Close()) return ExtractResult::Corrupt;
+  return ExtractResult::Extracted;
+}
+
+namespace {
+
+struct Inflater {
+  z_stream stream{};
+  bool ready = false;
+  Inflater() { ready = inflateInit2(&stream, -MAX_WBITS) == Z_OK; }
+  ~Inflater() {
+    if (ready) inflateEnd(&stream);
+  }
+  Inflater(const Inflater&) = delete;
+  Inflater& operator=(const Inflater&) = delete;
+};
+
+}  // namespace
+
+ExtractResult ArchiveReader::InflateStream(const ArchiveEntry& entry, const char* path, DirectoryCache* directories) {
+  if (!streamIn_) streamIn_ = std::make_unique<unsigned char[]>(kCopyBufferSize);
+  std::uint64_t at = 0;
+  if (!FindData(&at)) return ExtractResult::Corrupt;
+  if (entry.method == kStored && entry.compressedSize != entry.size) return ExtractResult::Corrupt;
+  Inflater inflater;
+  if (entry.method == kDeflated && !inflater.ready) return ExtractResult::Corrupt;
+  if (!CreateDirectoryTree(path, LastLevel::FileName, directories)) return ExtractResult::WriteFailed;
+  base::UniqueFile file(std::fopen(path, "wb"));
+  if (!file) return ExtractResult::WriteFailed;
+  unsigned char* const out = reinterpret_cast<unsigned char*>(buffer_.get());
+  std::uint64_t left = entry.compressedSize;  // still to read from the archive
+  std::uint64_t written = 0;
+  std::uint32_t crc = 0;
+  bool ended = entry.method == kStored;
+  const auto emit = [&](const unsigned char* data, std::size_t n) {
+    crc = base::Crc32(crc, data, n);
+    written += n;
+    return n == 0 || std::fwrite(data, 1, n, file.Get()) == n;
+  };
+  while (left > 0) {
+    const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, kCopyBufferSize));
+    if (!ReadData(at, streamIn_.get(), piece)) return ExtractResult::Corrupt;
+    at += piece;
+    left -= piece;
+    if (entry.method == kStored) {
+      if (written + piece > entry.size) return ExtractResult::Corrupt;
+      if (!emit(streamIn_.get(), piece)) return ExtractResult::WriteFailed;
+      continue;
+    }
+    z_stream& z = inflater.stream;
+    z.next_in = streamIn_.get();
+    z.avail_in = static_cast<uInt>(piece);
+    while (z.avail_in > 0 && !ended) {
+      z.next_out = out;
+      z.avail_out = static_cast<uInt>(kCopyBufferSize);
+      const int status = inflate(&z, Z_NO_FLUSH);
+      if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) return ExtractResult::Corrupt;
+      const std::size_t produced = kCopyBufferSize - z.avail_out;
+      if (written + produced > entry.size) return ExtractResult::Corrupt;
+      if (!emit(out, produced)) return ExtractResult::WriteFailed;
+      ended = status == Z_STREAM_END;
+      if (status == Z_BUF_ERROR && produced == 0) return ExtractResult::Corrupt;
+    }
+    // The stream ends exactly with the entry's data: nothing may follow it.
+    if (ended && (z.avail_in > 0 || left > 0)) return ExtractResult::Corrupt;
+  }
+  if (entry.method == kDeflated && !ended) {
+    // The last input may leave output still to flush.
+    z_stream& z = inflater.stream;
+    for (;;) {
+      z.next_in = nullptr;
+      z.avail_in = 0;
+      z.next_out = out;
+      z.avail_out = static_cast<uInt>(kCopyBufferSize);
+      const int status = inflate(&z, Z_NO_FLUSH);
+      const std::size_t produced = kCopyBufferSize - z.avail_out;
+      if (written + produced > entry.size) return ExtractResult::Corrupt;
+      if (!emit(out, produced)) return ExtractResult::WriteFailed;
+      if (status == Z_STREAM_END) {
+        ended = true;
+        break;
+      }
+      if (produced == 0) break;
+    }
+  }
+  if (!ended || written != entry.size || crc != entry.crc) return ExtractResult::Corrupt;
+  if (!FlushToDisk(file.Get()) || !file.Close()) return ExtractResult::WriteFailed;
   return ExtractResult::Extracted;
 }
 

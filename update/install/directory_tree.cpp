@@ -23,15 +23,10 @@ void LevelText(const DirectoryLevels& levels, std::size_t index, char (&out)[kPa
 }  // namespace
 
 bool DirectoryCache::Covers(const char* levelPath, std::size_t length) const {
-  return length <= knownLength_ && std::memcmp(levelPath, known_, length) == 0;
+  return known_.count(std::string(levelPath, length)) != 0;
 }
 
-void DirectoryCache::Remember(const char* levelPath, std::size_t length) {
-  if (length > kPathSize) return;
-  std::memcpy(known_, levelPath, length);
-  known_[length] = '\0';
-  knownLength_ = length;
-}
+void DirectoryCache::Remember(const char* levelPath, std::size_t length) { known_.emplace(levelPath, length); }
 
 bool CreateDirectoryTree(const char* path, LastLevel last, DirectoryCache* cache) {
   DirectoryLevels levels;
@@ -41,9 +36,10 @@ bool CreateDirectoryTree(const char* path, LastLevel last, DirectoryCache* cache
   if (cache == nullptr) cache = &local;
 
   const std::size_t deepest = levels.count - 1;
+  // Every level above a known one is known too (all are remembered below).
+  if (cache->Covers(levels.path, levels.levelEnds[deepest])) return true;
   std::size_t first = 0;
   while (first < levels.count && cache->Covers(levels.path, levels.levelEnds[first])) ++first;
-  if (first == levels.count) return true;
 
   char level[kPathSize];
   // Most levels already exist after the first entries: one look at the
@@ -57,7 +53,7 @@ bool CreateDirectoryTree(const char* path, LastLevel last, DirectoryCache* cache
       if (!::CreateDirectoryA(level, nullptr) && !IsDirectory(level)) return false;
     }
   }
-  cache->Remember(levels.path, levels.levelEnds[deepest]);
+  for (std::size_t i = first; i < levels.count; ++i) cache->Remember(levels.path, levels.levelEnds[i]);
   return true;
 }
 

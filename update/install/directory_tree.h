@@ -2,21 +2,23 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <unordered_set>
 
 #include "update/directory_levels.h"
 
 namespace update {
 
-// Remembers the deepest directory known to exist, so that the many entries of
-// one directory cost no file-system call for their levels.
+// Remembers the directories known to exist (made or seen here), so that the
+// many entries of one directory cost no file-system call for their levels,
+// also when an archive's entries go from folder to folder in turn.
 class DirectoryCache {
  public:
   bool Covers(const char* levelPath, std::size_t length) const;
   void Remember(const char* levelPath, std::size_t length);
 
  private:
-  char known_[kPathSize + 1] = {};
-  std::size_t knownLength_ = 0;
+  std::unordered_set<std::string> known_;
 };
 
 // Makes every level that `path` needs (see ListDirectoryLevels). True when all

@@ -49,18 +49,30 @@ void ParallelExtractor::Work(Worker* worker) {
   for (;;) {
     jobAdded_.wait(hold, [this] { return ending_ || !queue_.empty(); });
     if (queue_.empty()) return;  // ending, and nothing left to do
-    ExtractJob job = std::move(queue_.front());
+    Batch batch = std::move(queue_.front());
     queue_.pop_front();
+    queuedJobs_ -= batch.size();
     ++running_;
     hold.unlock();
-    const bool extracted = RunJob(*worker->reader, worker->directories, job);
+    std::uint64_t extracted = 0;
+    bool good = true;
+    for (const ExtractJob& job : batch) {
+      // Another worker's failure ends this batch too: nothing more is worth doing.
+      if (stopBatches_.load(std::memory_order_relaxed)) break;
+      if (!RunJob(*worker->reader, worker->directories, job)) {
+        good = false;
+        stopBatches_ = true;
+        break;
+      }
+      ++extracted;
+    }
     hold.lock();
     --running_;
-    if (extracted) {
-      ++done_;
-    } else {
+    done_ += extracted;
+    if (!good) {
       failed_ = true;
-      queue_.clear();  // nothing more is worth doing once one entry failed
+      queue_.clear();
+      queuedJobs_ = 0;
     }
     jobEnded_.notify_all();
   }
@@ -95,24 +107,43 @@ bool ParallelExtractor::Add(ExtractJob job) {
     if (onDone_) onDone_(done_);
     return true;
   }
+  if (stopBatches_.load(std::memory_order_relaxed)) return false;
+  fillingBytes_ += job.entry.size;
+  filling_.push_back(std::move(job));
+  if (filling_.size() < kBatchJobs && fillingBytes_ < kBatchBytes) return true;
+  return Submit();
+}
+
+bool ParallelExtractor::Submit() {
   std::unique_lock<std::mutex> hold(lock_);
-  WaitReporting(hold, [this] { return failed_ || queue_.size() < kQueuedJobs; });
+  WaitReporting(hold, [this] { return failed_ || queuedJobs_ + filling_.size() <= kQueuedJobs; });
   if (failed_) return false;
-  queue_.push_back(std::move(job));
+  if (filling_.empty()) return true;
+  queuedJobs_ += filling_.size();
+  queue_.push_back(std::move(filling_));
+  filling_ = Batch();
+  fillingBytes_ = 0;
   jobAdded_.notify_one();
   return true;
 }
 
 bool ParallelExtractor::Finish() {
   if (!ready_) return false;
+  if (!workers_.empty() && !Submit()) {
+    Cancel();
+    return false;
+  }
   std::unique_lock<std::mutex> hold(lock_);
   WaitReporting(hold, [this] { return queue_.empty() && running_ == 0; });
   return !failed_;
 }
 
 void ParallelExtractor::Cancel() {
+  filling_.clear();
+  fillingBytes_ = 0;
   std::unique_lock<std::mutex> hold(lock_);
   queue_.clear();
+  queuedJobs_ = 0;
   jobEnded_.wait(hold, [this] { return running_ == 0; });
 }
 

@@ -2,12 +2,17 @@
 // caller walks the archive's central directory in order and hands each file
 // entry to Add; a few workers, each with its own archive handle (minizip's
 // handles are not shared between threads), go to the entry and extract it
-// with its size and CRC checks. At most kQueuedJobs entries wait between the
-// walk and the workers, so memory stays bounded however many entries the
-// archive holds, and the workers take entries in archive order, so that the
-// archive is read mostly forwards.
+// with its size and CRC checks. Jobs go to the workers in batches of a few
+// small entries (a large one goes alone): under Wine every wake-up of a
+// waiting thread is a request to the same single-threaded server that also
+// creates every file, so one hand-off per file would cost about as much as
+// the file. At most kQueuedJobs entries wait between the walk and the
+// workers, so memory stays bounded however many entries the archive holds,
+// and the workers take entries in archive order, so that the archive is read
+// mostly forwards.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -35,6 +40,9 @@ struct ExtractJob {
 class ParallelExtractor {
  public:
   static constexpr std::size_t kQueuedJobs = 64;
+  // A batch ends at this many jobs, or once its entries declare kBatchBytes.
+  static constexpr std::size_t kBatchJobs = 16;
+  static constexpr std::uint64_t kBatchBytes = 1u << 20;
 
   // Called on the caller's thread, inside Add and Finish, with the jobs
   // extracted so far, whenever that number has grown.
@@ -56,7 +64,8 @@ class ParallelExtractor {
   // has failed (its "Failed to extract NAME" is logged); nothing more runs then.
   bool Add(ExtractJob job);
 
-  // Waits for every queued job to end. True when every job was extracted.
+  // Hands on the jobs added so far, waits for every one to end. True when
+  // every job was extracted.
   bool Finish();
 
   // Drops the jobs not yet begun and waits for those running.
@@ -68,8 +77,13 @@ class ParallelExtractor {
     DirectoryCache directories;
   };
 
+  using Batch = std::vector<ExtractJob>;
+
   bool RunJob(ArchiveReader& reader, DirectoryCache& directories, const ExtractJob& job);
   void Work(Worker* worker);
+  // Queues the batch being filled (when it holds any job), waiting while the
+  // queue is full. False once any job has failed.
+  bool Submit();
   void Stop();
   // Waits, under `hold`, until `ready()` holds, telling onDone_ of the jobs
   // that end meanwhile.
@@ -89,11 +103,15 @@ class ParallelExtractor {
   std::mutex lock_;
   std::condition_variable jobAdded_;  // a job waits, or the workers are to end
   std::condition_variable jobEnded_;  // a job ended: room in the queue, or maybe all done
-  std::deque<ExtractJob> queue_;
-  std::size_t running_ = 0;
+  Batch filling_;                    // the caller's thread only
+  std::uint64_t fillingBytes_ = 0;   // declared by the jobs in filling_
+  std::deque<Batch> queue_;
+  std::size_t queuedJobs_ = 0;       // in queue_
+  std::size_t running_ = 0;          // batches being run
   std::uint64_t done_ = 0;
   bool failed_ = false;
   bool ending_ = false;
+  std::atomic<bool> stopBatches_{false};  // a job failed: the batches running end early
 };
 
 }  // namespace update

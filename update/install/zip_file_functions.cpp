@@ -15,21 +15,33 @@ namespace {
 
 // minizip seeks before every read, reads compressed data 16 KiB at a time and
 // headers a few dozen bytes at a time; through a plain stream each of those is
-// a system call (under Wine several). The archive is read instead through a
-// window of kWindowBytes: a seek only moves the position, a small read outside
-// the window refills it once, and a read of a window or more goes straight to
-// the file.
+// a system call (under Wine several). The archive is read instead through
+// windows of kWindowBytes: a seek only moves the position, a small read
+// outside the windows refills one of them once, and a read of a window or
+// more goes straight to the file. There are two windows because extraction
+// alternates between two places of the archive: an entry's header in the
+// central directory at its end, then the entry's data; with one window each
+// entry would read both afresh.
 constexpr std::size_t kWindowBytes = 64 * 1024;
+constexpr std::size_t kWindows = 2;
+
+struct Window {
+  std::uint64_t start = 0;
+  std::size_t length = 0;
+  std::uint64_t lastUse = 0;  // the read that used it last: the older one is refilled
+  bool Holds(std::uint64_t offset) const { return offset >= start && offset - start < length; }
+};
 
 struct WindowedArchive {
   base::UniqueFile file;
   std::uint64_t size = 0;          // of the whole file, for seeks from its end
   std::uint64_t position = 0;      // where the next read starts
   std::uint64_t filePosition = 0;  // where the stream itself stands
-  std::uint64_t windowStart = 0;
-  std::size_t windowLength = 0;
+  std::uint64_t uses = 0;
+  std::uint64_t fileReads = 0;     // reads of the file itself, for the tests
   bool failed = false;
-  unsigned char window[kWindowBytes];
+  Window windows[kWindows];
+  unsigned char bytes[kWindows][kWindowBytes];
 
   bool MoveFileTo(std::uint64_t offset) {
     if (offset == filePosition) return true;
@@ -42,6 +54,7 @@ struct WindowedArchive {
   // the end is not one).
   bool ReadFile(unsigned char* out, std::size_t count, std::size_t* got) {
     *got = 0;
+    ++fileReads;
     if (!MoveFileTo(position)) return false;
     *got = std::fread(out, 1, count, file.Get());
     filePosition += *got;
@@ -50,11 +63,16 @@ struct WindowedArchive {
 
   std::size_t Read(unsigned char* out, std::size_t count) {
     std::size_t done = 0;
+    ++uses;
     while (done < count) {
-      if (position >= windowStart && position - windowStart < windowLength) {
-        const std::size_t offset = static_cast<std::size_t>(position - windowStart);
-        const std::size_t piece = std::min(count - done, windowLength - offset);
-        std::memcpy(out + done, window + offset, piece);
+      std::size_t w = 0;
+      while (w < kWindows && !windows[w].Holds(position)) ++w;
+      if (w < kWindows) {
+        Window& window = windows[w];
+        window.lastUse = uses;
+        const std::size_t offset = static_cast<std::size_t>(position - window.start);
+        const std::size_t piece = std::min(count - done, window.length - offset);
+        std::memcpy(out + done, bytes[w] + offset, piece);
         done += piece;
         position += piece;
         continue;
@@ -67,9 +85,13 @@ struct WindowedArchive {
         if (!ok) failed = true;
         break;
       }
-      const bool ok = ReadFile(window, kWindowBytes, &got);
-      windowStart = position;
-      windowLength = got;
+      w = 0;
+      for (std::size_t i = 1; i < kWindows; ++i)
+        if (windows[i].lastUse < windows[w].lastUse) w = i;
+      const bool ok = ReadFile(bytes[w], kWindowBytes, &got);
+      windows[w].start = position;
+      windows[w].length = got;
+      windows[w].lastUse = uses;
       if (!ok) failed = true;
       if (got == 0) break;
     }
@@ -132,6 +154,8 @@ void FillZipFileFunctions(zlib_filefunc64_def* functions) {
   functions->zerror_file = &StreamError;
   functions->opaque = nullptr;
 }
+
+std::uint64_t ZipStreamFileReads(voidpf stream) { return Archive(stream)->fileReads; }
 
 unzFile OpenZipForReading(const char* path) {
   zlib_filefunc64_def functions;

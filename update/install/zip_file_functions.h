@@ -7,9 +7,15 @@
 
 #include <unzip.h>
 
+#include <cstdint>
+
 namespace update {
 
 void FillZipFileFunctions(zlib_filefunc64_def* functions);
+
+// The reads of the file itself that a stream opened by those functions has
+// made so far (refills of its windows and reads past them).
+std::uint64_t ZipStreamFileReads(voidpf stream);
 
 // unzOpen2_64 of `path` with the functions above; null when it fails.
 unzFile OpenZipForReading(const char* path);
