@@ -264,11 +264,18 @@ void ManifestUpdate::PlanRebuilds(const Manifest* installed, bool storeUsable, s
 }
 
 ManifestResult ManifestUpdate::Apply(std::int32_t version) {
+  const ManifestResult fetched = FetchChanges();
+  return fetched == ManifestResult::Fetched ? CommitChanges(version) : fetched;
+}
+
+ManifestResult ManifestUpdate::FetchChanges() {
   GameFiles game(setup_.place.gameDirectory);
   const Manifest* installed = haveInstalled_ ? &installed_ : nullptr;
   plan_ = PlanFetch(manifest_, installed, game);
-  return FetchAndCommit(version, installed);
+  return FetchStaged(installed);
 }
+
+ManifestResult ManifestUpdate::CommitChanges(std::int32_t version) { return Commit(version, plan_.fetch); }
 
 std::uint64_t ManifestUpdate::ArchiveFileBytes() const {
   std::uint64_t bytes = 0;
@@ -302,6 +309,11 @@ ManifestResult ManifestUpdate::Repair(std::int32_t version) {
 }
 
 ManifestResult ManifestUpdate::FetchAndCommit(std::int32_t version, const Manifest* installed) {
+  const ManifestResult fetched = FetchStaged(installed);
+  return fetched == ManifestResult::Fetched ? Commit(version, plan_.fetch) : fetched;
+}
+
+ManifestResult ManifestUpdate::FetchStaged(const Manifest* installed) {
   const bool ours = FetchedFolderIsOurs();
   std::vector<std::size_t> fetch = plan_.fetch;
   auto stagedBytes = [&](const std::vector<std::size_t>& entries) {
@@ -372,7 +384,7 @@ ManifestResult ManifestUpdate::FetchAndCommit(std::int32_t version, const Manife
   if (!FetchRanges(spanRanges, spans, &progress) || !FetchChunks(pieces, chunkRanges, &progress) ||
       !RebuildFiles(&progress))
     return rangesFailure_;
-  return Commit(version, plan_.fetch);
+  return ManifestResult::Fetched;
 }
 
 bool ManifestUpdate::FetchChunks(const std::vector<ChunkPiece>& pieces, const std::vector<FetchRange>& ranges,

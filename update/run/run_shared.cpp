@@ -1,0 +1,110 @@
+#include "update/run/run_shared.h"
+
+#include <shlwapi.h>
+
+#include <cstring>
+
+#include "base/bounded_format.h"
+#include "base/progress_targets.h"
+#include "update/download_log.h"
+#include "update/run/player_messages.h"
+#include "update/transfer/http_download.h"
+
+namespace update {
+
+CutPath::CutPath(const char* directory, const char* name) {
+  base::FormatTruncated(text, sizeof text, "%s\\%s", directory, name);
+}
+
+CommitPlace RunPaths::Place() const {
+  CommitPlace place;
+  place.gameDirectory = game;
+  place.stagingDirectory = staging;
+  place.journalPath = journal;
+  return place;
+}
+
+RunShared::RunShared(const WorkerSetup& setup) : setup_(setup), limits_(setup.limits) {
+  proxy_.configured = setup.proxy != nullptr ? setup.proxy : "";
+  proxy_.system = ReadSystemProxySettings();
+  limits_.proxy = &proxy_;
+  limits_.meter = &line_;
+}
+
+bool RunShared::PrepareTemp() {
+  const DWORD length = ::GetCurrentDirectoryA(sizeof paths_.current, paths_.current);
+  if (length == 0 || length >= sizeof paths_.current) {
+    std::memset(paths_.current, 0, sizeof paths_.current);
+    WriteLog("Failed to CreateDirectory(%s), GetLastError=%d\n", "Temp", static_cast<int>(ERROR_FILENAME_EXCED_RANGE));
+    return false;
+  }
+  if (!ComposePath(paths_.temp, sizeof paths_.temp, paths_.current, "Temp")) {
+    WriteLog("Failed to CreateDirectory(%s), GetLastError=%d\n", CutPath(paths_.current, "Temp").text,
+             static_cast<int>(ERROR_FILENAME_EXCED_RANGE));
+    return false;
+  }
+  if (::PathFileExistsA(paths_.temp)) return true;
+  if (::CreateDirectoryA(paths_.temp, nullptr)) return true;
+  WriteLog("Failed to CreateDirectory(%s), GetLastError=%d\n", paths_.temp, static_cast<int>(::GetLastError()));
+  return false;
+}
+
+bool RunShared::ComposeCommitPaths() {
+  RunPaths& p = paths_;
+  ComposePath(p.installRecord, sizeof p.installRecord, p.current, "install.cfg");
+  ComposePath(p.installedManifest, sizeof p.installedManifest, p.current, "install.manifest");
+  p.commitPathsFit = p.installRecord[0] != '\0' && ComposePath(p.game, sizeof p.game, p.current, "Game") &&
+                     ComposePath(p.staging, sizeof p.staging, p.temp, "Staging") &&
+                     ComposePath(p.journal, sizeof p.journal, p.temp, "commit.journal") &&
+                     std::strlen(p.journal) + 4 < sizeof p.journal;  // room for its ".tmp"
+  return p.commitPathsFit;
+}
+
+bool RunShared::PrepareGame() {
+  RunPaths& p = paths_;
+  if (p.game[0] == '\0') ComposePath(p.game, sizeof p.game, p.current, "Game");
+  if (p.game[0] != '\0' && (::PathFileExistsA(p.game) || ::CreateDirectoryA(p.game, nullptr))) return true;
+  WriteLog("Failed to CreateDirectory(%s)\n", p.game[0] ? p.game : CutPath(p.current, "Game").text);
+  return false;
+}
+
+bool RunShared::FetchIntoTemp(const char* url, const char* name, char* localFile, std::size_t localFileSize,
+                              BodyCheck* check) {
+  if (!ComposePath(localFile, localFileSize, paths_.temp, name)) {
+    WriteLog("Failed to open %s\n", CutPath(paths_.temp, name).text);
+    return false;
+  }
+  return FetchFile(localFile, url, setup_.progress, limits_, setup_.retry, check, nullptr, &diskFull_);
+}
+
+bool RunShared::Stopping() const { return setup_.progress != nullptr && setup_.progress->stop.Requested(); }
+
+void RunShared::ShowStage(std::int32_t stage, std::int32_t percent) const {
+  if (setup_.progress != nullptr) {
+    setup_.progress->RaiseLowerTarget(percent);
+    setup_.progress->count.Clear();
+    setup_.progress->stageIndex.store(stage);
+  }
+  if (setup_.progressWindow != nullptr) {
+    RECT client;
+    ::GetClientRect(setup_.progressWindow, &client);
+    ::InvalidateRect(setup_.progressWindow, &client, TRUE);
+  }
+}
+
+void RunShared::StoreUpper(std::int32_t percent) const {
+  if (setup_.progress != nullptr) setup_.progress->upperTarget.store(percent);
+}
+
+void RunShared::CloseLauncher(const char* message) const {
+  if (Stopping()) {
+    WriteLog("Cancelled\n");
+  } else if (message != nullptr) {
+    ::MessageBoxA(nullptr, message, kCaption, MB_OK);
+  }
+  AskMainWindowToClose();
+}
+
+void RunShared::AskMainWindowToClose() const { ::PostMessageA(setup_.mainWindow, WM_DESTROY, 0, 0); }
+
+}  // namespace update
