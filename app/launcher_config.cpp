@@ -79,6 +79,8 @@ bool ReadConfigFile(const char* path, LauncherConfig* config) {
   // A negative cap would be no rate at all: it counts as no cap.
   const std::int32_t maxKBps = ReadInt(file, "Download", "MaxKBps");
   config->download.maxKBps = maxKBps > 0 ? maxKBps : 0;
+  const std::int32_t backgroundKBps = ReadInt(file, "Download", "BackgroundKBps");
+  config->download.backgroundKBps = backgroundKBps > 0 ? backgroundKBps : 0;
   return true;
 }
 

@@ -47,10 +47,13 @@ struct PageSettings {
   char startPage[kConfigValueSize] = {};
 };
 
-// [Download]: MaxKBps caps every transfer at that many KiB a second; 0,
-// absent or negative means no cap.
+// [Download]: MaxKBps caps every transfer at that many KiB a second;
+// BackgroundKBps caps the transfers made while the page shows, before the
+// player asks for the game (then MaxKBps applies). 0, absent or negative
+// means no cap.
 struct DownloadSettings {
   std::int32_t maxKBps = 0;
+  std::int32_t backgroundKBps = 0;
 };
 
 // The configuration records, all zero and empty until read.

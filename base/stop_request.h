@@ -24,6 +24,9 @@ class StopRequest {
     if (event_.Valid()) ::SetEvent(event_.Get());
   }
   bool Requested() const { return requested_.load(); }
+  // The manual-reset event a Request sets, for a wait on more than one thing
+  // (null when the system could not make one).
+  HANDLE Event() const { return event_.Get(); }
 
   // Sleeps up to `ms`. True when a stop was requested (before or meanwhile).
   // Without an event (the system could not make one) it sleeps the whole time.

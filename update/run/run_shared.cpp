@@ -24,11 +24,12 @@ CommitPlace RunPaths::Place() const {
   return place;
 }
 
-RunShared::RunShared(const WorkerSetup& setup) : setup_(setup), limits_(setup.limits) {
+RunShared::RunShared(const WorkerSetup& setup, const HandOver* handOver) : setup_(setup), limits_(setup.limits) {
   proxy_.configured = setup.proxy != nullptr ? setup.proxy : "";
   proxy_.system = ReadSystemProxySettings();
   limits_.proxy = &proxy_;
   limits_.meter = &line_;
+  if (handOver != nullptr) limits_.liveReceiveCap = &handOver->ReceiveCap();
 }
 
 bool RunShared::PrepareTemp() {
@@ -94,6 +95,25 @@ void RunShared::ShowStage(std::int32_t stage, std::int32_t percent) const {
 
 void RunShared::StoreUpper(std::int32_t percent) const {
   if (setup_.progress != nullptr) setup_.progress->upperTarget.store(percent);
+}
+
+void RunShared::PublishState() const {
+  if (setup_.state != nullptr) setup_.state->Publish(state_);
+}
+
+void RunShared::ReportStage(UpdateStage stage) {
+  state_.stage = stage;
+  PublishState();
+}
+
+ByteCount RunShared::CountedBytes() const {
+  ByteCount bytes;
+  if (setup_.progress == nullptr || setup_.progress->count.Unit() != progress::CountUnit::Bytes) return bytes;
+  const std::int64_t done = setup_.progress->count.done.load(std::memory_order_acquire);
+  const std::int64_t total = setup_.progress->count.total.load(std::memory_order_relaxed);
+  bytes.done = done > 0 ? static_cast<std::uint64_t>(done) : 0;
+  bytes.total = total > 0 ? static_cast<std::uint64_t>(total) : 0;
+  return bytes;
 }
 
 void RunShared::CloseLauncher(const char* message) const {

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "update/install/commit.h"
+#include "update/run/update_state.h"
 #include "update/transfer/body_checks.h"
 #include "update/transfer/line_meter.h"
 #include "update/transfer/system_proxy.h"
@@ -46,7 +47,9 @@ struct RunPaths {
 
 class RunShared {
  public:
-  explicit RunShared(const WorkerSetup& setup);
+  // With `handOver` (a run that began while the page showed) every transfer
+  // follows its receive cap.
+  RunShared(const WorkerSetup& setup, const HandOver* handOver);
   RunShared(const RunShared&) = delete;  // limits_ points at proxy_ and line_
   RunShared& operator=(const RunShared&) = delete;
 
@@ -81,6 +84,14 @@ class RunShared {
   void ShowStage(std::int32_t stage, std::int32_t percent) const;
   void StoreUpper(std::int32_t percent) const;
 
+  // How the run stands, for the page: changed here and published to the
+  // setup's board (when there is one).
+  UpdateState& State() { return state_; }
+  void PublishState() const;
+  void ReportStage(UpdateStage stage);
+  // The bytes the progress targets count right now ({0, 0} when they count none).
+  ByteCount CountedBytes() const;
+
   // Shows `message` (when not null) and asks the main window to close. After
   // a stop request the ending is the player's cancel (or the exit), whatever
   // step it ended: no box, "Cancelled" in the log.
@@ -94,6 +105,7 @@ class RunShared {
   TransferLimits limits_;  // the setup's, with the run's proxy settings and line
   RunPaths paths_;
   bool diskFull_ = false;  // an archive's transfer found its volume full
+  UpdateState state_;
 };
 
 }  // namespace update

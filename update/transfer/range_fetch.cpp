@@ -33,6 +33,8 @@ struct RangeRequest {
   RangeResult verdict = RangeResult::Received;
   std::uint64_t received = 0;
   bool stopped = false;
+  const TransferLimits* limits = nullptr;  // a live cap is followed as the request runs
+  std::int64_t* appliedCap = nullptr;
 };
 
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
@@ -87,6 +89,7 @@ size_t OnData(char* data, size_t size, size_t count, void* user) {
 // within a second (the fetch then fails like a cut body).
 int OnProgress(void* user, curl_off_t, curl_off_t now, curl_off_t, curl_off_t) {
   const RangeRequest* request = static_cast<const RangeRequest*>(user);
+  FollowReceiveCap(request->curl, *request->limits, request->appliedCap);
   const RangeProgress& progress = request->progress;
   if (progress.targets == nullptr) return 0;
   if (progress.targets->stop.Requested()) return 1;  // CURLE_ABORTED_BY_CALLBACK
@@ -103,9 +106,14 @@ int OnProgress(void* user, curl_off_t, curl_off_t now, curl_off_t, curl_off_t) {
 }  // namespace
 
 RangeFetcher::RangeFetcher(const char* url, std::uint64_t fileSize, const TransferLimits& limits)
-    : handle_(std::make_unique<Handle>()), url_(url != nullptr ? url : ""), fileSize_(fileSize), meter_(limits.meter) {
+    : handle_(std::make_unique<Handle>()),
+      url_(url != nullptr ? url : ""),
+      fileSize_(fileSize),
+      meter_(limits.meter),
+      limits_(limits) {
   handle_->curl.reset(curl_easy_init());
   if (handle_->curl) ApplyTransferOptions(handle_->curl.get(), url_.c_str(), limits);
+  appliedCap_ = ReceiveCap(limits);
 }
 
 RangeFetcher::~RangeFetcher() = default;
@@ -128,6 +136,9 @@ RangeResult RangeFetcher::Fetch(std::uint64_t offset, std::uint64_t length, Body
   request.fileSize = fileSize_;
   request.sink = sink;
   request.progress = progress;
+  request.limits = &limits_;
+  request.appliedCap = &appliedCap_;
+  FollowReceiveCap(h, limits_, &appliedCap_);  // a cap changed between two requests
   curl_easy_setopt(h, CURLOPT_RANGE, range);
   curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &OnHeader);
   curl_easy_setopt(h, CURLOPT_HEADERDATA, &request);

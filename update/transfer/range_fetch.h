@@ -89,6 +89,8 @@ class RangeFetcher {
   std::string url_;
   std::uint64_t fileSize_;
   LineMeter* meter_;  // the run's, from the limits
+  TransferLimits limits_;
+  std::int64_t appliedCap_ = 0;  // the receive cap last set on the handle
   TransferFailure failure_ = TransferFailure::None;
   std::int32_t status_ = 0;
 };

@@ -3,6 +3,7 @@
 // fast a transfer may receive. Tests shorten them. Pure.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace update {
@@ -17,6 +18,11 @@ struct TransferLimits {
   // [Download] MaxKBps: every transfer receives at most this many bytes a
   // second (CURLOPT_MAX_RECV_SPEED_LARGE); 0 means no cap.
   std::int64_t maxReceiveBytesPerSecond = 0;
+  // When set, the cap is read from here instead, at the start of every
+  // request and as the transfer runs (libcurl's progress callback), so that
+  // it can change under a running transfer: a background fetch that the
+  // player's click hurries. 0 means no cap. It outlives every transfer.
+  const std::atomic<std::int64_t>* liveReceiveCap = nullptr;
   // [Download] Connections: how many connections a transfer may use at once
   // (1: one after another on a single connection).
   std::int32_t connections = 4;
