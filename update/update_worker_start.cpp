@@ -84,7 +84,9 @@ bool WaitForUpdateWorker(DWORD timeoutMs) { return g_worker.Join(timeoutMs); }
 std::string UpdateStateText() {
   const UpdateState state = g_setup.state != nullptr ? g_setup.state->Snapshot() : UpdateState{};
   ByteCount fetch;
-  return FormatUpdateState(WithLiveBytes(state, LiveBytes(g_setup.progress, &fetch), nullptr));
+  ByteCount next;
+  return FormatUpdateState(
+      WithLiveBytes(state, LiveBytes(g_setup.progress, &fetch), LiveBytes(&TheHandOver().Ahead(), &next)));
 }
 
 }  // namespace update

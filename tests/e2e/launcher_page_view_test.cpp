@@ -4,7 +4,9 @@
 // until then, nothing of the archive asked for after the click), and a
 // launcher closed during that background fetch, whose next start goes on
 // from what was kept (a 206 for the rest of the archive, or "Kept N entries
-// fetched by an earlier run" for a manifest's ranges).
+// fetched by an earlier run" for a manifest's ranges); and a next version
+// fetched ahead while the live one is installed, then taken when the
+// descriptor names it live ("Kept N entries fetched ahead").
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -16,6 +18,7 @@
 #include "launcher_installation.h"
 #include "tests/update/client_release.h"
 #include "tests/update/test_support.h"
+#include "tools/pack/next_release.h"
 
 namespace {
 
@@ -42,6 +45,29 @@ function poll() {
     return;
   }
   window.setTimeout(function () { window.external.IntoGame("seen=" + seen.join(",") + ";" + text); }, 1000);
+}
+poll();
+)js";
+
+// Waits until the next version is fetched ahead (nextdone equal to
+// nexttotal), then enters the game with what it saw; gives up after 120 s.
+const char kAheadPage[] = R"js(
+var looks = 0;
+function poll() {
+  var text = window.external.UpdateState();
+  var state = {};
+  var pairs = text.split(";");
+  for (var i = 0; i < pairs.length; i++) {
+    var eq = pairs[i].indexOf("=");
+    state[pairs[i].substring(0, eq)] = pairs[i].substring(eq + 1);
+  }
+  if (state.next && state.nextdone == state.nexttotal) {
+    window.external.IntoGame("ahead " + text);
+  } else if (++looks > 1200) {
+    window.external.IntoGame("gave up " + text);
+  } else {
+    window.setTimeout(poll, 100);
+  }
 }
 poll();
 )js";
@@ -231,6 +257,46 @@ TEST_F(PageView, ClosedDuringTheBackgroundRangesTheNextStartKeepsTheEntriesFetch
   EXPECT_TRUE(testing_update::GameHolds(run_ / "Game", v2_));
   EXPECT_NE(std::string::npos, log.find(" entries fetched by an earlier run\n")) << log;
   EXPECT_TRUE(GameStartedWith("next start"));
+}
+
+TEST_F(PageView, AVersionFetchedAheadIsNeverInstalledAndIsTakenWhenItGoesLive) {
+  const testing_update::Release next = Publish(2, v2_, "v2.zip", "/rate");
+  const std::string nextArchive = archivePath_;
+  const std::size_t nextSize = archiveSize_;
+  ASSERT_NO_FATAL_FAILURE(InstallVersion1());  // version.cfg now names version 1 live
+  std::string descriptor = ReadWholeFile(served_ / "version.cfg");
+  std::string error;
+  ASSERT_TRUE(pack::AppendNextRelease(next.descriptor, 1, &descriptor, &error)) << error;
+  ASSERT_TRUE(WriteWholeFile(served_ / "version.cfg", descriptor));
+  ASSERT_TRUE(WriteWholeFile(testing_update::ServerEnv("LAUNCHER_ACCESS_LOG_WIN"), ""));
+
+  WriteScript(kAheadPage);
+  ASSERT_TRUE(Run(kRunTimeoutMs));
+  std::string log = ReadWholeFile(run_ / "download.log");
+  EXPECT_TRUE(launcher_.Boxes().empty()) << log;
+  const std::string record = GameRecord();
+  EXPECT_NE(std::string::npos, record.find(" ahead state=current;installed=1;available=1;next=2;nextdone=")) << record;
+  EXPECT_NE(std::string::npos, log.find("Fetched version 2 ahead\n")) << log;
+  EXPECT_EQ(1u, InstalledVersion());
+  EXPECT_TRUE(testing_update::GameHolds(run_ / "Game", v1_)) << "a version fetched ahead was installed";
+  const testing_update::ServedArchive ahead = testing_update::ArchiveServed(nextArchive);
+  EXPECT_GT(ahead.bytes, 0);
+
+  // Version 2 goes live with the manifest it was fetched ahead by.
+  ASSERT_TRUE(WriteWholeFile(served_ / "version.cfg", next.descriptor));
+  ASSERT_TRUE(::DeleteFileA((run_ / "Game\\launch.txt").c_str()));
+  WriteScript("window.external.IntoGame('live');");
+  ASSERT_TRUE(Run(kRunTimeoutMs));
+  log = ReadWholeFile(run_ / "download.log");
+  EXPECT_TRUE(launcher_.Boxes().empty()) << log;
+  EXPECT_EQ(2u, InstalledVersion()) << log;
+  EXPECT_TRUE(testing_update::GameHolds(run_ / "Game", v2_));
+  EXPECT_NE(std::string::npos, log.find("Kept " + std::to_string(kFiles / 2) + " entries fetched ahead\n")) << log;
+  const testing_update::ServedArchive live = testing_update::ArchiveServed(nextArchive, ahead.requests);
+  std::printf("fetched ahead: %lld bytes; once live: %lld of the archive's %zu\n", ahead.bytes, live.bytes, nextSize);
+  EXPECT_LE(live.bytes * 100, static_cast<long long>(nextSize)) << "more than 1 % fetched once live";
+  EXPECT_FALSE(Exists(run_ / "Temp\\Next"));
+  EXPECT_TRUE(GameStartedWith("live"));
 }
 
 }  // namespace

@@ -77,6 +77,13 @@ TEST(UpdateStateText, LiveBytesReplaceTheRecordedOnesOnlyWhereLive) {
   EXPECT_EQ(1u, update::WithLiveBytes(state, nullptr, nullptr).fetch.done);  // no transfer counts now
   state.nextLive = true;
   EXPECT_EQ(150u, update::WithLiveBytes(state, &live, &liveNext).nextFetch.done);
+  // Before the fetch ahead counts its bytes, the next version is not shown.
+  EXPECT_FALSE(update::WithLiveBytes(state, &live, nullptr).nextNamed);
+  const ByteCount noTotal{0, 0};
+  EXPECT_EQ("state=fetching;installed=2;available=2;done=50;total=100",
+            update::FormatUpdateState(update::WithLiveBytes(state, &live, &noTotal)));
+  state.nextLive = false;  // done: what it recorded stands
+  EXPECT_TRUE(update::WithLiveBytes(state, &live, nullptr).nextNamed);
 }
 
 TEST(HandOver, DescriptorAgeAcrossTheTickWrap) {

@@ -213,8 +213,27 @@ void ManifestUpdate::DropKeptEntries(std::vector<std::size_t>* fetch) const {
       still.push_back(index);
     }
   }
-  if (kept != 0) WriteLog("Kept %llu entries fetched by an earlier run\n", static_cast<unsigned long long>(kept));
+  if (kept != 0) WriteLog("Kept %llu entries fetched %s\n", static_cast<unsigned long long>(kept), keptFrom_);
   *fetch = std::move(still);
+}
+
+bool ManifestUpdate::TakeFetchedAhead(const std::string& aheadFolder) {
+  char hex[kSha256HexSize];
+  FormatSha256Hex(manifestDigest_, hex);
+  std::string recorded;
+  if (!ReadSmallFile((aheadFolder + "\\manifest.sha256").c_str(), 256, &recorded) || recorded.compare(0, 64, hex) != 0)
+    return false;
+  if (!FetchedFolderIsOurs()) {
+    base::RemoveTree(fetchedFolder_);
+    if (!::MoveFileExA(aheadFolder.c_str(), fetchedFolder_.c_str(), 0)) {
+      WriteLog("Failed to MoveFileEx(%s, %s), GetLastError=%d\n", aheadFolder.c_str(), fetchedFolder_.c_str(),
+               static_cast<int>(::GetLastError()));
+      return false;
+    }
+    keptFrom_ = "ahead";
+  }
+  base::RemoveTree(aheadFolder);  // what stays of it when Temp\Fetched was this manifest's already
+  return true;
 }
 
 bool ManifestUpdate::ResetFetchedFolder() {

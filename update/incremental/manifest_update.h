@@ -85,6 +85,14 @@ class ManifestUpdate {
   ManifestResult FetchChanges();
   ManifestResult CommitChanges(std::int32_t version);
 
+  // Entries fetched ahead for this very manifest, in `aheadFolder` (bound to
+  // it as Temp\Fetched is, by its manifest.sha256), become this update's:
+  // the folder takes Temp\Fetched's place, unless Temp\Fetched holds this
+  // manifest's entries already ("Kept N entries fetched ahead" then says
+  // what they saved). True when the folder was this manifest's. Only after
+  // LoadManifest, before FetchChanges.
+  bool TakeFetchedAhead(const std::string& aheadFolder);
+
   // Whether the fetched manifest is the one install.cfg binds: that of the
   // installed version. Only after LoadManifest.
   bool DescribesInstalled() const;
@@ -161,6 +169,7 @@ class ManifestUpdate {
   std::unique_ptr<RangeHosts> hostPolicy_;
   bool gapLogged_ = false;  // the hosts given up on, for every request of the run
   ManifestResult rangesFailure_ = ManifestResult::WholeArchive;  // what a failed FetchRanges means
+  const char* keptFrom_ = "by an earlier run";  // how the kept entries came to Temp\Fetched
 };
 
 }  // namespace update

@@ -106,14 +106,18 @@ void RunShared::ReportStage(UpdateStage stage) {
   PublishState();
 }
 
-ByteCount RunShared::CountedBytes() const {
+ByteCount CountedBytes(const progress::ProgressTargets& targets) {
   ByteCount bytes;
-  if (setup_.progress == nullptr || setup_.progress->count.Unit() != progress::CountUnit::Bytes) return bytes;
-  const std::int64_t done = setup_.progress->count.done.load(std::memory_order_acquire);
-  const std::int64_t total = setup_.progress->count.total.load(std::memory_order_relaxed);
+  const std::int64_t done = targets.count.done.load(std::memory_order_acquire);
+  const std::int64_t total = targets.count.total.load(std::memory_order_relaxed);
+  if (targets.count.Unit() != progress::CountUnit::Bytes) return bytes;
   bytes.done = done > 0 ? static_cast<std::uint64_t>(done) : 0;
   bytes.total = total > 0 ? static_cast<std::uint64_t>(total) : 0;
   return bytes;
+}
+
+ByteCount RunShared::CountedBytes() const {
+  return setup_.progress != nullptr ? update::CountedBytes(*setup_.progress) : ByteCount{};
 }
 
 void RunShared::CloseLauncher(const char* message) const {

@@ -45,6 +45,9 @@ struct RunPaths {
   CommitPlace Place() const;
 };
 
+// The bytes `targets` count right now ({0, 0} when they count none).
+ByteCount CountedBytes(const progress::ProgressTargets& targets);
+
 class RunShared {
  public:
   // With `handOver` (a run that began while the page showed) every transfer

@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "base/file_size.h"
+#include "base/file_tree.h"
 #include "update/download_log.h"
 #include "update/install/room_check.h"
 #include "update/run/player_messages.h"
@@ -22,6 +25,9 @@ FetchOutcome UpdateFetch::FetchUpdate() {
   removals_.clear();
   byManifest_ = StartManifestUpdate();
   if (byManifest_) {
+    // What was fetched ahead while this version was still the next one.
+    const std::string ahead = std::string(run_.Paths().temp) + "\\Next";
+    if (byManifest_->TakeFetchedAhead(ahead + "\\Fetched")) base::RemoveTree(ahead);
     switch (byManifest_->FetchChanges()) {
       case ManifestResult::Fetched:
         return FetchOutcome::ByManifest;

@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include "update/download_log.h"
+#include "update/run/fetch_ahead.h"
 #include "update/run/game_start.h"
 #include "update/run/player_messages.h"
 
@@ -71,6 +72,7 @@ BackgroundResult UpdateRun::Background() {
   state.installed = commit_.InstalledVersion();
   if (!NeedsUpdate(state.installed, descriptor_.version)) {
     run_.ReportStage(UpdateStage::Current);
+    FetchNextAhead();
     return BackgroundResult::Current;
   }
   state.fetchLive = true;
@@ -98,6 +100,31 @@ BackgroundResult UpdateRun::Background() {
     WriteLog("Fetching the update in the background failed: entering the game tries again\n");
   }
   return BackgroundResult::Failed;
+}
+
+// Never installed: what the next version needs waits in Temp\Next until a
+// descriptor names that version as the live one.
+void UpdateRun::FetchNextAhead() {
+  const NextRelease& next = descriptor_.next;
+  UpdateState& state = run_.State();
+  if (handOver_->Entered() ||
+      !FetchAheadDue(state.installed, descriptor_.version, next.named, next.version, next.manifest.Named()))
+    return;
+  state.nextNamed = true;
+  state.next = next.version;
+  state.nextLive = true;
+  run_.PublishState();
+  AheadFetch ahead(run_, descriptor_, &handOver_->Ahead());
+  const bool fetched = ahead.Fetch();
+  state.nextLive = false;
+  if (fetched) {
+    const ByteCount counted = CountedBytes(handOver_->Ahead());
+    const std::uint64_t all = counted.total > counted.done ? counted.total : counted.done;
+    state.nextFetch = {all, all};
+  } else {
+    state.nextNamed = false;  // a page waiting for it would wait for ever
+  }
+  run_.PublishState();
 }
 
 void UpdateRun::AfterClick(BackgroundResult reached) {

@@ -41,6 +41,7 @@ class UpdateRun {
 
  private:
   BackgroundResult Background();
+  void FetchNextAhead();
   void AfterClick(BackgroundResult reached);
   // From the checked descriptor on: the launcher's update, the update when
   // due (or the commit of what the background fetched), repair, the game.

@@ -57,6 +57,7 @@ std::string FormatUpdateState(const UpdateState& state) {
 UpdateState WithLiveBytes(UpdateState state, const ByteCount* fetch, const ByteCount* next) {
   if (state.fetchLive && fetch != nullptr) state.fetch = *fetch;
   if (state.nextLive && next != nullptr) state.nextFetch = *next;
+  if (state.nextLive && (next == nullptr || next->total == 0)) state.nextNamed = false;
   return state;
 }
 

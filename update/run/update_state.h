@@ -51,6 +51,8 @@ std::string FormatUpdateState(const UpdateState& state);
 // The state with the bytes the transfers count right now in place of the
 // ones recorded, where the state says they are live and a count is given
 // (null: no transfer counts bytes at the moment, the recorded ones stand).
+// A next version whose fetch counts no bytes yet is not shown: its total is
+// not known, and a page must not take 0 of 0 for done.
 UpdateState WithLiveBytes(UpdateState state, const ByteCount* fetch, const ByteCount* next);
 
 // The one place the state is kept: written by the worker, read by the bridge.

@@ -75,6 +75,17 @@ bool VersionCheck::Trust(TrustedDescriptor* out) const {
       !ReadManifestExpectation(paths.versionFile, keys_.Configured(), &out->manifest))
     return false;
   out->version = static_cast<std::int32_t>(::GetPrivateProfileIntA(kLauncherSection, "Version", 0, paths.versionFile));
+  char nextVersion[16] = {};
+  ::GetPrivateProfileStringA(kLauncherSection, "NextVersion", "", nextVersion, sizeof nextVersion, paths.versionFile);
+  if (nextVersion[0] != '\0') {
+    NextRelease& next = out->next;
+    next.named = true;
+    next.version =
+        static_cast<std::int32_t>(::GetPrivateProfileIntA(kLauncherSection, "NextVersion", 0, paths.versionFile));
+    if (!ReadArchiveExpectation(paths.versionFile, keys_.Configured(), &next.archive, "Next") ||
+        !ReadManifestExpectation(paths.versionFile, keys_.Configured(), &next.manifest, "Next"))
+      return false;
+  }
   out->signedByKey = keys_.Configured();
   out->fetchedAt = tick_;
   return true;

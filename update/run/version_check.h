@@ -15,6 +15,17 @@
 
 namespace update {
 
+// What a descriptor announces of the next version, which a current client
+// fetches ahead before it goes live: NextVersion, NextUrl, NextSha256,
+// NextSize, NextManifest, NextManifestSha256, NextManifestSize, covered by
+// the same signature.
+struct NextRelease {
+  bool named = false;  // NextVersion is given
+  std::int32_t version = 0;
+  ArchiveExpectation archive;
+  ManifestExpectation manifest;
+};
+
 // What a trusted descriptor announces about the live version.
 struct TrustedDescriptor {
   std::int32_t version = 0;        // "Version", 0 when absent
@@ -22,6 +33,7 @@ struct TrustedDescriptor {
   ArchiveExpectation archive;      // Sha256, Size
   ManifestExpectation manifest;    // Manifest, ManifestSha256, ManifestSize
   DWORD fetchedAt = 0;             // the tick count of its request
+  NextRelease next;
 };
 
 class VersionCheck {
