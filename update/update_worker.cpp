@@ -36,6 +36,7 @@ void HandOver::SetCaps(std::int64_t background, std::int64_t afterClick) {
 
 void HandOver::Enter() {
   receiveCap_.store(afterClick_);  // before the flag: a worker that sees the click sees its cap
+  if (!Entered()) enteredAt_.store(::GetTickCount());
   entered_.store(true);
   if (enteredEvent_.Valid()) ::SetEvent(enteredEvent_.Get());
   ahead_.stop.Request();

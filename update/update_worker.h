@@ -66,6 +66,8 @@ class HandOver {
   // The page asked for the game.
   void Enter();
   bool Entered() const { return entered_.load(); }
+  // The tick count of the click (after Entered).
+  DWORD EnteredAt() const { return enteredAt_.load(); }
   // Waits for the click or for `stop`. True when the page asked for the game.
   bool WaitForEntry(const base::StopRequest& stop) const;
 
@@ -77,6 +79,7 @@ class HandOver {
 
  private:
   std::atomic<bool> entered_{false};
+  std::atomic<DWORD> enteredAt_{0};
   std::atomic<std::int64_t> receiveCap_{0};
   std::int64_t afterClick_ = 0;
   base::UniqueHandle enteredEvent_;

@@ -96,6 +96,8 @@ TEST(HandOver, DescriptorAgeAcrossTheTickWrap) {
       {1000, 1001 + update::kDescriptorFreshMs, true},
       {0xFFFFFF00u, 0x100u, false},                      // 512 ms across the wrap
       {0xFFFFFF00u, update::kDescriptorFreshMs, true},   // ten minutes and 256 ms across it
+      {1000, 900, false},                                // the click came while it was fetched
+      {0x100u, 0xFFFFFF00u, false},                      // the same across the wrap
   };
   for (const auto& c : cases)
     EXPECT_EQ(c.stale, update::DescriptorStale(c.fetchedAt, c.now)) << c.fetchedAt << " " << c.now;

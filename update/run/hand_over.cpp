@@ -15,7 +15,10 @@ bool SameExpectation(const ArchiveExpectation& a, const ArchiveExpectation& b) {
 }  // namespace
 
 bool DescriptorStale(std::uint32_t fetchedAt, std::uint32_t now, std::uint32_t freshMs) {
-  return static_cast<std::uint32_t>(now - fetchedAt) > freshMs;
+  const std::uint32_t age = now - fetchedAt;
+  // A difference past 2^31 is a `now` before the fetch: a click that came
+  // while the descriptor was being fetched finds it fresh.
+  return age <= 0x7FFFFFFFu && age > freshMs;
 }
 
 ClickPlan PlanClick(BackgroundResult result, bool descriptorStale) {

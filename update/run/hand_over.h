@@ -15,7 +15,9 @@ namespace update {
 constexpr std::uint32_t kDescriptorFreshMs = 10u * 60u * 1000u;
 
 // Whether a descriptor fetched at tick `fetchedAt` is older than `freshMs`
-// at tick `now`. Ticks wrap after 49.7 days: the age is their difference.
+// at tick `now` (the click's). Ticks wrap after 49.7 days: the age is their
+// difference; a `now` before `fetchedAt` (the click came during the check)
+// finds it fresh.
 bool DescriptorStale(std::uint32_t fetchedAt, std::uint32_t now, std::uint32_t freshMs = kDescriptorFreshMs);
 
 // How far the background got before the click.

@@ -129,8 +129,9 @@ void UpdateRun::FetchNextAhead() {
 
 void UpdateRun::AfterClick(BackgroundResult reached) {
   if (clickSawFetchFail_) return EndFailedFetch(backgroundFetch_);
+  // The descriptor's age when the click came, however long a fetch it joined went on after it.
   const ClickPlan plan = PlanClick(
-      reached, DescriptorStale(descriptor_.fetchedAt, ::GetTickCount(), run_.Setup().descriptorFreshMs));
+      reached, DescriptorStale(descriptor_.fetchedAt, handOver_->EnteredAt(), run_.Setup().descriptorFreshMs));
   if (plan.step == ClickStep::StartOver) return Execute();
   ClickStep step = plan.step;
   if (plan.fetchDescriptorAgain) {
