@@ -1,9 +1,11 @@
 // The script bridge's hand-over: the page's parameters go to the update
 // worker, and the page view gives way to the progress view. Repair hands over
 // in the same way and asks the worker to verify the client as well.
+// UpdateState tells the page how the update stands meanwhile.
 #include <windows.h>
 
 #include <memory>
+#include <string>
 
 #include "app/launcher.h"
 #include "ui/progress_bar.h"
@@ -35,5 +37,7 @@ void HandOver(DISPPARAMS* params, update::GameEntry entry) {
 void OnIntoGame(DISPPARAMS* params) { HandOver(params, update::GameEntry::Play); }
 
 void OnRepair(DISPPARAMS* params) { HandOver(params, update::GameEntry::Repair); }
+
+std::string OnUpdateState() { return update::UpdateStateText(); }
 
 }  // namespace app

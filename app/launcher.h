@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "app/argument_map.h"
 #include "app/launcher_config.h"
@@ -117,6 +118,8 @@ void OnIntoGame(DISPPARAMS* params);
 // The script bridge's Repair: the same, and the worker verifies and mends the
 // client before the game starts.
 void OnRepair(DISPPARAMS* params);
+// The script bridge's UpdateState: how the update stands (update::UpdateStateText).
+std::string OnUpdateState();
 
 // The process's launcher object (static storage, constructed before WinMain).
 ZornLauncher& Launcher();

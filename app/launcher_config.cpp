@@ -97,6 +97,8 @@ bool ReadConfigFile(const char* path, LauncherConfig* config) {
   const std::int32_t maxKBps = ReadInt(file, "Download", "MaxKBps");
   config->download.maxKBps = maxKBps > 0 ? maxKBps : 0;
   config->download.connections = ReadConnections(file);
+  const std::int32_t backgroundKBps = ReadInt(file, "Download", "BackgroundKBps");
+  config->download.backgroundKBps = backgroundKBps > 0 ? backgroundKBps : 0;
   return true;
 }
 

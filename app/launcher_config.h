@@ -48,16 +48,19 @@ struct PageSettings {
 };
 
 // [Download]: MaxKBps caps every transfer at that many KiB a second (the
-// connections of one transfer share the cap); 0, absent or negative means no
-// cap. Connections: how many connections a large archive, or a batch of its
-// ranges, is fetched over at once; 1 is one connection, one request after
-// another; more than kMostConnections counts as that many; absent, 0,
-// negative or not a number gives the default.
+// connections of one transfer share the cap); BackgroundKBps caps the
+// transfers made while the page shows, before the player asks for the game
+// (then MaxKBps applies). 0, absent or negative means no cap. Connections:
+// how many connections a large archive, or a batch of its ranges, is fetched
+// over at once; 1 is one connection, one request after another; more than
+// kMostConnections counts as that many; absent, 0, negative or not a number
+// gives the default.
 struct DownloadSettings {
   static constexpr std::int32_t kDefaultConnections = 4;
   static constexpr std::int32_t kMostConnections = 8;
   std::int32_t maxKBps = 0;
   std::int32_t connections = kDefaultConnections;
+  std::int32_t backgroundKBps = 0;
 };
 
 // The configuration records, all zero and empty until read.

@@ -56,6 +56,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
       ::DispatchMessageA(&msg);
     }
   }
+#ifdef LAUNCHER_SCRIPTED
+  app::ClosePageScript();
+#endif
   // The windows are gone; the worker is asked to stop and waited for before
   // the process's objects are torn down.
   app::Launcher().EndUpdateWorker();

@@ -65,6 +65,24 @@ void ReportScriptProblem(const char* what, const char* detail) {
   std::fflush(stderr);
 }
 
+// The page's engine stays up while the launcher runs, as a page's script
+// does: what it handed to window.setTimeout runs later from the message loop.
+std::unique_ptr<web::ScriptEngine>& PageEngine() {
+  static std::unique_ptr<web::ScriptEngine> engine;
+  return engine;
+}
+
+// A timeout's error is told once, as a page's would be in its console.
+void CALLBACK ReportTimeoutErrors(HWND, UINT, UINT_PTR, DWORD) {
+  static std::string reported;
+  if (!PageEngine()) return;
+  const char* error = PageEngine()->LastTimeoutError();
+  if (error[0] != '\0' && reported != error) {
+    reported = error;
+    ReportScriptProblem("failed", error);
+  }
+}
+
 }  // namespace
 
 bool RunPageScript() {
@@ -93,12 +111,17 @@ bool RunPageScript() {
     return false;
   }
   char error[1024] = {};
-  if (!web::RunJScript(script.c_str(), external.Get(), error, sizeof error)) {
+  PageEngine() = std::make_unique<web::ScriptEngine>();
+  if (!PageEngine()->Start(external.Get(), error, sizeof error) ||
+      !PageEngine()->Run(script.c_str(), error, sizeof error)) {
     ReportScriptProblem("failed", error);
     return false;
   }
+  if (PageEngine()->PendingTimeouts() != 0) ::SetTimer(nullptr, 0, 250, &ReportTimeoutErrors);
   return true;
 }
+
+void ClosePageScript() { PageEngine().reset(); }
 
 void SchedulePageScript() {
   if (::SetTimer(nullptr, 0, static_cast<UINT>(ScriptDelayMs()), &RunScriptOnTimer) == 0)

@@ -8,8 +8,13 @@ namespace app {
 
 // Runs the script named by LAUNCHER_PAGE_SCRIPT (a UTF-8 file), or the inline
 // script of the demo start page when the variable is unset. Script errors go
-// to standard error. False when no script could be run or it failed.
+// to standard error (those of functions run by window.setTimeout too). False
+// when no script could be run or it failed. The engine stays up, so that
+// what the script handed to setTimeout runs later from the message loop.
 bool RunPageScript();
+
+// Closes the page's engine once the message loop has ended (before OLE goes).
+void ClosePageScript();
 
 // Runs RunPageScript from the message loop: after the messages already queued,
 // and after LAUNCHER_PAGE_SCRIPT_DELAY_MS milliseconds when that is set (the

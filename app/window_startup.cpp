@@ -80,7 +80,8 @@ void ZornLauncher::StartWindows(HINSTANCE instance) {
   if (!mainWindow) mainWindow = std::make_unique<ui::ZIrregularWindow>();
   if (!progressBar) progressBar = std::make_unique<ui::ZProgressBar>();
   if (!pageHost)
-    pageHost = std::make_unique<web::ZWebBrowser>(std::make_unique<web::JsDispatch>(&OnIntoGame, &OnRepair));
+    pageHost = std::make_unique<web::ZWebBrowser>(
+        std::make_unique<web::JsDispatch>(&OnIntoGame, &OnRepair, &OnUpdateState));
   windows.mainWindow = mainWindow.get();
   windows.pageHost = pageHost.get();
   windows.progressBar = progressBar.get();
@@ -135,13 +136,16 @@ void ZornLauncher::StartWindows(HINSTANCE instance) {
   setup.limits.maxReceiveBytesPerSecond =
       config.download.maxKBps > 0 ? static_cast<std::int64_t>(config.download.maxKBps) * kBytesPerKilobyte : 0;
   setup.limits.connections = config.download.connections;
-  update::ConfigureUpdateWorker(setup);
+  update::ConfigureUpdateWorker(setup, static_cast<std::int64_t>(config.download.backgroundKBps) * kBytesPerKilobyte);
 
   char url[kStartUrlSize] = {};
   if (BuildStartUrl(arguments, url, sizeof url))
     pageHost->Navigate(url);
   else
     update::WriteLog("Start page URL does not fit (%u bytes)\n", static_cast<unsigned>(sizeof url));
+  // The page shows: the worker checks the descriptor and fetches what an
+  // update needs while the player reads it.
+  update::StartBackgroundUpdate();
 }
 
 void ZornLauncher::SetViewState(std::uint32_t state) { ui::SetViewState(state); }

@@ -1,6 +1,7 @@
 #include "web/js_dispatch.h"
 
 #include <climits>
+#include <string>
 #include <cstring>
 
 namespace web {
@@ -21,12 +22,21 @@ constexpr MethodName kMethods[] = {
     {"LoginFail", JsDispatch::kLoginFail},
     {"NewUser", JsDispatch::kNewUser},
     {"Repair", JsDispatch::kRepair},
+    {"UpdateState", JsDispatch::kUpdateState},
 };
+
+// The state text is ASCII: each byte becomes one wide character.
+void ReturnString(const std::string& text, VARIANT* result) {
+  std::wstring wide(text.begin(), text.end());
+  ::VariantInit(result);
+  V_VT(result) = VT_BSTR;
+  V_BSTR(result) = ::SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+}
 
 }  // namespace
 
-JsDispatch::JsDispatch(IntoGameHandler handler, IntoGameHandler repairHandler)
-    : intoGame(handler), repair(repairHandler) {}
+JsDispatch::JsDispatch(IntoGameHandler handler, IntoGameHandler repairHandler, StateReader stateReader)
+    : intoGame(handler), repair(repairHandler), updateState(stateReader) {}
 
 HRESULT JsDispatch::QueryInterface(REFIID riid, void** object) {
   if (!object) return E_POINTER;
@@ -58,7 +68,7 @@ HRESULT JsDispatch::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DIS
   return S_OK;
 }
 
-HRESULT JsDispatch::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+HRESULT JsDispatch::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
                            UINT*) {
   switch (id) {
     case kIntoGame:
@@ -66,6 +76,9 @@ HRESULT JsDispatch::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VA
       break;
     case kRepair:
       if (repair) repair(params);
+      break;
+    case kUpdateState:
+      if (updateState && result) ReturnString(updateState(), result);
       break;
     case kLoginFail:
     case kNewUser:

@@ -1,13 +1,15 @@
 // The page's way back into the launcher: an automation object that page script
-// reaches as window.external. It publishes IntoGame, LoginFail, NewUser and
-// Repair; IntoGame and Repair do something, and what they do belongs to the
-// launcher, which hands the bridge its handlers at construction.
+// reaches as window.external. It publishes IntoGame, LoginFail, NewUser,
+// Repair and UpdateState; IntoGame and Repair do something, UpdateState
+// answers with a string, and what they do belongs to the launcher, which
+// hands the bridge its handlers at construction.
 #pragma once
 
 #include <windows.h>
 #include <oaidl.h>
 
 #include <cstddef>
+#include <string>
 
 namespace web {
 
@@ -19,12 +21,16 @@ class JsDispatch : public IDispatch {
   // Called on the GUI thread with the arguments of IntoGame (or Repair),
   // last one first.
   using IntoGameHandler = void (*)(DISPPARAMS*);
+  // Called on the GUI thread for UpdateState(): how the update stands, in
+  // ASCII ("state=fetching;installed=1;...").
+  using StateReader = std::string (*)();
 
-  enum MethodId : DISPID { kIntoGame = 1, kLoginFail = 2, kNewUser = 3, kRepair = 4 };
+  enum MethodId : DISPID { kIntoGame = 1, kLoginFail = 2, kNewUser = 3, kRepair = 4, kUpdateState = 5 };
 
   // Repair takes the same arguments as IntoGame; without a handler of its
-  // own it does nothing.
-  explicit JsDispatch(IntoGameHandler handler, IntoGameHandler repairHandler = nullptr);
+  // own it does nothing. Without a state reader UpdateState returns nothing.
+  explicit JsDispatch(IntoGameHandler handler, IntoGameHandler repairHandler = nullptr,
+                      StateReader stateReader = nullptr);
   virtual ~JsDispatch() = default;
   JsDispatch(const JsDispatch&) = delete;
   JsDispatch& operator=(const JsDispatch&) = delete;
@@ -42,7 +48,8 @@ class JsDispatch : public IDispatch {
   // an unknown name leaves rgDispId[0] as the caller passed it.
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale,
                                           DISPID* ids) override;
-  // Dispatches on the identifier alone; always S_OK and never a value.
+  // Dispatches on the identifier alone; always S_OK. Only UpdateState
+  // returns a value (a BSTR in `result`, when the caller asks for one).
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID locale, WORD flags,
                                    DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
                                    UINT* argumentError) override;
@@ -51,6 +58,7 @@ class JsDispatch : public IDispatch {
   LONG refCount = 1;
   IntoGameHandler intoGame;
   IntoGameHandler repair;
+  StateReader updateState;
 };
 
 // The converting half of IntoGame: zero-fills `out` and converts the call's

@@ -227,8 +227,10 @@ TEST_F(LauncherClosed, ByWmClose) {
   ::PostMessageA(main, WM_CLOSE, 0, 0);
   ASSERT_TRUE(launcher_.WaitForExit(30000));
   EXPECT_EQ(0u, launcher_.ExitCode());
-  // Nothing was entered, so the worker never ran and wrote no log.
-  EXPECT_FALSE(testing_update::Exists(run_ / "download.log"));
+  // Nothing was entered: the check that ran while the page showed installed
+  // nothing and started no game.
+  EXPECT_EQ(std::string::npos, ReadWholeFile(run_ / "download.log").find("started the game"));
+  EXPECT_EQ(0u, ::GetPrivateProfileIntA("Launcher", "Version", 0, (run_ / "install.cfg").c_str()));
 }
 
 TEST_F(LauncherClosed, DuringAStalledTransferWithoutRecordingAnything) {

@@ -26,6 +26,11 @@ tree=$(sound_tree shared); echo '#include "update/a/x.h"' >>"$tree/update/downlo
 expect "a shared file including a phase" 1 "$tree"
 tree=$(sound_tree window); echo '#include "ui/guards.h"' >>"$tree/update/b/y.h"
 expect "a phase including a window header" 1 "$tree"
+tree=$(sound_tree run); mkdir -p "$tree/update/run"
+printf '#include "update/update_worker.h"\n#include "update/a/x.h"\n' >"$tree/update/run/r.h"
+expect "the worker's run including the worker and a phase" 0 "$tree"
+echo '#include "update/run/r.h"' >>"$tree/update/b/y.h"
+expect "a phase including the worker's run" 1 "$tree"
 mkdir -p "$WORK/flat/update"; : >"$WORK/flat/update/update_worker.cpp"
 expect "no phase folder at all" 2 "$WORK/flat"
 [ "$failures" -eq 0 ]

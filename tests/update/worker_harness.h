@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <utility>
@@ -143,6 +144,8 @@ class Worker : public ::testing::Test {
     setup.repairOnEntry = repairOnEntry_;
     setup.launcherPath = launcherPath_.empty() ? nullptr : launcherPath_.c_str();
     setup.swap = swap_;
+    setup.state = &state_;
+    setup.descriptorFreshMs = descriptorFreshMs_;
     setup_ = setup;
     progress_->upperTarget = 0;  // a fresh progress bar for every run
     progress_->lowerTarget = 0;
@@ -163,6 +166,7 @@ class Worker : public ::testing::Test {
 
   static unsigned __stdcall Proc(void* self) {
     Worker* w = static_cast<Worker*>(self);
+    if (w->handOver_ != nullptr) return update::RunUpdateFromPageView(w->setup_, w->parameters_, *w->handOver_);
     return update::RunUpdate(w->setup_, w->parameters_);
   }
 
@@ -189,6 +193,12 @@ class Worker : public ::testing::Test {
   std::string publicKey_;   // [VersionCDN] PublicKey of the run; empty: none
   std::string publicKey2_;
   bool repairOnEntry_ = false;  // repair=1 on the command line
+  // With a hand-over the run begins as the page shows, and waits for its
+  // Enter (the test's click, given from duringRun_); without one it is the
+  // run after the click.
+  update::HandOver* handOver_ = nullptr;
+  update::UpdateStateBoard state_;  // how the run says it stands
+  std::uint32_t descriptorFreshMs_ = 10u * 60u * 1000u;
   std::string launcherPath_;    // the running launcher's file; empty: it is never updated
   update::SwapTiming swap_;
   std::string directory_;

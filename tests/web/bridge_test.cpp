@@ -1,6 +1,7 @@
 // The script bridge, driven directly and from real JScript.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "web/js_dispatch.h"
@@ -117,6 +118,83 @@ TEST_F(BridgeFromScript, NameInAnotherCaseHasNoEffect) {
   }
 }
 
+std::string StateForTest() { return "state=fetching;installed=1;available=2;done=1048576;total=20971520"; }
+
+TEST_F(BridgeFromScript, UpdateStateAnswersWithTheLaunchersString) {
+  web::JsDispatch withState(&RecordIntoGame, nullptr, &StateForTest);
+  char error[512];
+  // The page splits it as it likes; here it hands it back through IntoGame.
+  EXPECT_TRUE(web::RunJScript(L"var s = window.external.UpdateState();"
+                              L"external.IntoGame(typeof s + ' ' + s.split(';')[0] + ' ' + s);",
+                              &withState, error, sizeof(error)))
+      << error;
+  EXPECT_EQ("string state=fetching " + StateForTest(), record.text);
+  // A bridge without a state reader answers nothing, and the page can tell.
+  record = IntoGameRecord();
+  EXPECT_TRUE(web::RunJScript(L"external.IntoGame(typeof external.UpdateState());", &bridge, error, sizeof(error)))
+      << error;
+  EXPECT_EQ("undefined", record.text);
+}
+
+// Pumps this thread's messages (the thread timers of setTimeout) until
+// `done` says so or `seconds` pass.
+template <typename Done>
+void PumpUntil(Done done, int seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!done() && std::chrono::steady_clock::now() < deadline) {
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+  }
+}
+
+TEST_F(BridgeFromScript, SetTimeoutRunsTheFunctionLaterFromTheMessageLoop) {
+  web::ScriptEngine engine;
+  char error[512];
+  ASSERT_TRUE(engine.Start(&bridge, error, sizeof(error))) << error;
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(engine.Run(L"var n = 0;"
+                         L"window.setTimeout(function () { n++; external.IntoGame('late ' + n); }, 300);"
+                         L"window.setTimeout(function () { n++; }, '50');"  // a delay that converts to a number
+                         L"external.IntoGame('now');",
+                         error, sizeof(error)))
+      << error;
+  EXPECT_EQ("now", record.text);  // nothing ran before the script's end
+  EXPECT_EQ(2u, engine.PendingTimeouts());
+  PumpUntil([&] { return record.calls == 2; }, 10);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(2, record.calls);
+  EXPECT_EQ("late 2", record.text);  // the 50 ms one ran first
+  EXPECT_GE(waited, std::chrono::milliseconds(280));
+  EXPECT_EQ(0u, engine.PendingTimeouts());
+  EXPECT_STREQ("", engine.LastTimeoutError());
+
+  // An error in a timeout is kept for the host to report; the engine goes on.
+  ASSERT_TRUE(engine.Run(L"window.setTimeout(function () { throw new Error('late boom'); }, 0);"
+                         L"window.setTimeout(function () { external.IntoGame('after'); }, 30);",
+                         error, sizeof(error)))
+      << error;
+  PumpUntil([&] { return record.text == "after"; }, 10);
+  EXPECT_EQ("after", record.text);
+  EXPECT_NE(std::string::npos, std::string(engine.LastTimeoutError()).find("boom")) << engine.LastTimeoutError();
+
+  // What is still pending when the engine closes never runs.
+  ASSERT_TRUE(engine.Run(L"window.setTimeout(function () { external.IntoGame('never'); }, 20);", error,
+                         sizeof(error)))
+      << error;
+  engine.Close();
+  EXPECT_EQ(0u, engine.PendingTimeouts());
+  PumpUntil([] { return false; }, 1);
+  EXPECT_EQ("after", record.text);
+}
+
+TEST_F(BridgeFromScript, SetTimeoutRefusesWhatIsNotAFunction) {
+  char error[512];
+  EXPECT_FALSE(web::RunJScript(L"window.setTimeout('external.IntoGame(1)', 10);", &bridge, error, sizeof(error)));
+  EXPECT_FALSE(web::RunJScript(L"window.setTimeout();", &bridge, error, sizeof(error)));
+  EXPECT_EQ(0, record.calls);
+}
+
 TEST(JScriptRunner, ReportsScriptErrors) {
   struct Row {
     const char* name;
@@ -147,6 +225,7 @@ TEST(JsDispatch, NameLookup) {
   } rows[] = {
       {L"IntoGame", 1}, {L"LoginFail", 2},     {L"NewUser", 3},  {L"intogame", 77},
       {L"Repair", 4},   {L"repair", 77},       {L"Repair ", 77},
+      {L"UpdateState", 5}, {L"updateState", 77},
       {L"IntoGame ", 77}, {L"Into", 77},       {L"", 77},        {tooLong.c_str(), 77},
   };
   for (const Row& row : rows) {

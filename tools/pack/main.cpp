@@ -1,16 +1,18 @@
 // pack --client DIR --version N --url URL --out DIR [--manifest-url URL] [--sign SECRET_KEY]
 //      [--chunks yes|no] [--launcher DIR --launcher-version N --launcher-url URL
-//      [--launcher-url2 URL] [--launcher-url3 URL]]
+//      [--launcher-url2 URL] [--launcher-url3 URL]] [--next DIR]
 // pack keygen --public FILE --secret FILE
 // Packs a client folder into OUT/ClientContent, describes its entries and
 // their byte spans in OUT/ClientContent.manifest, and writes OUT/version.cfg
 // announcing both with their sizes and SHA-256s, and with --sign its
 // signature OUT/version.cfg.minisig; with --launcher also packs the
 // launcher's own folder into OUT/Launcher.zip and announces it in the same
-// descriptor, under the same signature. Or makes a minisign key pair. Exit
+// descriptor, under the same signature; with --next announces the version
+// packed into that folder as the next one. Or makes a minisign key pair. Exit
 // codes: 0 done, 1 refused or failed, 2 usage.
 #include "tools/pack/client_tree.h"
 #include "tools/pack/launcher_package.h"
+#include "tools/pack/next_release.h"
 #include "tools/pack/manifest_builder.h"
 #include "tools/pack/signing.h"
 #include "tools/pack/version_file.h"
@@ -46,13 +48,14 @@ struct Options {
   fs::path launcher;        // --launcher; empty: no launcher package
   std::string launcherVersion;
   std::string launcherUrls[3];  // --launcher-url, --launcher-url2, --launcher-url3
+  fs::path next;                // --next: the output folder of the next version; empty: none
 };
 
 const char kUsage[] =
     "usage: pack --client DIR --version N --url URL --out DIR [--manifest-url URL]\n"
     "            [--sign SECRET_KEY] [--chunks yes|no]\n"
     "            [--launcher DIR --launcher-version N --launcher-url URL\n"
-    "            [--launcher-url2 URL] [--launcher-url3 URL]]\n"
+    "            [--launcher-url2 URL] [--launcher-url3 URL]] [--next DIR]\n"
     "       pack keygen --public FILE --secret FILE\n"
     "  Packs DIR into OUT/ClientContent, lists its entries in OUT/ClientContent.manifest\n"
     "  and writes OUT/version.cfg ([Launcher] Version=N, Url=URL, where URL is where\n"
@@ -64,6 +67,9 @@ const char kUsage[] =
     "  --launcher packs DIR (Launcher.exe and Data/, nothing else) into OUT/Launcher.zip\n"
     "  and adds LauncherVersion, LauncherUrl (and LauncherUrl2, LauncherUrl3),\n"
     "  LauncherSha256 and LauncherSize to version.cfg before it is signed.\n"
+    "  --next DIR announces the version an earlier run packed into DIR as the next\n"
+    "  one (NextVersion, NextUrl, NextSha256, NextSize, NextManifest,\n"
+    "  NextManifestSha256, NextManifestSize from DIR/version.cfg), signed with the rest.\n"
     "  keygen makes a minisign key pair; the secret key is stored unencrypted.\n";
 
 // Arguments as paths: wide on Windows, so any folder name gets through.
@@ -111,6 +117,8 @@ bool ParseOptions(const std::vector<fs::path>& args, Options* options) {
       options->launcherUrls[1] = args[i + 1].u8string();
     } else if (key == "--launcher-url3") {
       options->launcherUrls[2] = args[i + 1].u8string();
+    } else if (key == "--next") {
+      options->next = args[i + 1];
     } else {
       return false;
     }
@@ -331,6 +339,19 @@ int main(int argc, char** argv) {
   }
   pack::AppendArchiveFacts(digest, archiveSize, &versionText);
   pack::AppendManifestFacts(manifestUrl, manifestText, &versionText);
+  if (!options.next.empty()) {
+    std::string nextText;
+    std::int32_t live = 0;
+    pack::ParseVersionNumber(options.version, &live);  // checked by FormatVersionFile
+    if (!ReadTextFile(options.next / "version.cfg", &nextText)) {
+      std::fprintf(stderr, "pack: cannot read %s\n", (options.next / "version.cfg").u8string().c_str());
+      return 1;
+    }
+    if (!pack::AppendNextRelease(nextText, live, &versionText, &error)) {
+      std::fprintf(stderr, "pack: %s\n", error.c_str());
+      return 1;
+    }
+  }
   if (withLauncher &&
       !WriteLauncherPackage(options.out, launcherFiles, launcherRelease, &versionText)) {
     return 1;

@@ -213,8 +213,27 @@ void ManifestUpdate::DropKeptEntries(std::vector<std::size_t>* fetch) const {
       still.push_back(index);
     }
   }
-  if (kept != 0) WriteLog("Kept %llu entries fetched by an earlier run\n", static_cast<unsigned long long>(kept));
+  if (kept != 0) WriteLog("Kept %llu entries fetched %s\n", static_cast<unsigned long long>(kept), keptFrom_);
   *fetch = std::move(still);
+}
+
+bool ManifestUpdate::TakeFetchedAhead(const std::string& aheadFolder) {
+  char hex[kSha256HexSize];
+  FormatSha256Hex(manifestDigest_, hex);
+  std::string recorded;
+  if (!ReadSmallFile((aheadFolder + "\\manifest.sha256").c_str(), 256, &recorded) || recorded.compare(0, 64, hex) != 0)
+    return false;
+  if (!FetchedFolderIsOurs()) {
+    base::RemoveTree(fetchedFolder_);
+    if (!::MoveFileExA(aheadFolder.c_str(), fetchedFolder_.c_str(), 0)) {
+      WriteLog("Failed to MoveFileEx(%s, %s), GetLastError=%d\n", aheadFolder.c_str(), fetchedFolder_.c_str(),
+               static_cast<int>(::GetLastError()));
+      return false;
+    }
+    keptFrom_ = "ahead";
+  }
+  base::RemoveTree(aheadFolder);  // what stays of it when Temp\Fetched was this manifest's already
+  return true;
 }
 
 bool ManifestUpdate::ResetFetchedFolder() {
@@ -264,11 +283,18 @@ void ManifestUpdate::PlanRebuilds(const Manifest* installed, bool storeUsable, s
 }
 
 ManifestResult ManifestUpdate::Apply(std::int32_t version) {
+  const ManifestResult fetched = FetchChanges();
+  return fetched == ManifestResult::Fetched ? CommitChanges(version) : fetched;
+}
+
+ManifestResult ManifestUpdate::FetchChanges() {
   GameFiles game(setup_.place.gameDirectory);
   const Manifest* installed = haveInstalled_ ? &installed_ : nullptr;
   plan_ = PlanFetch(manifest_, installed, game);
-  return FetchAndCommit(version, installed);
+  return FetchStaged(installed);
 }
+
+ManifestResult ManifestUpdate::CommitChanges(std::int32_t version) { return Commit(version, plan_.fetch); }
 
 std::uint64_t ManifestUpdate::ArchiveFileBytes() const {
   std::uint64_t bytes = 0;
@@ -302,6 +328,11 @@ ManifestResult ManifestUpdate::Repair(std::int32_t version) {
 }
 
 ManifestResult ManifestUpdate::FetchAndCommit(std::int32_t version, const Manifest* installed) {
+  const ManifestResult fetched = FetchStaged(installed);
+  return fetched == ManifestResult::Fetched ? Commit(version, plan_.fetch) : fetched;
+}
+
+ManifestResult ManifestUpdate::FetchStaged(const Manifest* installed) {
   const bool ours = FetchedFolderIsOurs();
   std::vector<std::size_t> fetch = plan_.fetch;
   auto stagedBytes = [&](const std::vector<std::size_t>& entries) {
@@ -372,7 +403,7 @@ ManifestResult ManifestUpdate::FetchAndCommit(std::int32_t version, const Manife
   if (!FetchRanges(spanRanges, spans, &progress) || !FetchChunks(pieces, chunkRanges, &progress) ||
       !RebuildFiles(&progress))
     return rangesFailure_;
-  return Commit(version, plan_.fetch);
+  return ManifestResult::Fetched;
 }
 
 bool ManifestUpdate::FetchChunks(const std::vector<ChunkPiece>& pieces, const std::vector<FetchRange>& ranges,

@@ -57,6 +57,7 @@ struct ManifestUpdateSetup {
 
 enum class ManifestResult {
   Installed,     // every changed entry is in Game and the dropped ones are gone
+  Fetched,       // every changed entry waits in Temp\Fetched; Game is unchanged
   WholeArchive,  // nothing was changed in Game; the cause is logged
   Failed,        // staging or the commit failed; logged
   NoSpace,       // "Not enough disk space on ROOT: ..." is logged and nothing was fetched, or the volume
@@ -78,6 +79,19 @@ class ManifestUpdate {
 
   // Fetches and commits what `version` changes. Only after LoadManifest.
   ManifestResult Apply(std::int32_t version);
+  // Apply in two phases: FetchChanges brings what the new version changes into
+  // Temp\Fetched (Fetched, or WholeArchive, Failed, NoSpace) and leaves Game
+  // alone; CommitChanges, after Fetched, commits it as `version`.
+  ManifestResult FetchChanges();
+  ManifestResult CommitChanges(std::int32_t version);
+
+  // Entries fetched ahead for this very manifest, in `aheadFolder` (bound to
+  // it as Temp\Fetched is, by its manifest.sha256), become this update's:
+  // the folder takes Temp\Fetched's place, unless Temp\Fetched holds this
+  // manifest's entries already ("Kept N entries fetched ahead" then says
+  // what they saved). True when the folder was this manifest's. Only after
+  // LoadManifest, before FetchChanges.
+  bool TakeFetchedAhead(const std::string& aheadFolder);
 
   // Whether the fetched manifest is the one install.cfg binds: that of the
   // installed version. Only after LoadManifest.
@@ -129,6 +143,7 @@ class ManifestUpdate {
   bool ReadInstalledManifest();
   const ManifestEntry* InstalledEntry(const std::string& name) const;
   ManifestResult FetchAndCommit(std::int32_t version, const Manifest* installed);
+  ManifestResult FetchStaged(const Manifest* installed);
   bool FetchedFolderIsOurs() const;
   void DropKeptEntries(std::vector<std::size_t>* fetch) const;
   bool ResetFetchedFolder();
@@ -154,6 +169,7 @@ class ManifestUpdate {
   std::unique_ptr<RangeHosts> hostPolicy_;
   bool gapLogged_ = false;  // the hosts given up on, for every request of the run
   ManifestResult rangesFailure_ = ManifestResult::WholeArchive;  // what a failed FetchRanges means
+  const char* keptFrom_ = "by an earlier run";  // how the kept entries came to Temp\Fetched
 };
 
 }  // namespace update

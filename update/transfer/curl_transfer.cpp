@@ -16,24 +16,37 @@ constexpr long kReceiveBufferBytes = 512 * 1024;
 // each up to 100 reads of the buffer, so a large buffer lets a fast server
 // burst far past the cap before the first pause. A buffer of 1/256 of the cap
 // keeps a loop to about 0.4 s of it (libcurl's smallest buffer is 1 KiB).
-long ReceiveBufferBytes(const TransferLimits& limits) {
-  if (limits.maxReceiveBytesPerSecond <= 0) return kReceiveBufferBytes;
-  const std::int64_t capped = limits.maxReceiveBytesPerSecond / 256;
+long ReceiveBufferBytes(std::int64_t cap) {
+  if (cap <= 0) return kReceiveBufferBytes;
+  const std::int64_t capped = cap / 256;
   if (capped < 1024) return 1024;
   return capped < kReceiveBufferBytes ? static_cast<long>(capped) : kReceiveBufferBytes;
 }
 
 }  // namespace
 
+std::int64_t ReceiveCap(const TransferLimits& limits) {
+  return limits.liveReceiveCap != nullptr ? limits.liveReceiveCap->load() : limits.maxReceiveBytesPerSecond;
+}
+
+void FollowReceiveCap(CURL* handle, const TransferLimits& limits, std::int64_t* applied) {
+  if (limits.liveReceiveCap == nullptr) return;
+  const std::int64_t cap = limits.liveReceiveCap->load();
+  if (cap == *applied) return;
+  curl_easy_setopt(handle, CURLOPT_MAX_RECV_SPEED_LARGE, static_cast<curl_off_t>(cap > 0 ? cap : 0));
+  *applied = cap;
+}
+
 void ApplyTransferOptions(CURL* handle, const char* url, const TransferLimits& limits) {
+  const std::int64_t cap = ReceiveCap(limits);
   curl_easy_setopt(handle, CURLOPT_URL, url);
   curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L);
   curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
-  curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, ReceiveBufferBytes(limits));
+  curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, ReceiveBufferBytes(cap));
   curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds);
   // The low-speed limits are the transfer loop's (update/transfer/transfer_loop.h):
   // libcurl's own would wake every transfer once a second to look at its rate.
-  ApplyReceiveCap(handle, limits.maxReceiveBytesPerSecond);
+  ApplyReceiveCap(handle, cap);
   if (limits.proxy != nullptr) ApplyProxy(handle, *limits.proxy, url);
 }
 
@@ -43,9 +56,7 @@ void ApplyReceiveCap(CURL* handle, std::int64_t bytesPerSecond) {
 }
 
 void ApplyReceiveBuffer(CURL* handle, std::int64_t bytesPerSecond) {
-  TransferLimits limits;
-  limits.maxReceiveBytesPerSecond = bytesPerSecond;
-  curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, ReceiveBufferBytes(limits));
+  curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, ReceiveBufferBytes(bytesPerSecond));
 }
 
 TransferFailure FailureOfResult(CURLcode result) {

@@ -29,6 +29,15 @@ void ApplyTransferOptions(CURL* handle, const char* url, const TransferLimits& l
 void ApplyReceiveCap(CURL* handle, std::int64_t bytesPerSecond);
 void ApplyReceiveBuffer(CURL* handle, std::int64_t bytesPerSecond);
 
+// The receive cap a transfer starts with: the live one when set.
+std::int64_t ReceiveCap(const TransferLimits& limits);
+
+// For a transfer's progress callback: sets the live cap on `handle` when it
+// differs from `*applied` (the cap last set there), and notes it. libcurl
+// reads the cap afresh at every turn of its transfer loop. The receive
+// buffer keeps the size it started with.
+void FollowReceiveCap(CURL* handle, const TransferLimits& limits, std::int64_t* applied);
+
 struct ProxyConfig;
 
 // Sets the proxy `config` chooses for `url` on `handle`; direct is set

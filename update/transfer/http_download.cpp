@@ -39,6 +39,8 @@ struct Transfer {
   bool unexpectedStatus = false;  // neither 206 nor 200 to a range request
   bool stopRequested = false;     // the progress callback ended the transfer for a stop request
   bool diskFull = false;          // a write found no room left on the volume
+  const TransferLimits* limits = nullptr;  // a live cap is followed as the transfer runs
+  std::int64_t appliedCap = 0;
 };
 
 // Whether the write that just failed found the volume full: the C runtime
@@ -95,6 +97,7 @@ size_t OnWriteData(char* data, size_t size, size_t count, void* user) {
 // already in the file.
 int OnProgress(void* user, curl_off_t downloadTotal, curl_off_t downloadNow, curl_off_t, curl_off_t) {
   Transfer* transfer = static_cast<Transfer*>(user);
+  FollowReceiveCap(transfer->curl, *transfer->limits, &transfer->appliedCap);
   progress::ProgressTargets* progress = transfer->progress;
   if (progress == nullptr) return 0;
   if (progress->stop.Requested()) {
@@ -156,6 +159,8 @@ Attempt Download(const char* localPath, const char* url, progress::ProgressTarge
   transfer.url = url;
   transfer.offset = offset;
   transfer.check = check;
+  transfer.limits = &limits;
+  transfer.appliedCap = ReceiveCap(limits);
   base::UniqueFile file(std::fopen(localPath, offset != 0 ? "ab" : "wb"));
   if (!file) {
     WriteLog("Failed to open %s\n", localPath);

@@ -56,6 +56,8 @@ struct RangeRequest {
   RangeResult verdict = RangeResult::Received;
   std::uint64_t received = 0;
   bool stopped = false;
+  const TransferLimits* limits = nullptr;  // a live cap is followed as the request runs
+  std::int64_t* appliedCap = nullptr;
 };
 
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
@@ -112,6 +114,7 @@ size_t OnData(char* data, size_t size, size_t count, void* user) {
 // moves).
 int OnProgress(void* user, curl_off_t, curl_off_t now, curl_off_t, curl_off_t) {
   const RangeRequest* request = static_cast<const RangeRequest*>(user);
+  if (request->limits != nullptr) FollowReceiveCap(request->curl, *request->limits, request->appliedCap);
   const RangeProgress& progress = request->progress;
   if (progress.targets == nullptr) return 0;
   if (progress.targets->stop.Requested()) return 1;  // CURLE_ABORTED_BY_CALLBACK
@@ -174,6 +177,7 @@ RangeFetcher::RangeFetcher(const char* url, std::uint64_t fileSize, const Transf
     : handle_(std::make_unique<Handle>()), url_(url != nullptr ? url : ""), fileSize_(fileSize), limits_(limits) {
   handle_->curl.reset(curl_easy_init());
   if (handle_->curl) ApplyTransferOptions(handle_->curl.get(), url_.c_str(), limits_);
+  appliedCap_ = ReceiveCap(limits_);
 }
 
 RangeFetcher::~RangeFetcher() = default;
@@ -196,10 +200,13 @@ RangeResult RangeFetcher::Fetch(std::uint64_t offset, std::uint64_t length, Body
   request.fileSize = fileSize_;
   request.sink = sink;
   request.progress = progress;
+  request.limits = &limits_;
+  request.appliedCap = &appliedCap_;
   Arm(h, &request, range);
   // A batch may have shared the cap and sized the buffer for its share.
-  ApplyReceiveCap(h, limits_.maxReceiveBytesPerSecond);
-  ApplyReceiveBuffer(h, limits_.maxReceiveBytesPerSecond);
+  appliedCap_ = ReceiveCap(limits_);
+  ApplyReceiveCap(h, appliedCap_);
+  ApplyReceiveBuffer(h, appliedCap_);
   curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress);
   curl_easy_setopt(h, CURLOPT_XFERINFODATA, &request);
@@ -226,13 +233,13 @@ struct Connection {
 };
 
 // The player's cap is for the whole batch: each running request gets its
-// share, set again whenever the number running changes.
+// share, set again whenever the number running or the cap changes (a live
+// cap lifted by the click goes to every connection, 0 to each).
 void ShareReceiveCap(std::vector<Connection>* connections, std::int64_t cap) {
-  if (cap <= 0) return;
   std::int64_t running = 0;
   for (const Connection& c : *connections) running += c.busy ? 1 : 0;
   if (running == 0) return;
-  const std::int64_t share = cap / running > 0 ? cap / running : 1;
+  const std::int64_t share = cap <= 0 ? 0 : (cap / running > 0 ? cap / running : 1);
   for (Connection& c : *connections) {
     if (c.busy) ApplyReceiveCap(c.curl, share);
   }
@@ -263,8 +270,9 @@ void RangeFetcher::FetchAll(RangeJobs& jobs, const RangeProgress& progress) {
   BatchCount batch;
   batch.progress = progress;
   const base::StopRequest* stop = progress.targets != nullptr ? &progress.targets->stop : nullptr;
-  const std::int64_t connectionCap = limits_.maxReceiveBytesPerSecond > 0 && !connections.empty()
-                                         ? limits_.maxReceiveBytesPerSecond / static_cast<std::int64_t>(connections.size())
+  std::int64_t sharedCap = ReceiveCap(limits_);
+  const std::int64_t connectionCap = sharedCap > 0 && !connections.empty()
+                                         ? sharedCap / static_cast<std::int64_t>(connections.size())
                                          : 0;
   std::size_t next = 0;
   auto end = [&](std::size_t index, const RangeOutcome& outcome) {
@@ -305,7 +313,9 @@ void RangeFetcher::FetchAll(RangeJobs& jobs, const RangeProgress& progress) {
       c.busy = true;
       changed = true;
     }
-    if (changed) ShareReceiveCap(&connections, limits_.maxReceiveBytesPerSecond);
+    const std::int64_t cap = ReceiveCap(limits_);
+    if (changed || cap != sharedCap) ShareReceiveCap(&connections, cap);
+    sharedCap = cap;
     if (handle_->loop.Running() == 0) break;
 
     finished.clear();
@@ -328,7 +338,7 @@ void RangeFetcher::FetchAll(RangeJobs& jobs, const RangeProgress& progress) {
         end(c.job, outcome);
       }
     }
-    if (!finished.empty()) ShareReceiveCap(&connections, limits_.maxReceiveBytesPerSecond);
+    if (!finished.empty()) ShareReceiveCap(&connections, sharedCap);
   }
   // After a stop request, or once the jobs want no more: the rest never began.
   for (; next < count; ++next) end(next, notBegun);

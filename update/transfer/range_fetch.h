@@ -97,6 +97,7 @@ class RangeFetcher {
   std::string url_;
   std::uint64_t fileSize_;
   TransferLimits limits_;  // its meter (the run's, when not null) gets every transfer's timings
+  std::int64_t appliedCap_ = 0;  // the receive cap last set on Fetch's handle
   TransferFailure failure_ = TransferFailure::None;
   std::int32_t status_ = 0;
 };

@@ -3,6 +3,7 @@
 // fast a transfer may receive. Tests shorten them. Pure.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace update {
@@ -18,6 +19,11 @@ struct TransferLimits {
   // second (CURLOPT_MAX_RECV_SPEED_LARGE), its connections together; 0
   // means no cap.
   std::int64_t maxReceiveBytesPerSecond = 0;
+  // When set, the cap is read from here instead, at the start of every
+  // request and as the transfer runs (libcurl's progress callback), so that
+  // it can change under a running transfer: a background fetch that the
+  // player's click hurries. 0 means no cap. It outlives every transfer.
+  const std::atomic<std::int64_t>* liveReceiveCap = nullptr;
   // [Download] Connections: how many connections a batch of ranges, or an
   // archive fetched in segments, uses at once (1: one request after another
   // on a single connection).

@@ -104,24 +104,27 @@ bool CheckDescriptorSignature(const char* descriptorPath, const char* signatureP
   return false;
 }
 
-bool ReadArchiveExpectation(const char* descriptorPath, bool digestRequired, ArchiveExpectation* out) {
+bool ReadArchiveExpectation(const char* descriptorPath, bool digestRequired, ArchiveExpectation* out,
+                            const char* prefix) {
   *out = ArchiveExpectation{};
+  const std::string sha256 = std::string(prefix) + "Sha256";
+  const std::string size = std::string(prefix) + "Size";
   char value[MAX_PATH] = {};
-  ::GetPrivateProfileStringA(kSection, "Sha256", "", value, sizeof value, descriptorPath);
+  ::GetPrivateProfileStringA(kSection, sha256.c_str(), "", value, sizeof value, descriptorPath);
   if (value[0] != '\0') {
     if (!ParseSha256Hex(value, &out->digest)) {
-      WriteLog("Refused version.cfg: Sha256 is not 64 hex digits\n");
+      WriteLog("Refused version.cfg: %s is not 64 hex digits\n", sha256.c_str());
       return false;
     }
     out->hasDigest = true;
   } else if (digestRequired) {
-    WriteLog("Refused version.cfg: a public key is configured and it names no Sha256\n");
+    WriteLog("Refused version.cfg: a public key is configured and it names no %s\n", sha256.c_str());
     return false;
   }
-  ::GetPrivateProfileStringA(kSection, "Size", "", value, sizeof value, descriptorPath);
+  ::GetPrivateProfileStringA(kSection, size.c_str(), "", value, sizeof value, descriptorPath);
   if (value[0] != '\0') {
     if (!ParseByteCount(value, &out->size)) {
-      WriteLog("Refused version.cfg: Size is not a byte count\n");
+      WriteLog("Refused version.cfg: %s is not a byte count\n", size.c_str());
       return false;
     }
     out->hasSize = true;
@@ -129,26 +132,31 @@ bool ReadArchiveExpectation(const char* descriptorPath, bool digestRequired, Arc
   return true;
 }
 
-bool ReadManifestExpectation(const char* descriptorPath, bool digestRequired, ManifestExpectation* out) {
+bool ReadManifestExpectation(const char* descriptorPath, bool digestRequired, ManifestExpectation* out,
+                             const char* prefix) {
   *out = ManifestExpectation{};
-  ::GetPrivateProfileStringA(kSection, "Manifest", "", out->url, sizeof out->url, descriptorPath);
+  const std::string manifest = std::string(prefix) + "Manifest";
+  const std::string sha256 = manifest + "Sha256";
+  const std::string size = manifest + "Size";
+  ::GetPrivateProfileStringA(kSection, manifest.c_str(), "", out->url, sizeof out->url, descriptorPath);
   if (!out->Named()) return true;
   char value[MAX_PATH] = {};
-  ::GetPrivateProfileStringA(kSection, "ManifestSha256", "", value, sizeof value, descriptorPath);
+  ::GetPrivateProfileStringA(kSection, sha256.c_str(), "", value, sizeof value, descriptorPath);
   if (value[0] != '\0') {
     if (!ParseSha256Hex(value, &out->content.digest)) {
-      WriteLog("Refused version.cfg: ManifestSha256 is not 64 hex digits\n");
+      WriteLog("Refused version.cfg: %s is not 64 hex digits\n", sha256.c_str());
       return false;
     }
     out->content.hasDigest = true;
   } else if (digestRequired) {
-    WriteLog("Refused version.cfg: a public key is configured and its Manifest has no ManifestSha256\n");
+    WriteLog("Refused version.cfg: a public key is configured and its %s has no %s\n", manifest.c_str(),
+             sha256.c_str());
     return false;
   }
-  ::GetPrivateProfileStringA(kSection, "ManifestSize", "", value, sizeof value, descriptorPath);
+  ::GetPrivateProfileStringA(kSection, size.c_str(), "", value, sizeof value, descriptorPath);
   if (value[0] != '\0') {
     if (!ParseByteCount(value, &out->content.size)) {
-      WriteLog("Refused version.cfg: ManifestSize is not a byte count\n");
+      WriteLog("Refused version.cfg: %s is not a byte count\n", size.c_str());
       return false;
     }
     out->content.hasSize = true;

@@ -33,7 +33,10 @@ bool CheckDescriptorSignature(const char* descriptorPath, const char* signatureP
 // after its log line, when one is present but malformed, or when `digestRequired`
 // (a key is configured) and Sha256 is missing: a signature would then protect
 // nothing of the archive.
-bool ReadArchiveExpectation(const char* descriptorPath, bool digestRequired, ArchiveExpectation* out);
+// With `prefix` ("Next") the same keys of the next version are read
+// ("NextSha256", "NextSize"), and the log lines name them so.
+bool ReadArchiveExpectation(const char* descriptorPath, bool digestRequired, ArchiveExpectation* out,
+                            const char* prefix = "");
 
 // What the descriptor says about the archive's manifest: "Manifest" (its
 // URL), "ManifestSha256" and "ManifestSize". Without a URL there is no
@@ -48,7 +51,9 @@ struct ManifestExpectation {
 // or ManifestSize is present but malformed, or when `digestRequired` (a key
 // is configured) and a manifest is named without its ManifestSha256: the
 // signature would then protect none of the entries.
-bool ReadManifestExpectation(const char* descriptorPath, bool digestRequired, ManifestExpectation* out);
+// `prefix` as for ReadArchiveExpectation ("NextManifest", ...).
+bool ReadManifestExpectation(const char* descriptorPath, bool digestRequired, ManifestExpectation* out,
+                             const char* prefix = "");
 
 // Refusals met before a signature can be checked: the descriptor or its
 // signature arrived larger than its bound, or the signature could not be
