@@ -182,19 +182,18 @@ TEST_F(PageView, APageThatWaitsFindsTheUpdateReadyAndItsClickOnlyCommits) {
   const HWND main = launcher_.FindWindowOfClass("ZIrregularWindow", 30000, /*hiddenToo=*/true);
   ASSERT_NE(nullptr, main);
   // Until the click the page shows and the client stays as it was; the click
-  // hides the main window and shows the progress window.
-  HWND progress = nullptr;
+  // hides the main window (the progress window that follows may be gone
+  // before a look finds it: the update is ready by then).
   std::size_t checks = 0;
-  while (!(progress != nullptr && !::IsWindowVisible(main)) && !launcher_.WaitForExit(0)) {
+  while (::IsWindowVisible(main) && !launcher_.WaitForExit(20)) {
     // The main window still shown after the look means the look came before the click.
     const bool unchanged = Version1StillInstalled();
     if (::IsWindowVisible(main)) {
       ASSERT_TRUE(unchanged) << "the client changed before the click";
       ++checks;
     }
-    progress = launcher_.FindWindowOfClass("ZProgressBar", 50);
   }
-  ASSERT_NE(nullptr, progress) << ReadWholeFile(run_ / "download.log");
+  ASSERT_GT(checks, 0u) << ReadWholeFile(run_ / "download.log");
   const Clock::time_point clicked = Clock::now();
   const testing_update::ServedArchive beforeClick = testing_update::ArchiveServed(archivePath_);
   const std::string launch = GameRecord(60000);

@@ -97,16 +97,20 @@ void LauncherProcess::NoteClasses() {
 }
 
 bool LauncherProcess::WaitForExit(DWORD timeoutMs) {
+  // The process is looked at once even with no time to wait: a poll of 0 ms
+  // must still see a launcher that has ended.
   const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-  while (::GetTickCount64() < deadline) {
+  for (;;) {
     NoteClasses();
     DismissBoxes();
-    if (::WaitForSingleObject(info_.hProcess, 50) == WAIT_OBJECT_0) {
+    const ULONGLONG now = ::GetTickCount64();
+    const DWORD wait = now >= deadline ? 0 : static_cast<DWORD>(deadline - now < 50 ? deadline - now : 50);
+    if (::WaitForSingleObject(info_.hProcess, wait) == WAIT_OBJECT_0) {
       ::GetExitCodeProcess(info_.hProcess, &exitCode_);
       return true;
     }
+    if (::GetTickCount64() >= deadline) return false;
   }
-  return false;
 }
 
 void LauncherProcess::Kill() {

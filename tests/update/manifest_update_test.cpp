@@ -20,6 +20,7 @@
 #include "tests/support/volume_filler.h"
 #include "update/incremental/span_staging.h"
 #include "update/manifest/manifest.h"
+#include "tests/support/small_volume.h"
 
 namespace {
 
@@ -154,8 +155,7 @@ TEST_F(ManifestRun, ASpanWithOneFlippedByteIsRefusedBeforeItIsInflatedAndNeverRe
 // them: on a volume that lacks it nothing of the archive is asked for, and
 // once the player has made room the next run goes on as usual.
 TEST_F(ManifestRun, NoRoomForTheRangesShowsTheSpaceBoxBeforeAnyIsFetched) {
-  const char* small = std::getenv("LAUNCHER_SMALL_VOLUME_WIN");
-  if (small == nullptr || *small == '\0') GTEST_SKIP() << "no small volume (scripts/test-servers mounts one as root)";
+  LAUNCHER_SMALL_VOLUME_OR_SKIP(small);
   ScratchDir onSmall(small);
   UseDirectory(onSmall.Path());
   InstallVersion1();
@@ -224,8 +224,7 @@ TEST_F(ManifestRun, ThroughAHostThatSpoilsHalfItsAnswersTheUpdateConvergesForAFr
 // the check found): the space box, not the download one, and what arrived
 // waits for the next run, which completes once there is room.
 TEST_F(ManifestRun, AVolumeThatFillsWhileRangesAreStagedShowsTheSpaceBoxAndTheNextRunCompletes) {
-  const char* small = std::getenv("LAUNCHER_SMALL_VOLUME_WIN");
-  if (small == nullptr || *small == '\0') GTEST_SKIP() << "no small volume (scripts/test-servers mounts one as root)";
+  LAUNCHER_SMALL_VOLUME_OR_SKIP(small);
   ScratchDir onSmall(small);
   UseDirectory(onSmall.Path());
   InstallVersion1();

@@ -24,6 +24,7 @@
 #include "update/download_log_testing.h"
 #include "update/transfer/http_download.h"
 #include "update/install/staging.h"
+#include "tests/support/small_volume.h"
 
 namespace {
 
@@ -529,8 +530,7 @@ TEST_F(Staged, RemovalsTakeWhatTheVersionDroppedOnlyAndAnInterruptedCommitFinish
 // A real small volume: a 48 MiB file system that scripts/test-servers mounts
 // when it runs as root.
 TEST_F(Staged, FreeSpaceIsCheckedAgainstTheDeclaredSizesOnARealSmallVolume) {
-  const char* small = std::getenv("LAUNCHER_SMALL_VOLUME_WIN");
-  if (small == nullptr || *small == '\0') GTEST_SKIP() << "no small volume (scripts/test-servers mounts one as root)";
+  LAUNCHER_SMALL_VOLUME_OR_SKIP(small);
   ScratchDir onSmall(small);
   UseRoot(onSmall.Path());
   Plant(Game(), kOld);
@@ -585,8 +585,7 @@ std::size_t Count(const std::string& text, const std::string& part) {
 // again, and what arrived stays for a later resume. The log is on another
 // volume here, so that its lines have room.
 TEST_F(Staged, TransferThatFindsTheVolumeFullSaysSoAndKeepsWhatArrived) {
-  const char* small = std::getenv("LAUNCHER_SMALL_VOLUME_WIN");
-  if (small == nullptr || *small == '\0') GTEST_SKIP() << "no small volume (scripts/test-servers mounts one as root)";
+  LAUNCHER_SMALL_VOLUME_OR_SKIP(small);
   ScratchDir onSmall(small);
   ServedDir served;
   const std::string bytes = Noise(60u << 20, 9);  // more than the volume holds

@@ -26,6 +26,7 @@
 #include "update/install/staging.h"
 #include "update/transfer/part_segments.h"
 #include "update/update_worker.h"
+#include "tests/support/small_volume.h"
 
 namespace {
 
@@ -321,8 +322,7 @@ TEST_F(StagedWorker, TargetHeldAtStartStopsWithTheInstallBoxUntilReleased) {
 }
 
 TEST_F(StagedWorker, DiskTooSmallShowsTheSpaceBoxAndLeavesGameAlone) {
-  const char* small = std::getenv("LAUNCHER_SMALL_VOLUME_WIN");
-  if (small == nullptr || *small == '\0') GTEST_SKIP() << "no small volume (scripts/test-servers mounts one as root)";
+  LAUNCHER_SMALL_VOLUME_OR_SKIP(small);
   ScratchDir onSmall(small);
   UseDirectory(onSmall.Path());
   PlaceGame();
@@ -345,8 +345,7 @@ TEST_F(StagedWorker, DiskTooSmallShowsTheSpaceBoxAndLeavesGameAlone) {
 // archive before the download: an archive that does not fit beside the
 // staging margin is never asked for, and a smaller one installs.
 TEST_F(StagedWorker, AnArchiveLargerThanTheRoomIsNeverRequested) {
-  const char* small = std::getenv("LAUNCHER_SMALL_VOLUME_WIN");
-  if (small == nullptr || *small == '\0') GTEST_SKIP() << "no small volume (scripts/test-servers mounts one as root)";
+  LAUNCHER_SMALL_VOLUME_OR_SKIP(small);
   ScratchDir onSmall(small);
   UseDirectory(onSmall.Path());
   PlaceGame();
@@ -388,8 +387,7 @@ TEST_F(StagedWorker, AnArchiveLargerThanTheRoomIsNeverRequested) {
 class VolumeFillingWorker : public StagedWorker {
  protected:
   void FillTheVolumeDuringTheDownload(std::int32_t connections) {
-    const char* small = std::getenv("LAUNCHER_SMALL_VOLUME_WIN");
-    if (small == nullptr || *small == '\0') GTEST_SKIP() << "no small volume (scripts/test-servers mounts one as root)";
+    LAUNCHER_SMALL_VOLUME_OR_SKIP(small);
     ScratchDir onSmall(small);
     UseDirectory(onSmall.Path());
     PlaceGame();
