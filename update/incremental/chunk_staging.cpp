@@ -5,12 +5,14 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "base/make_directory.h"
 #include "base/stream_position.h"
 #include "base/unique_file.h"
 #include "update/incremental/checked_output.h"
 #include "update/incremental/chunk_read_ahead.h"
+#include "update/incremental/digest_behind.h"
 
 namespace update {
 
@@ -196,6 +198,10 @@ RebuildOutcome RebuildFile(const Manifest& manifest, const RebuildPlan& plan, co
     }
     return read && HasDigest(*bytes, chunk.sha256);
   });
+  // With helpers, the whole file's digest is computed on a thread of its own
+  // behind the writes, so that this thread only writes.
+  std::optional<DigestBehind> behind;
+  if (chunks.Threads() > 1) behind.emplace();
   std::string bytes;
   RebuildOutcome outcome = RebuildOutcome::Staged;
   for (std::size_t i = 0; i < entry.chunks.size(); ++i) {
@@ -205,13 +211,23 @@ RebuildOutcome RebuildFile(const Manifest& manifest, const RebuildPlan& plan, co
     if (!chunks.Next(&bytes)) {
       outcome = RebuildOutcome::SourceChanged;
       if (failed != nullptr) failed->push_back(i);
-    } else if (writing && !out.Write(bytes.data(), bytes.size())) {
+    } else if (!writing) {
+      continue;
+    } else if (!behind) {
+      if (!out.Write(bytes.data(), bytes.size())) outcome = RebuildOutcome::WriteFailed;
+    } else if (std::fwrite(bytes.data(), 1, bytes.size(), file.Get()) != bytes.size()) {
       outcome = RebuildOutcome::WriteFailed;
+    } else {
+      behind->Add(&bytes);
     }
   }
   if (!file.Close() && outcome == RebuildOutcome::Staged) outcome = RebuildOutcome::WriteFailed;
   unsigned char digest[Sha256::kDigestBytes];
-  out.hash.Final(digest);
+  if (behind) {
+    behind->Finish(&out.size, &out.crc, digest);
+  } else {
+    out.hash.Final(digest);
+  }
   if (outcome == RebuildOutcome::Staged &&
       (out.size != entry.size || out.crc != entry.crc || std::memcmp(digest, entry.sha256.bytes, sizeof digest) != 0))
     outcome = RebuildOutcome::EntryWrong;
