@@ -36,7 +36,7 @@ class DigestBehind {
   // in order. Once only.
   void Finish(std::uint64_t* size, std::uint32_t* crc, unsigned char (&digest)[Sha256::kDigestBytes]);
 
-  static constexpr std::size_t kQueued = 4;
+  static constexpr std::size_t kQueued = 2;
 
  private:
   void Work();
