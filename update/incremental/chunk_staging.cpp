@@ -13,6 +13,7 @@
 #include "update/incremental/checked_output.h"
 #include "update/incremental/chunk_read_ahead.h"
 #include "update/incremental/digest_behind.h"
+#include "update/install/raw_inflate.h"
 
 namespace update {
 
@@ -23,17 +24,6 @@ bool HasDigest(const std::string& bytes, const Sha256Digest& digest) {
   Sha256::Digest(bytes.data(), bytes.size(), got);
   return std::memcmp(got, digest.bytes, sizeof got) == 0;
 }
-
-struct InflateStream {
-  z_stream stream{};
-  bool ready = false;
-  InflateStream() { ready = inflateInit2(&stream, -MAX_WBITS) == Z_OK; }
-  ~InflateStream() {
-    if (ready) inflateEnd(&stream);
-  }
-  InflateStream(const InflateStream&) = delete;
-  InflateStream& operator=(const InflateStream&) = delete;
-};
 
 // Exactly `length` bytes at `from` of an open file.
 bool ReadAt(FILE* file, std::uint64_t from, std::uint64_t length, std::string* out) {
@@ -47,7 +37,7 @@ bool ReadAt(FILE* file, std::uint64_t from, std::uint64_t length, std::string* o
 bool InflateChunkAlone(const char* data, std::size_t size, std::uint64_t length, std::string* out,
                        bool* streamEnded) {
   if (length > kMaxChunkBytes) return false;
-  InflateStream inflater;
+  RawInflate inflater;
   if (!inflater.ready) return false;
   // One byte of room past the chunk tells a chunk that would give more.
   out->resize(static_cast<std::size_t>(length) + 1);

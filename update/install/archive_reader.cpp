@@ -18,6 +18,7 @@
 #include "update/install/entry_name.h"
 #include "update/transfer_rules.h"
 #include "update/install/zip_archive.h"
+#include "update/install/raw_inflate.h"
 
 namespace update {
 
@@ -236,27 +237,12 @@ ExtractResult ArchiveReader::ExtractStream(const ArchiveEntry& entry, const char
   return ExtractResult::Extracted;
 }
 
-namespace {
-
-struct Inflater {
-  z_stream stream{};
-  bool ready = false;
-  Inflater() { ready = inflateInit2(&stream, -MAX_WBITS) == Z_OK; }
-  ~Inflater() {
-    if (ready) inflateEnd(&stream);
-  }
-  Inflater(const Inflater&) = delete;
-  Inflater& operator=(const Inflater&) = delete;
-};
-
-}  // namespace
-
 ExtractResult ArchiveReader::InflateStream(const ArchiveEntry& entry, const char* path, DirectoryCache* directories) {
   if (!streamIn_) streamIn_ = std::make_unique<unsigned char[]>(kCopyBufferSize);
   std::uint64_t at = 0;
   if (!FindData(&at)) return ExtractResult::Corrupt;
   if (entry.method == kStored && entry.compressedSize != entry.size) return ExtractResult::Corrupt;
-  Inflater inflater;
+  RawInflate inflater;
   if (entry.method == kDeflated && !inflater.ready) return ExtractResult::Corrupt;
   if (!CreateDirectoryTree(path, LastLevel::FileName, directories)) return ExtractResult::WriteFailed;
   base::UniqueFile file(std::fopen(path, "wb"));

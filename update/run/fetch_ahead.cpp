@@ -31,17 +31,11 @@ bool AheadFetch::FetchPieces() {
   ::GetPrivateProfileStringA(kLauncherSection, "NextUrl", "", base, sizeof base, paths.versionFile);
   // The queries the live version's would have: the same URLs once it is live.
   const bool composed =
-      (next.manifest.content.hasDigest
-           ? ComposeDigestUrl(manifestUrl_, sizeof manifestUrl_, next.manifest.url, next.manifest.content.digest)
-           : ComposeTickUrl(manifestUrl_, sizeof manifestUrl_, next.manifest.url, ::GetTickCount())) &&
+      ComposeManifestUrl(manifestUrl_, sizeof manifestUrl_, next.manifest) &&
       (next.archive.hasDigest ? ComposeDigestUrl(archiveUrl_, sizeof archiveUrl_, base, next.archive.digest)
                               : ComposeTickUrl(archiveUrl_, sizeof archiveUrl_, base, ::GetTickCount()));
   if (!composed || base[0] == '\0') return false;
-  setup_ = ManifestUpdateSetup{};
-  setup_.place = paths.Place();  // Game planned against; its staging and journal are never used
-  setup_.tempDirectory = folder_;
-  setup_.installRecord = paths.installRecord;
-  setup_.installedManifest = paths.installedManifest;
+  setup_ = paths.ManifestSetup(folder_);  // Game planned against; its staging and journal are never used
   setup_.manifest = &next.manifest;
   setup_.archive = next.archive;
   setup_.manifestUrl = manifestUrl_;

@@ -24,6 +24,20 @@ CommitPlace RunPaths::Place() const {
   return place;
 }
 
+ManifestUpdateSetup RunPaths::ManifestSetup(const char* tempDirectory) const {
+  ManifestUpdateSetup setup;
+  setup.place = Place();
+  setup.tempDirectory = tempDirectory;
+  setup.installRecord = installRecord;
+  setup.installedManifest = installedManifest;
+  return setup;
+}
+
+bool ComposeManifestUrl(char* out, std::size_t size, const ManifestExpectation& manifest) {
+  return manifest.content.hasDigest ? ComposeDigestUrl(out, size, manifest.url, manifest.content.digest)
+                                    : ComposeTickUrl(out, size, manifest.url, ::GetTickCount());
+}
+
 RunShared::RunShared(const WorkerSetup& setup, const HandOver* handOver) : setup_(setup), limits_(setup.limits) {
   proxy_.configured = setup.proxy != nullptr ? setup.proxy : "";
   proxy_.system = ReadSystemProxySettings();

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "update/incremental/manifest_update.h"
 #include "update/install/commit.h"
 #include "update/run/update_state.h"
 #include "update/transfer/body_checks.h"
@@ -43,7 +44,14 @@ struct RunPaths {
   bool commitPathsFit = false;  // Game, Temp\Staging, Temp\commit.journal (+".tmp") and install.cfg
 
   CommitPlace Place() const;
+  // An update by manifest against Game and the install records, its pieces
+  // fetched below `tempDirectory`; the manifest, archive and URLs still to set.
+  ManifestUpdateSetup ManifestSetup(const char* tempDirectory) const;
 };
+
+// The manifest's URL with its query: its digest when the descriptor names
+// one, else the tick count. False when it does not fit.
+bool ComposeManifestUrl(char* out, std::size_t size, const ManifestExpectation& manifest);
 
 // The bytes `targets` count right now ({0, 0} when they count none).
 ByteCount CountedBytes(const progress::ProgressTargets& targets);

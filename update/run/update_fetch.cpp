@@ -56,19 +56,13 @@ std::unique_ptr<ManifestUpdate> UpdateFetch::StartManifestUpdate() {
   const ManifestExpectation& manifest = descriptor_.manifest;
   if (!manifest.Named() || !paths.commitPathsFit || paths.installedManifest[0] == '\0') return nullptr;
   const bool composed =
-      (manifest.content.hasDigest
-           ? ComposeDigestUrl(manifestUrl_, sizeof manifestUrl_, manifest.url, manifest.content.digest)
-           : ComposeTickUrl(manifestUrl_, sizeof manifestUrl_, manifest.url, ::GetTickCount())) &&
+      ComposeManifestUrl(manifestUrl_, sizeof manifestUrl_, manifest) &&
       ComposeArchiveUrl(archiveUrl_, sizeof archiveUrl_);
   if (!composed) {
     WriteLog("Fetching the whole archive: the manifest's or the archive's URL is too long\n");
     return nullptr;
   }
-  manifestSetup_ = ManifestUpdateSetup{};
-  manifestSetup_.place = paths.Place();
-  manifestSetup_.tempDirectory = paths.temp;
-  manifestSetup_.installRecord = paths.installRecord;
-  manifestSetup_.installedManifest = paths.installedManifest;
+  manifestSetup_ = paths.ManifestSetup(paths.temp);
   manifestSetup_.manifest = &descriptor_.manifest;
   manifestSetup_.archive = descriptor_.archive;
   manifestSetup_.manifestUrl = manifestUrl_;
