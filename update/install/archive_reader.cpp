@@ -18,11 +18,31 @@
 #include "update/install/entry_name.h"
 #include "update/transfer_rules.h"
 #include "update/install/zip_archive.h"
-#include "update/install/raw_inflate.h"
 
 namespace update {
 
 namespace {
+
+// The inflater's source and sink from two callables.
+template <class Next>
+class PieceSource final : public InflateSource {
+ public:
+  explicit PieceSource(const Next& next) : next_(next) {}
+  bool NextPiece(const unsigned char** data, std::size_t* size) override { return next_(data, size); }
+
+ private:
+  const Next& next_;
+};
+
+template <class Put>
+class PieceSink final : public InflateSink {
+ public:
+  explicit PieceSink(const Put& put) : put_(put) {}
+  bool Take(const unsigned char* data, std::size_t size) override { return put_(data, size); }
+
+ private:
+  const Put& put_;
+};
 
 // A large staged file goes to the disk as soon as it is written, on the thread
 // that wrote it: the other staging threads go on inflating meanwhile, the
@@ -242,68 +262,55 @@ ExtractResult ArchiveReader::InflateStream(const ArchiveEntry& entry, const char
   std::uint64_t at = 0;
   if (!FindData(&at)) return ExtractResult::Corrupt;
   if (entry.method == kStored && entry.compressedSize != entry.size) return ExtractResult::Corrupt;
-  RawInflate inflater;
-  if (entry.method == kDeflated && !inflater.ready) return ExtractResult::Corrupt;
   if (!CreateDirectoryTree(path, LastLevel::FileName, directories)) return ExtractResult::WriteFailed;
   base::UniqueFile file(std::fopen(path, "wb"));
   if (!file) return ExtractResult::WriteFailed;
-  unsigned char* const out = reinterpret_cast<unsigned char*>(buffer_.get());
-  std::uint64_t left = entry.compressedSize;  // still to read from the archive
-  std::uint64_t written = 0;
-  std::uint32_t crc = 0;
-  bool ended = entry.method == kStored;
-  const auto emit = [&](const unsigned char* data, std::size_t n) {
-    crc = base::Crc32(crc, data, n);
-    written += n;
-    return n == 0 || std::fwrite(data, 1, n, file.Get()) == n;
-  };
-  while (left > 0) {
+  // The raw data in pieces of the copy buffer.
+  std::uint64_t left = entry.compressedSize;
+  bool readFailed = false;
+  const auto nextPiece = [&](const unsigned char** data, std::size_t* size) {
     const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, kCopyBufferSize));
-    if (!ReadData(at, streamIn_.get(), piece)) return ExtractResult::Corrupt;
+    if (!ReadData(at, streamIn_.get(), piece)) {
+      readFailed = true;
+      return false;
+    }
     at += piece;
     left -= piece;
-    if (entry.method == kStored) {
-      if (written + piece > entry.size) return ExtractResult::Corrupt;
-      if (!emit(streamIn_.get(), piece)) return ExtractResult::WriteFailed;
-      continue;
+    *data = streamIn_.get();
+    *size = piece;
+    return true;
+  };
+  // Every piece summed and written; no more than the entry's size.
+  std::uint64_t written = 0;
+  std::uint32_t crc = 0;
+  bool tooLong = false;
+  const auto take = [&](const unsigned char* data, std::size_t n) {
+    if (n > entry.size - written) {
+      tooLong = true;
+      return false;
     }
-    z_stream& z = inflater.stream;
-    z.next_in = streamIn_.get();
-    z.avail_in = static_cast<uInt>(piece);
-    while (z.avail_in > 0 && !ended) {
-      z.next_out = out;
-      z.avail_out = static_cast<uInt>(kCopyBufferSize);
-      const int status = inflate(&z, Z_NO_FLUSH);
-      if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) return ExtractResult::Corrupt;
-      const std::size_t produced = kCopyBufferSize - z.avail_out;
-      if (written + produced > entry.size) return ExtractResult::Corrupt;
-      if (!emit(out, produced)) return ExtractResult::WriteFailed;
-      ended = status == Z_STREAM_END;
-      if (status == Z_BUF_ERROR && produced == 0) return ExtractResult::Corrupt;
+    crc = base::Crc32(crc, data, n);
+    written += n;
+    return std::fwrite(data, 1, n, file.Get()) == n;
+  };
+  if (entry.method == kStored) {
+    while (left > 0) {
+      const unsigned char* data = nullptr;
+      std::size_t n = 0;
+      if (!nextPiece(&data, &n)) return ExtractResult::Corrupt;
+      if (!take(data, n)) return tooLong ? ExtractResult::Corrupt : ExtractResult::WriteFailed;
     }
+  } else {
+    if (!inflater_) inflater_ = std::make_unique<StreamInflater>();
+    PieceSource<decltype(nextPiece)> source(nextPiece);
+    PieceSink<decltype(take)> sink(take);
+    const InflateResult inflated = inflater_->Inflate(source, sink);
+    if (inflated.outcome == InflateOutcome::SinkStopped && !tooLong) return ExtractResult::WriteFailed;
     // The stream ends exactly with the entry's data: nothing may follow it.
-    if (ended && (z.avail_in > 0 || left > 0)) return ExtractResult::Corrupt;
+    if (inflated.outcome != InflateOutcome::Ended || inflated.trailingBytes > 0 || left > 0)
+      return ExtractResult::Corrupt;
   }
-  if (entry.method == kDeflated && !ended) {
-    // The last input may leave output still to flush.
-    z_stream& z = inflater.stream;
-    for (;;) {
-      z.next_in = nullptr;
-      z.avail_in = 0;
-      z.next_out = out;
-      z.avail_out = static_cast<uInt>(kCopyBufferSize);
-      const int status = inflate(&z, Z_NO_FLUSH);
-      const std::size_t produced = kCopyBufferSize - z.avail_out;
-      if (written + produced > entry.size) return ExtractResult::Corrupt;
-      if (!emit(out, produced)) return ExtractResult::WriteFailed;
-      if (status == Z_STREAM_END) {
-        ended = true;
-        break;
-      }
-      if (produced == 0) break;
-    }
-  }
-  if (!ended || written != entry.size || crc != entry.crc) return ExtractResult::Corrupt;
+  if (written != entry.size || crc != entry.crc) return ExtractResult::Corrupt;
   if (!FlushToDisk(file.Get()) || !file.Close()) return ExtractResult::WriteFailed;
   return ExtractResult::Extracted;
 }

@@ -13,6 +13,7 @@
 #include "base/unique_file.h"
 #include "update/directory_levels.h"
 #include "update/install/directory_tree.h"
+#include "update/install/stream_inflate.h"
 #include "update/install/zip_entry_header.h"
 
 struct libdeflate_decompressor;
@@ -100,10 +101,9 @@ class ArchiveReader {
   ExtractResult ExtractWhole(const ArchiveEntry& entry, const char* path, DirectoryCache* directories);
   // Any other entry inflated as it is read, through the copy buffer.
   ExtractResult ExtractStream(const ArchiveEntry& entry, const char* path, DirectoryCache* directories);
-  // A stored or deflated entry streamed from its raw data: zlib's inflate and
-  // the launcher's CRC-32 (minizip's own read copies raw data a byte at a
-  // time and sums it with zlib's slower CRC-32, both of which cost more than
-  // the inflating of a large entry).
+  // A stored or deflated entry streamed from its raw data: the launcher's
+  // streaming inflater and CRC-32 (minizip's own read copies raw data a byte
+  // at a time, inflates with zlib and sums with zlib's slower CRC-32).
   ExtractResult InflateStream(const ArchiveEntry& entry, const char* path, DirectoryCache* directories);
   // Where the current entry's raw data starts in the archive (its local
   // header read and checked).
@@ -117,6 +117,7 @@ class ArchiveReader {
   base::UniqueFile data_;    // the archive again, for entries' raw data (opened at the first)
   std::uint64_t dataPosition_ = 0;
   std::unique_ptr<unsigned char[]> streamIn_;  // raw data of a streamed entry
+  std::unique_ptr<StreamInflater> inflater_;    // made at the first streamed entry
   State state_ = State::Failed;
   std::uint64_t count_ = 0;
   std::unique_ptr<char[]> buffer_;
