@@ -8,7 +8,7 @@ namespace update {
 
 unsigned DefaultStagingThreads() {
   const unsigned cores = std::thread::hardware_concurrency();
-  return std::clamp(cores, 1u, 4u);
+  return std::clamp(cores * 2, 1u, 4u);
 }
 
 ParallelExtractor::ParallelExtractor(const char* archivePath, ArchiveReader* callerReader, unsigned threads,

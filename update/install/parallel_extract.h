@@ -27,8 +27,12 @@
 
 namespace update {
 
-// The default number of extracting threads: one per processor, at most 4
-// (more only contend for the disk and the file system).
+// The default number of extracting threads: two per processor, at most 4.
+// A thread whose write waits for the disk (the page cache throttles a writer
+// that is far ahead of it) leaves its processor to the other; measured on 2
+// cores, four 256 MiB entries staged in 0.87-0.91 s on 4 threads against
+// 1.07-1.31 s on 2, and 5,000 small files no slower. More than 4 only
+// contend for the disk and the file system.
 unsigned DefaultStagingThreads();
 
 struct ExtractJob {

@@ -13,14 +13,15 @@
 namespace update {
 namespace {
 
-// A table entry: bits 0-3 the code bits to drop, bits 4-7 the extra bits of
-// a length or distance (or a subtable's index bits), bits 8-11 what the
-// entry is, bits 16-31 its value (a literal, a base, a subtable's start).
-// An entry with none of the kind bits is a code the stream may not use.
-constexpr std::uint32_t kLiteral = 0x100;   // value: the byte (or a code length)
-constexpr std::uint32_t kBase = 0x200;      // value: a length's or distance's base
-constexpr std::uint32_t kEndOfBlock = 0x400;
-constexpr std::uint32_t kSubtable = 0x800;  // value: where the subtable starts
+// A table entry: bits 0-3 the code's bits, bits 4-8 the code's bits and the
+// extra bits of its length or distance together (dropped at once) or a
+// subtable's index bits, bits 9-12 what the entry is, bits 16-31 its value
+// (a literal, a base, a subtable's start). An entry with none of the kind
+// bits is a code the stream may not use.
+constexpr std::uint32_t kLiteral = 0x200;   // value: the byte (or a code length)
+constexpr std::uint32_t kBase = 0x400;      // value: a length's or distance's base
+constexpr std::uint32_t kEndOfBlock = 0x800;
+constexpr std::uint32_t kSubtable = 0x1000;  // value: where the subtable starts
 
 constexpr unsigned kLitRootBits = 10;
 constexpr unsigned kDistRootBits = 8;
@@ -122,22 +123,22 @@ bool BuildTable(const std::uint8_t* lengths, unsigned count, std::uint32_t (*pay
     const std::size_t subSize = std::size_t{1} << subBits;
     if (used + subSize > capacity) return false;
     std::memset(table + used, 0, subSize * sizeof *table);
-    table[root] = kSubtable | (static_cast<std::uint32_t>(used) << 16) | (subBits << 4) | rootBits;
+    table[root] = kSubtable | (static_cast<std::uint32_t>(used) << 16) | (subBits << 4);
     used += subSize;
   }
   for (unsigned s = 0; s < count; ++s) {
     const unsigned len = lengths[s];
     if (len == 0) continue;
     if (len <= rootBits) {
-      const std::uint32_t entry = payload(s) | len;
+      const std::uint32_t entry = payload(s) + (len << 4) + len;
       for (std::size_t i = Reversed(codes[s], len); i < rootSize; i += std::size_t{1} << len) table[i] = entry;
       continue;
     }
     const std::uint32_t pointer = table[Reversed(codes[s] >> (len - rootBits), rootBits)];
     const std::size_t start = pointer >> 16;
-    const std::size_t subSize = std::size_t{1} << ((pointer >> 4) & 15);
+    const std::size_t subSize = std::size_t{1} << ((pointer >> 4) & 31);
     const unsigned rest = len - rootBits;
-    const std::uint32_t entry = payload(s) | rest;
+    const std::uint32_t entry = payload(s) + (rest << 4) + rest;
     for (std::size_t i = Reversed(codes[s] & ((1u << rest) - 1), rest); i < subSize; i += std::size_t{1} << rest)
       table[start + i] = entry;
   }
@@ -409,12 +410,13 @@ class Decoder {
 
   // Symbols while the piece holds words to refill from and the output has
   // room, kept in locals (a byte written through a pointer could be any
-  // member). Literal or Match: the loop ran out of input or room.
+  // member). Each symbol's successor is looked up before the symbol's bytes
+  // are written, so that the table's load overlaps the copy. Literal or
+  // Match: the loop ran out of input or room.
   Symbol FastSymbols(const std::uint32_t* lit, const std::uint32_t* dist) {
     // A symbol refills at most three times.
     constexpr std::ptrdiff_t kInputNeeded = 4 * sizeof(BitBuffer);
-    Symbol symbol = Symbol::Literal;
-    if (inEnd_ - in_ < kInputNeeded) return symbol;
+    if (inEnd_ - in_ < kInputNeeded || out_ >= limit_) return Symbol::Literal;
     BitBuffer bits = bits_;
     unsigned count = count_;
     const unsigned char* in = in_;
@@ -426,19 +428,42 @@ class Decoder {
       RefillWord(bits, count, in);
       return true;
     };
-    while (in <= inLast && out < limit) {
-      RefillWord(bits, count, in);
-      symbol = DecodeSymbol(bits, count, out, window, lit, dist, refill);
-      if (symbol == Symbol::Literal) {
-        const std::uint32_t entry = lit[static_cast<std::uint32_t>(bits) & ((1u << kLitRootBits) - 1)];
-        if (entry & kLiteral) {
-          bits >>= entry & 15;
-          count -= entry & 15;
-          *out++ = static_cast<unsigned char>(entry >> 16);
-        }
-      } else if (symbol != Symbol::Match) {
+    const auto peek = [&bits](unsigned n) {
+      return static_cast<std::uint32_t>(bits) & ((std::uint32_t{1} << n) - 1);
+    };
+    Symbol symbol = Symbol::Literal;
+    RefillWord(bits, count, in);
+    std::uint32_t entry = lit[peek(kLitRootBits)];
+    for (;;) {
+      if (entry & kSubtable) {
+        bits >>= kLitRootBits;
+        count -= kLitRootBits;
+        entry = lit[(entry >> 16) + peek((entry >> 4) & 31)];
+      }
+      if (entry & kLiteral) {
+        bits >>= entry & 15;
+        count -= entry & 15;
+        *out++ = static_cast<unsigned char>(entry >> 16);
+        if (in > inLast || out >= limit) break;
+        RefillWord(bits, count, in);
+        entry = lit[peek(kLitRootBits)];
+        continue;
+      }
+      std::size_t length = 0;
+      std::size_t distance = 0;
+      symbol = DecodeMatch(bits, count, entry, dist, refill, &length, &distance);
+      if (symbol != Symbol::Match) break;
+      if (distance > static_cast<std::size_t>(out - window)) {  // before the stream's start
+        symbol = Symbol::Bad;
         break;
       }
+      if (in > inLast || out + length >= limit) {
+        CopyMatch(out, distance, length);
+        break;
+      }
+      RefillWord(bits, count, in);
+      entry = lit[peek(kLitRootBits)];
+      CopyMatch(out, distance, length);
     }
     bits_ = bits;
     count_ = count;
@@ -448,12 +473,40 @@ class Decoder {
   }
 
   // One symbol from a buffer of at least kFilledBits into output with room
-  // for a whole match. A narrow buffer is refilled before the distance code
-  // and before the distance's extra bits when those need it.
+  // for a whole match.
   template <class Refill>
   static INFLATE_ALWAYS_INLINE Symbol DecodeSymbol(BitBuffer& bits, unsigned& count, unsigned char*& out,
                                                    unsigned char* window, const std::uint32_t* lit,
                                                    const std::uint32_t* dist, const Refill& refill) {
+    std::uint32_t entry = lit[static_cast<std::uint32_t>(bits) & ((1u << kLitRootBits) - 1)];
+    if (entry & kSubtable) {
+      bits >>= kLitRootBits;
+      count -= kLitRootBits;
+      entry = lit[(entry >> 16) + (static_cast<std::uint32_t>(bits) & ((1u << ((entry >> 4) & 31)) - 1))];
+    }
+    if (entry & kLiteral) {
+      bits >>= entry & 15;
+      count -= entry & 15;
+      *out++ = static_cast<unsigned char>(entry >> 16);
+      return Symbol::Literal;
+    }
+    std::size_t length = 0;
+    std::size_t distance = 0;
+    const Symbol symbol = DecodeMatch(bits, count, entry, dist, refill, &length, &distance);
+    if (symbol != Symbol::Match) return symbol;
+    if (distance > static_cast<std::size_t>(out - window)) return Symbol::Bad;  // before the stream's start
+    CopyMatch(out, distance, length);
+    return Symbol::Match;
+  }
+
+  // The rest of a symbol whose length/literal entry is not a literal: the
+  // end of the block, a bad code, or a length and then its distance. A
+  // narrow buffer is refilled before the distance code, and before the
+  // distance's extra bits when those need it.
+  template <class Refill>
+  static INFLATE_ALWAYS_INLINE Symbol DecodeMatch(BitBuffer& bits, unsigned& count, std::uint32_t entry,
+                                                  const std::uint32_t* dist, const Refill& refill, std::size_t* length,
+                                                  std::size_t* distance) {
     const auto peek = [&bits](unsigned n) {
       return static_cast<std::uint32_t>(bits) & ((std::uint32_t{1} << n) - 1);
     };
@@ -461,35 +514,33 @@ class Decoder {
       bits >>= n;
       count -= n;
     };
-    std::uint32_t entry = lit[peek(kLitRootBits)];
-    if (entry & kSubtable) {
-      drop(kLitRootBits);
-      entry = lit[(entry >> 16) + peek((entry >> 4) & 15)];
+    if ((entry & kBase) == 0) {
+      drop(entry & 15);
+      return entry & kEndOfBlock ? Symbol::EndOfBlock : Symbol::Bad;
     }
-    drop(entry & 15);
-    if (entry & kLiteral) {
-      *out++ = static_cast<unsigned char>(entry >> 16);
-      return Symbol::Literal;
-    }
-    if ((entry & kBase) == 0) return entry & kEndOfBlock ? Symbol::EndOfBlock : Symbol::Bad;
-    const unsigned lengthExtra = (entry >> 4) & 15;
-    const std::size_t length = (entry >> 16) + peek(lengthExtra);
-    drop(lengthExtra);
+    const unsigned lengthBits = (entry >> 4) & 31;
+    *length = (entry >> 16) + (peek(lengthBits) >> (entry & 15));
+    drop(lengthBits);
     // The length took at most 20 bits; the distance takes at most 28.
     if (kFilledBits < 20 + 28 && !refill()) return Symbol::Stopped;
     entry = dist[peek(kDistRootBits)];
     if (entry & kSubtable) {
       drop(kDistRootBits);
-      entry = dist[(entry >> 16) + peek((entry >> 4) & 15)];
+      entry = dist[(entry >> 16) + peek((entry >> 4) & 31)];
     }
-    drop(entry & 15);
     if ((entry & kBase) == 0) return Symbol::Bad;
-    const unsigned distExtra = (entry >> 4) & 15;
-    if (kFilledBits < 28 && count < distExtra && !refill()) return Symbol::Stopped;
-    const std::size_t distance = (entry >> 16) + peek(distExtra);
-    drop(distExtra);
-    if (distance > static_cast<std::size_t>(out - window)) return Symbol::Bad;  // before the stream's start
-    CopyMatch(out, distance, length);
+    const unsigned distanceBits = (entry >> 4) & 31;
+    *distance = entry >> 16;
+    if (kFilledBits >= 28 || count >= distanceBits) {
+      *distance += peek(distanceBits) >> (entry & 15);
+      drop(distanceBits);
+    } else {
+      drop(entry & 15);
+      if (!refill()) return Symbol::Stopped;
+      const unsigned extra = distanceBits - (entry & 15);
+      *distance += peek(extra);
+      drop(extra);
+    }
     return Symbol::Match;
   }
 
@@ -497,14 +548,19 @@ class Decoder {
     const unsigned char* from = out - distance;
     unsigned char* const end = out + length;
     if (distance >= 8) {
-      // Eight bytes at a time: each read lies wholly before its write, and
-      // the last may run up to 7 bytes past the match into the window's room.
+      // Eight bytes at a time: each read lies wholly before its write. The
+      // first 16 go unconditionally (most matches are that short), and the
+      // last copy may run up to 15 bytes past the match into the window's room.
       unsigned char* to = out;
-      do {
+      std::memcpy(to, from, 8);
+      std::memcpy(to + 8, from + 8, 8);
+      to += 16;
+      from += 16;
+      while (to < end) {
         std::memcpy(to, from, 8);
         to += 8;
         from += 8;
-      } while (to < end);
+      }
     } else if (distance == 1) {
       std::memset(out, *from, length);
     } else {
