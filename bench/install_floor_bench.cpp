@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/new_file.h"
 #include "base/unique_file.h"
 #include "update/directory_levels.h"
 #include "update/install/archive_reader.h"
@@ -47,7 +48,7 @@ bool FlushToDisk(FILE* file) {
 }
 
 bool WriteOne(const FloorFile& f, const unsigned char* bytes) {
-  base::UniqueFile file(std::fopen(f.path.c_str(), "wb"));
+  base::UniqueFile file(base::OpenNewFile(f.path.c_str()));
   if (!file) return false;
   if (f.size <= update::kWholeEntryLimit) {
     const std::size_t n = static_cast<std::size_t>(f.size);

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "base/make_directory.h"
+#include "base/new_file.h"
 #include "base/stream_position.h"
 #include "base/unique_file.h"
 #include "update/incremental/checked_output.h"
@@ -98,7 +99,7 @@ bool ChunkRangeStager::EndPiece() {
   base::MakeDirectory(ChunkStoreFolder(folder_).c_str());
   const std::string path = ChunkStorePath(folder_, chunk);
   const std::string part = path + ".part";
-  base::UniqueFile out(std::fopen(part.c_str(), "wb"));
+  base::UniqueFile out(base::OpenNewFile(part.c_str()));
   const bool written = out && std::fwrite(bytes.data(), 1, bytes.size(), out.Get()) == bytes.size() && out.Close();
   std::remove(path.c_str());
   if (!written || std::rename(part.c_str(), path.c_str()) != 0) {
@@ -158,7 +159,7 @@ RebuildOutcome RebuildFile(const Manifest& manifest, const RebuildPlan& plan, co
   const ManifestEntry& entry = manifest.entries[plan.entry];
   if (plan.sources.size() != entry.chunks.size()) return RebuildOutcome::EntryWrong;
   const std::string partPath = stagedPath + ".part";
-  base::UniqueFile file(std::fopen(partPath.c_str(), "wb"));
+  base::UniqueFile file(base::OpenNewFile(partPath.c_str()));
   if (!file) return RebuildOutcome::WriteFailed;
   CheckedOutput out;
   out.file = file.Get();

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/make_directory.h"
+#include "base/new_file.h"
 #include "update/incremental/checked_output.h"
 #include "update/install/commit_journal.h"
 #include "update/install/zip_local_header.h"
@@ -134,7 +135,7 @@ SpanOutcome SpanStager::Inflate() {
     return SpanOutcome::EntryWrong;
 
   const std::string partPath = stagedPath_ + ".part";
-  base::UniqueFile file(std::fopen(partPath.c_str(), "wb"));
+  base::UniqueFile file(base::OpenNewFile(partPath.c_str()));
   if (!file) return SpanOutcome::WriteFailed;
   CheckedOutput out;
   out.file = file.Get();

@@ -12,6 +12,7 @@
 #include "base/bounded_format.h"
 #include "base/crc32.h"
 #include "base/guards.h"
+#include "base/new_file.h"
 #include "base/progress_targets.h"
 #include "base/stream_position.h"
 #include "update/download_log.h"
@@ -188,7 +189,7 @@ ExtractResult ArchiveReader::ExtractWhole(const ArchiveEntry& entry, const char*
   }
   if (base::Crc32(0, data, size) != entry.crc) return ExtractResult::Corrupt;
   if (!CreateDirectoryTree(path, LastLevel::FileName, directories)) return ExtractResult::WriteFailed;
-  base::UniqueFile file(std::fopen(path, "wb"));
+  base::UniqueFile file(base::OpenNewFile(path));
   if (!file) return ExtractResult::WriteFailed;
   if (size != 0 && std::fwrite(data, 1, size, file.Get()) != size) return ExtractResult::WriteFailed;
   return file.Close() ? ExtractResult::Extracted : ExtractResult::WriteFailed;
@@ -232,7 +233,7 @@ ExtractResult ArchiveReader::ExtractStream(const ArchiveEntry& entry, const char
   OpenZipEntry open(archive);
   if (!open.IsOpen()) return ExtractResult::Corrupt;
   if (!CreateDirectoryTree(path, LastLevel::FileName, directories)) return ExtractResult::WriteFailed;
-  base::UniqueFile file(std::fopen(path, "wb"));
+  base::UniqueFile file(base::OpenNewFile(path));
   if (!file) return ExtractResult::WriteFailed;
   std::uint64_t written = 0;
   bool dataGood = true;
@@ -263,7 +264,7 @@ ExtractResult ArchiveReader::InflateStream(const ArchiveEntry& entry, const char
   if (!FindData(&at)) return ExtractResult::Corrupt;
   if (entry.method == kStored && entry.compressedSize != entry.size) return ExtractResult::Corrupt;
   if (!CreateDirectoryTree(path, LastLevel::FileName, directories)) return ExtractResult::WriteFailed;
-  base::UniqueFile file(std::fopen(path, "wb"));
+  base::UniqueFile file(base::OpenNewFile(path));
   if (!file) return ExtractResult::WriteFailed;
   // The raw data in pieces of the copy buffer.
   std::uint64_t left = entry.compressedSize;
