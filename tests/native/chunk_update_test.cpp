@@ -259,4 +259,22 @@ TEST_F(ChunkRebuild, WhatFailsItsHashNeverReachesTheRebuiltFile) {
   EXPECT_FALSE(fs::exists(StagedPath() + ".part"));
 }
 
+TEST_F(ChunkRebuild, AFileWhoseChunksPassButNotItsWholeCrcIsNotStaged) {
+  // Every chunk matches its digest, but the entry's CRC-32 does not match
+  // their bytes together (a manifest at odds with itself): nothing is staged.
+  const update::RebuildPlan plan = Plan(&m1_->entries[0]);
+  ASSERT_EQ(update::SpanOutcome::Staged, FetchChunks(plan));
+  update::Manifest odd = *m2_;
+  odd.entries[0].crc ^= 1;
+  for (unsigned threads : {1u, 3u}) {
+    SCOPED_TRACE(threads);
+    EXPECT_EQ(update::RebuildOutcome::EntryWrong,
+              update::RebuildFile(odd, plan, Installed(), Fetched(), StagedPath(), nullptr, threads));
+    EXPECT_FALSE(fs::exists(StagedPath()));
+    EXPECT_FALSE(fs::exists(StagedPath() + ".part"));
+  }
+  ASSERT_EQ(update::RebuildOutcome::Staged, Rebuild(plan));
+  EXPECT_TRUE(ReadWholeFile(StagedPath()) == *v2_);
+}
+
 }  // namespace

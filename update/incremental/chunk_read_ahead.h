@@ -18,7 +18,7 @@
 namespace update {
 
 // The default number of threads that read chunks ahead: one per processor, at
-// most 4, as the staging threads.
+// most 4 (the writer and the whole file's digest run beside them).
 unsigned DefaultChunkThreads();
 
 class ChunkReadAhead {

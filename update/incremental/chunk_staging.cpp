@@ -5,15 +5,13 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <optional>
 
+#include "base/crc32.h"
 #include "base/make_directory.h"
 #include "base/new_file.h"
 #include "base/stream_position.h"
 #include "base/unique_file.h"
-#include "update/incremental/checked_output.h"
 #include "update/incremental/chunk_read_ahead.h"
-#include "update/incremental/digest_behind.h"
 #include "update/install/raw_inflate.h"
 
 namespace update {
@@ -161,17 +159,22 @@ RebuildOutcome RebuildFile(const Manifest& manifest, const RebuildPlan& plan, co
   const std::string partPath = stagedPath + ".part";
   base::UniqueFile file(base::OpenNewFile(partPath.c_str()));
   if (!file) return RebuildOutcome::WriteFailed;
-  CheckedOutput out;
-  out.file = file.Get();
   // Each chunk is read and hashed on its own (on the helper threads when
   // there are several), what the plan counted on checked again as it is
-  // copied; this thread writes them in order and checks the whole file.
+  // copied; this thread writes them in order. The chunks tile the file (the
+  // manifest is refused otherwise) and each is checked against the signed
+  // manifest's SHA-256, so every byte written is vouched for: the whole file
+  // is checked against its size and CRC-32 (a manifest at odds with itself)
+  // without hashing it all a second time, which was serial work as large as
+  // all the chunks' hashes together.
   const unsigned workers = threads == 0 ? DefaultChunkThreads() : threads;
   struct InstalledFile {
     base::UniqueFile file;
     bool opened = false;
   };
   std::vector<InstalledFile> installed(workers);  // one per thread, each touched by its own
+  // Each chunk's CRC-32, computed where it is hashed; the writer joins them.
+  std::vector<std::uint32_t> chunkCrcs(entry.chunks.size());
   ChunkReadAhead chunks(entry.chunks.size(), workers, [&](unsigned worker, std::size_t i, std::string* bytes) {
     const ManifestChunk& chunk = entry.chunks[i];
     const ChunkSource& source = plan.sources[i];
@@ -187,12 +190,12 @@ RebuildOutcome RebuildFile(const Manifest& manifest, const RebuildPlan& plan, co
       base::UniqueFile stored(std::fopen(ChunkStorePath(folder, chunk).c_str(), "rb"));
       read = stored && ReadAt(stored.Get(), 0, chunk.length, bytes);
     }
-    return read && HasDigest(*bytes, chunk.sha256);
+    if (!read || !HasDigest(*bytes, chunk.sha256)) return false;
+    chunkCrcs[i] = base::Crc32(0, bytes->data(), bytes->size());
+    return true;
   });
-  // With helpers, the whole file's digest is computed on a thread of its own
-  // behind the writes, so that this thread only writes.
-  std::optional<DigestBehind> behind;
-  if (chunks.Threads() > 1) behind.emplace();
+  std::uint64_t size = 0;
+  std::uint32_t crc = 0;
   std::string bytes;
   RebuildOutcome outcome = RebuildOutcome::Staged;
   for (std::size_t i = 0; i < entry.chunks.size(); ++i) {
@@ -204,24 +207,15 @@ RebuildOutcome RebuildFile(const Manifest& manifest, const RebuildPlan& plan, co
       if (failed != nullptr) failed->push_back(i);
     } else if (!writing) {
       continue;
-    } else if (!behind) {
-      if (!out.Write(bytes.data(), bytes.size())) outcome = RebuildOutcome::WriteFailed;
     } else if (std::fwrite(bytes.data(), 1, bytes.size(), file.Get()) != bytes.size()) {
       outcome = RebuildOutcome::WriteFailed;
     } else {
-      behind->Add(&bytes);
+      size += bytes.size();
+      crc = static_cast<std::uint32_t>(crc32_combine(crc, chunkCrcs[i], static_cast<z_off_t>(bytes.size())));
     }
   }
   if (!file.Close() && outcome == RebuildOutcome::Staged) outcome = RebuildOutcome::WriteFailed;
-  unsigned char digest[Sha256::kDigestBytes];
-  if (behind) {
-    behind->Finish(&out.size, &out.crc, digest);
-  } else {
-    out.hash.Final(digest);
-  }
-  if (outcome == RebuildOutcome::Staged &&
-      (out.size != entry.size || out.crc != entry.crc || std::memcmp(digest, entry.sha256.bytes, sizeof digest) != 0))
-    outcome = RebuildOutcome::EntryWrong;
+  if (outcome == RebuildOutcome::Staged && (size != entry.size || crc != entry.crc)) outcome = RebuildOutcome::EntryWrong;
   if (outcome != RebuildOutcome::Staged) {
     std::remove(partPath.c_str());
     return outcome;

@@ -82,7 +82,7 @@ class ChunkRangeStager : public PieceStager {
 enum class RebuildOutcome {
   Staged,
   SourceChanged,  // a chunk to be copied no longer has its SHA-256 (the installed file or the store changed)
-  EntryWrong,     // the file written is not the entry (size, CRC-32, SHA-256)
+  EntryWrong,     // the file written is not the entry (size, CRC-32; each chunk had its SHA-256)
   WriteFailed,
 };
 

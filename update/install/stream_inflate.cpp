@@ -166,6 +166,16 @@ BitBuffer LoadWord(const unsigned char* p) {
 #endif
 }
 
+// A root entry, or for a long code the entry of its subtable that the bits
+// after the root's select (the root's bits then dropped).
+INFLATE_ALWAYS_INLINE std::uint32_t UnderRoot(std::uint32_t entry, const std::uint32_t* table, unsigned rootBits,
+                                              BitBuffer& bits, unsigned& count) {
+  if ((entry & kSubtable) == 0) return entry;
+  bits >>= rootBits;
+  count -= rootBits;
+  return table[(entry >> 16) + (static_cast<std::uint32_t>(bits) & ((std::uint32_t{1} << ((entry >> 4) & 31)) - 1))];
+}
+
 // Tops the buffer up from `in`, which holds a word: bits above the count may
 // then hold the bytes that follow, and a later refill puts the same bytes on
 // them again.
@@ -435,11 +445,7 @@ class Decoder {
     RefillWord(bits, count, in);
     std::uint32_t entry = lit[peek(kLitRootBits)];
     for (;;) {
-      if (entry & kSubtable) {
-        bits >>= kLitRootBits;
-        count -= kLitRootBits;
-        entry = lit[(entry >> 16) + peek((entry >> 4) & 31)];
-      }
+      entry = UnderRoot(entry, lit, kLitRootBits, bits, count);
       if (entry & kLiteral) {
         bits >>= entry & 15;
         count -= entry & 15;
@@ -478,12 +484,8 @@ class Decoder {
   static INFLATE_ALWAYS_INLINE Symbol DecodeSymbol(BitBuffer& bits, unsigned& count, unsigned char*& out,
                                                    unsigned char* window, const std::uint32_t* lit,
                                                    const std::uint32_t* dist, const Refill& refill) {
-    std::uint32_t entry = lit[static_cast<std::uint32_t>(bits) & ((1u << kLitRootBits) - 1)];
-    if (entry & kSubtable) {
-      bits >>= kLitRootBits;
-      count -= kLitRootBits;
-      entry = lit[(entry >> 16) + (static_cast<std::uint32_t>(bits) & ((1u << ((entry >> 4) & 31)) - 1))];
-    }
+    const std::uint32_t entry =
+        UnderRoot(lit[static_cast<std::uint32_t>(bits) & ((1u << kLitRootBits) - 1)], lit, kLitRootBits, bits, count);
     if (entry & kLiteral) {
       bits >>= entry & 15;
       count -= entry & 15;
@@ -523,11 +525,7 @@ class Decoder {
     drop(lengthBits);
     // The length took at most 20 bits; the distance takes at most 28.
     if (kFilledBits < 20 + 28 && !refill()) return Symbol::Stopped;
-    entry = dist[peek(kDistRootBits)];
-    if (entry & kSubtable) {
-      drop(kDistRootBits);
-      entry = dist[(entry >> 16) + peek((entry >> 4) & 31)];
-    }
+    entry = UnderRoot(dist[peek(kDistRootBits)], dist, kDistRootBits, bits, count);
     if ((entry & kBase) == 0) return Symbol::Bad;
     const unsigned distanceBits = (entry >> 4) & 31;
     *distance = entry >> 16;
