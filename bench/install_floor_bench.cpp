@@ -3,9 +3,10 @@
 // same names on disk, folders and sizes, read from the archive's central
 // directory as the installer reads it) with bytes from memory: nothing is
 // inflated, checked, staged, journalled or moved. Each file is written with
-// the calls the installer writes a staged file with (OpenNewFile, one fwrite for an
-// entry read whole or pieces of the copy buffer for a larger one, which then
-// goes to the disk before it is closed, fclose), and each folder is made once.
+// the calls the installer writes a staged file with (OpenNewFile, one fwrite
+// for an entry read whole or pieces of the copy buffer for a larger one,
+// which then goes to the disk before it is closed, fclose), and each folder
+// is made once.
 // THREADS threads (by default as many as the installer stages on) take the
 // files in archive order. Prints ok=1 ms=... threads=N files=N dirs=N bytes=N
 // (bench/run sets the installation's time against it, both timed from outside

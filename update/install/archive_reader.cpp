@@ -268,13 +268,9 @@ ExtractResult ArchiveReader::InflateStream(const ArchiveEntry& entry, const char
   if (!file) return ExtractResult::WriteFailed;
   // The raw data in pieces of the copy buffer.
   std::uint64_t left = entry.compressedSize;
-  bool readFailed = false;
   const auto nextPiece = [&](const unsigned char** data, std::size_t* size) {
     const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, kCopyBufferSize));
-    if (!ReadData(at, streamIn_.get(), piece)) {
-      readFailed = true;
-      return false;
-    }
+    if (!ReadData(at, streamIn_.get(), piece)) return false;
     at += piece;
     left -= piece;
     *data = streamIn_.get();

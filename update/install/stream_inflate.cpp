@@ -255,21 +255,27 @@ class Decoder {
     }
     return RefillByBytes();
   }
+  // The source's next piece in place of the spent one, or its end noted;
+  // false when it could not read.
+  bool TakePiece() {
+    const unsigned char* data = nullptr;
+    std::size_t size = 0;
+    if (!source_.NextPiece(&data, &size)) {
+      failure_ = InflateOutcome::SourceFailed;
+      return false;
+    }
+    if (size == 0) {
+      sourceEnded_ = true;
+    } else {
+      in_ = data;
+      inEnd_ = data + size;
+    }
+    return true;
+  }
   bool RefillByBytes() {
     while (count_ <= kBufferBits - 8) {
       if (in_ == inEnd_ && !sourceEnded_) {
-        const unsigned char* data = nullptr;
-        std::size_t size = 0;
-        if (!source_.NextPiece(&data, &size)) {
-          failure_ = InflateOutcome::SourceFailed;
-          return false;
-        }
-        if (size == 0) {
-          sourceEnded_ = true;
-        } else {
-          in_ = data;
-          inEnd_ = data + size;
-        }
+        if (!TakePiece()) return false;
         continue;
       }
       BitBuffer byte = 0;
@@ -323,16 +329,9 @@ class Decoder {
     count_ = 0;
     while (left > 0) {
       if (in_ == inEnd_) {
-        if (sourceEnded_) return Bad();
-        const unsigned char* data = nullptr;
-        std::size_t size = 0;
-        if (!source_.NextPiece(&data, &size)) {
-          failure_ = InflateOutcome::SourceFailed;
-          return false;
-        }
-        if (size == 0) return Bad();
-        in_ = data;
-        inEnd_ = data + size;
+        if (sourceEnded_) return Bad();  // the block runs on past the data
+        if (!TakePiece()) return false;
+        continue;
       }
       if (!MakeRoom()) return false;
       std::size_t n = static_cast<std::size_t>(inEnd_ - in_);
