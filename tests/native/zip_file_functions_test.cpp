@@ -107,4 +107,43 @@ TEST(ZipFileFunctions, TwoPlacesInTurnReadTheFileOnceEach) {
   std::remove(path.c_str());
 }
 
+// A small entry's data is read right after minizip has read its local
+// header: from the window that read filled, without reading the file again;
+// what the windows do not hold is read from the file, and every read gives
+// the file's bytes.
+TEST(ZipFileFunctions, DataRightAfterAHeaderComesFromItsWindow) {
+  const std::string bytes = Pattern();
+  const std::string path = ::testing::TempDir() + "zip_file_functions_data.bin";
+  ASSERT_TRUE(testing_files::WriteWholeFile(path, bytes));
+  zlib_filefunc64_def functions;
+  update::FillZipFileFunctions(&functions);
+  voidpf stream = functions.zopen64_file(nullptr, path.c_str(), ZLIB_FILEFUNC_MODE_READ | ZLIB_FILEFUNC_MODE_EXISTING);
+  ASSERT_NE(nullptr, stream);
+  char header[46];
+  ASSERT_EQ(0, functions.zseek64_file(nullptr, stream, 5000, ZLIB_FILEFUNC_SEEK_SET));
+  ASSERT_EQ(sizeof header, functions.zread_file(nullptr, stream, header, sizeof header));
+  const std::uint64_t afterHeader = update::ZipStreamFileReads(stream);
+  struct Read {
+    std::uint64_t at;
+    std::size_t count;
+    std::uint64_t fileReads;  // of the file, after this read
+  };
+  const Read reads[] = {
+      {5046, 30000, afterHeader},           // inside the header's window
+      {5046 + 30000, 40000, afterHeader + 1},  // past its end: the rest refills a window
+      {200000, 90000, afterHeader + 2},     // larger than a window: straight from the file
+      {kFileBytes - 10, 10, afterHeader + 3},
+  };
+  for (const Read& r : reads) {
+    std::string got(r.count, '\0');
+    ASSERT_TRUE(update::ReadZipStream(stream, r.at, &got[0], r.count)) << r.at;
+    EXPECT_TRUE(got == bytes.substr(r.at, r.count)) << r.at;
+    EXPECT_EQ(r.fileReads, update::ZipStreamFileReads(stream)) << r.at;
+  }
+  char past[8];
+  EXPECT_FALSE(update::ReadZipStream(stream, kFileBytes - 4, past, sizeof past));
+  EXPECT_EQ(0, functions.zclose_file(nullptr, stream));
+  std::remove(path.c_str());
+}
+
 }  // namespace

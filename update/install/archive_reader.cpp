@@ -78,7 +78,7 @@ bool ComposeEntryTarget(char (&out)[kPathSize], const char* directory, const cha
 }
 
 ArchiveReader::ArchiveReader(const char* path) : path_(path), buffer_(std::make_unique<char[]>(kCopyBufferSize)) {
-  unzFile archive = OpenZipForReading(path);
+  unzFile archive = OpenZipForReading(path, &stream_);
   if (archive == nullptr) {
     if (IsEmptyZipArchive(path)) {
       state_ = State::Empty;
@@ -172,9 +172,13 @@ ExtractResult ArchiveReader::ExtractWhole(const ArchiveEntry& entry, const char*
   }
   const std::size_t packed = static_cast<std::size_t>(entry.compressedSize);
   const std::size_t size = static_cast<std::size_t>(entry.size);
-  // Raw: the entry's bytes as the archive holds them, checked below.
+  // Raw: the entry's bytes as the archive holds them, checked below. They
+  // are read through the archive's own windows, which reading the local
+  // header has just filled from its start: a small entry costs no further
+  // read of the file, and most often neither does the next one's header.
   std::uint64_t at = 0;
-  if (!FindData(&at) || !ReadData(at, wholeIn_.get(), packed)) return ExtractResult::Corrupt;
+  if (!FindData(&at) || (packed != 0 && !ReadZipStream(stream_, at, wholeIn_.get(), packed)))
+    return ExtractResult::Corrupt;
   const unsigned char* data = wholeIn_.get();
   // An empty file may come without even an empty deflate stream.
   if (entry.method == kDeflated && !(size == 0 && packed == 0)) {

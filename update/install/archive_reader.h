@@ -108,12 +108,14 @@ class ArchiveReader {
   // Where the current entry's raw data starts in the archive (its local
   // header read and checked).
   bool FindData(std::uint64_t* at);
-  // `size` raw bytes at `at`, read straight from the archive's file.
+  // `size` raw bytes at `at`, read straight from the archive's file (for
+  // streamed entries: large sequential pieces).
   bool ReadData(std::uint64_t at, void* out, std::size_t size);
   bool ReadCurrent(ArchiveEntry* entry);
 
   std::string path_;
   void* archive_ = nullptr;  // unzFile
+  void* stream_ = nullptr;   // the stream it reads through (ReadZipStream)
   base::UniqueFile data_;    // the archive again, for entries' raw data (opened at the first)
   std::uint64_t dataPosition_ = 0;
   std::unique_ptr<unsigned char[]> streamIn_;  // raw data of a streamed entry

@@ -101,12 +101,15 @@ struct WindowedArchive {
 
 WindowedArchive* Archive(voidpf stream) { return static_cast<WindowedArchive*>(stream); }
 
-voidpf ZCALLBACK OpenStream(voidpf, const void* path, int mode) {
+// `opaque`, when given, is where the opened stream is also handed out (see
+// OpenZipForReading).
+voidpf ZCALLBACK OpenStream(voidpf opaque, const void* path, int mode) {
   // The launcher only reads archives; any other mode is refused.
   if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ || path == nullptr) return nullptr;
   auto archive = std::make_unique<WindowedArchive>();
   archive->file.Reset(std::fopen(static_cast<const char*>(path), "rb"));
   if (!archive->file || !base::StreamSize(archive->file.Get(), &archive->size)) return nullptr;
+  if (opaque != nullptr) *static_cast<voidpf*>(opaque) = archive.get();
   return archive.release();
 }
 
@@ -157,10 +160,22 @@ void FillZipFileFunctions(zlib_filefunc64_def* functions) {
 
 std::uint64_t ZipStreamFileReads(voidpf stream) { return Archive(stream)->fileReads; }
 
-unzFile OpenZipForReading(const char* path) {
+bool ReadZipStream(voidpf stream, std::uint64_t offset, void* out, std::size_t count) {
+  WindowedArchive* archive = Archive(stream);
+  archive->position = offset;
+  return archive->Read(static_cast<unsigned char*>(out), count) == count && !archive->failed;
+}
+
+unzFile OpenZipForReading(const char* path, voidpf* stream) {
   zlib_filefunc64_def functions;
   FillZipFileFunctions(&functions);
-  return unzOpen2_64(path, &functions);
+  // minizip opens the stream once, inside unzOpen2_64, and passes `opaque`
+  // to nothing else that reads it.
+  voidpf opened = nullptr;
+  functions.opaque = &opened;
+  unzFile archive = unzOpen2_64(path, &functions);
+  if (stream != nullptr) *stream = archive != nullptr ? opened : nullptr;
+  return archive;
 }
 
 }  // namespace update

@@ -7,6 +7,7 @@
 
 #include <unzip.h>
 
+#include <cstddef>
 #include <cstdint>
 
 namespace update {
@@ -17,7 +18,15 @@ void FillZipFileFunctions(zlib_filefunc64_def* functions);
 // made so far (refills of its windows and reads past them).
 std::uint64_t ZipStreamFileReads(voidpf stream);
 
-// unzOpen2_64 of `path` with the functions above; null when it fails.
-unzFile OpenZipForReading(const char* path);
+// `count` bytes at `offset` of a stream opened by those functions, through
+// its windows: a small read that they hold costs no read of the file (an
+// entry's data mostly lies in the window that minizip's read of its local
+// header has just filled). False unless all `count` bytes were read.
+bool ReadZipStream(voidpf stream, std::uint64_t offset, void* out, std::size_t count);
+
+// unzOpen2_64 of `path` with the functions above; null when it fails. When
+// `stream` is given, it receives the stream the archive reads through (null
+// when the archive could not be opened), valid until unzClose.
+unzFile OpenZipForReading(const char* path, voidpf* stream = nullptr);
 
 }  // namespace update
