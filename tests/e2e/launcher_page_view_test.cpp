@@ -179,15 +179,12 @@ TEST_F(PageView, APageThatWaitsFindsTheUpdateReadyAndItsClickOnlyCommits) {
   ASSERT_TRUE(WriteWholeFile(testing_update::ServerEnv("LAUNCHER_ACCESS_LOG_WIN"), ""));
 
   ASSERT_TRUE(launcher_.Start(ProgramPath(), "", run_.Path(), ScriptPath()));
-  const HWND main = launcher_.FindWindowOfClass("ZIrregularWindow", 30000, /*hiddenToo=*/true);
+  // Only a shown window: a loaded machine may find it before it is first shown.
+  const HWND main = launcher_.FindWindowOfClass("ZIrregularWindow", 30000);
   ASSERT_NE(nullptr, main);
   // Until the click the page shows and the client stays as it was; the click
   // hides the main window (the progress window that follows may be gone
-  // before a look finds it: the update is ready by then). A loaded machine
-  // may find the window before it is first shown.
-  const Clock::time_point shownBy = Clock::now() + std::chrono::seconds(30);
-  while (!::IsWindowVisible(main) && Clock::now() < shownBy && !launcher_.WaitForExit(20)) {
-  }
+  // before a look finds it: the update is ready by then).
   std::size_t checks = 0;
   while (::IsWindowVisible(main) && !launcher_.WaitForExit(20)) {
     // The main window still shown after the look means the look came before the click.
