@@ -110,7 +110,8 @@ TEST(ZipFileFunctions, TwoPlacesInTurnReadTheFileOnceEach) {
 // A small entry's data is read right after minizip has read its local
 // header: from the window that read filled, without reading the file again;
 // what the windows do not hold is read from the file, and every read gives
-// the file's bytes.
+// the file's bytes. Data that one window holds whole is also there to view
+// without a copy; data that runs past a window's end is not.
 TEST(ZipFileFunctions, DataRightAfterAHeaderComesFromItsWindow) {
   const std::string bytes = Pattern();
   const std::string path = ::testing::TempDir() + "zip_file_functions_data.bin";
@@ -127,14 +128,21 @@ TEST(ZipFileFunctions, DataRightAfterAHeaderComesFromItsWindow) {
     std::uint64_t at;
     std::size_t count;
     std::uint64_t fileReads;  // of the file, after this read
+    bool viewable;            // before it, one window holds it all
   };
   const Read reads[] = {
-      {5046, 30000, afterHeader},           // inside the header's window
-      {5046 + 30000, 40000, afterHeader + 1},  // past its end: the rest refills a window
-      {200000, 90000, afterHeader + 2},     // larger than a window: straight from the file
-      {kFileBytes - 10, 10, afterHeader + 3},
+      {5046, 30000, afterHeader, true},               // inside the header's window
+      {5000 + 65536 - 1000, 1000, afterHeader, true},  // up to its last byte
+      {5046 + 30000, 40000, afterHeader + 1, false},  // past its end: the rest refills a window
+      {200000, 90000, afterHeader + 2, false},        // larger than a window: straight from the file
+      {kFileBytes - 10, 10, afterHeader + 3, false},
   };
   for (const Read& r : reads) {
+    const unsigned char* view = update::ZipStreamWindowView(stream, r.at, r.count);
+    ASSERT_EQ(r.viewable, view != nullptr) << r.at;
+    if (view != nullptr) {
+      EXPECT_TRUE(std::string(reinterpret_cast<const char*>(view), r.count) == bytes.substr(r.at, r.count)) << r.at;
+    }
     std::string got(r.count, '\0');
     ASSERT_TRUE(update::ReadZipStream(stream, r.at, &got[0], r.count)) << r.at;
     EXPECT_TRUE(got == bytes.substr(r.at, r.count)) << r.at;

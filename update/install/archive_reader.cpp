@@ -173,17 +173,26 @@ ExtractResult ArchiveReader::ExtractWhole(const ArchiveEntry& entry, const char*
   const std::size_t packed = static_cast<std::size_t>(entry.compressedSize);
   const std::size_t size = static_cast<std::size_t>(entry.size);
   // Raw: the entry's bytes as the archive holds them, checked below. They
-  // are read through the archive's own windows, which reading the local
-  // header has just filled from its start: a small entry costs no further
-  // read of the file, and most often neither does the next one's header.
+  // come from the archive's own windows, which reading the local header has
+  // just filled from its start: a small entry costs no further read of the
+  // file and, where one window holds it all, not even a copy (nothing reads
+  // the archive again before its file is written). Most often neither does
+  // the next one's header.
   std::uint64_t at = 0;
-  if (!FindData(&at) || (packed != 0 && !ReadZipStream(stream_, at, wholeIn_.get(), packed)))
-    return ExtractResult::Corrupt;
-  const unsigned char* data = wholeIn_.get();
+  if (!FindData(&at)) return ExtractResult::Corrupt;
+  const unsigned char* raw = wholeIn_.get();
+  if (packed != 0) {
+    if (const unsigned char* view = ZipStreamWindowView(stream_, at, packed)) {
+      raw = view;
+    } else if (!ReadZipStream(stream_, at, wholeIn_.get(), packed)) {
+      return ExtractResult::Corrupt;
+    }
+  }
+  const unsigned char* data = raw;
   // An empty file may come without even an empty deflate stream.
   if (entry.method == kDeflated && !(size == 0 && packed == 0)) {
     std::size_t inflated = 0;
-    if (libdeflate_deflate_decompress(decompressor_.get(), wholeIn_.get(), packed, wholeOut_.get(), size,
+    if (libdeflate_deflate_decompress(decompressor_.get(), raw, packed, wholeOut_.get(), size,
                                       &inflated) != LIBDEFLATE_SUCCESS ||
         inflated != size)
       return ExtractResult::Corrupt;

@@ -166,6 +166,18 @@ bool ReadZipStream(voidpf stream, std::uint64_t offset, void* out, std::size_t c
   return archive->Read(static_cast<unsigned char*>(out), count) == count && !archive->failed;
 }
 
+const unsigned char* ZipStreamWindowView(voidpf stream, std::uint64_t offset, std::size_t count) {
+  WindowedArchive* archive = Archive(stream);
+  for (std::size_t w = 0; w < kWindows; ++w) {
+    Window& window = archive->windows[w];
+    if (!window.Holds(offset) || count > window.length || offset - window.start > window.length - count) continue;
+    window.lastUse = ++archive->uses;
+    archive->position = offset + count;
+    return archive->bytes[w] + (offset - window.start);
+  }
+  return nullptr;
+}
+
 unzFile OpenZipForReading(const char* path, voidpf* stream) {
   zlib_filefunc64_def functions;
   FillZipFileFunctions(&functions);

@@ -24,6 +24,11 @@ std::uint64_t ZipStreamFileReads(voidpf stream);
 // header has just filled). False unless all `count` bytes were read.
 bool ReadZipStream(voidpf stream, std::uint64_t offset, void* out, std::size_t count);
 
+// The `count` bytes at `offset` of such a stream where one of its windows
+// holds them all, without a copy; valid until the stream's next read or view.
+// Null where no window holds them all: read them with ReadZipStream.
+const unsigned char* ZipStreamWindowView(voidpf stream, std::uint64_t offset, std::size_t count);
+
 // unzOpen2_64 of `path` with the functions above; null when it fails. When
 // `stream` is given, it receives the stream the archive reads through (null
 // when the archive could not be opened), valid until unzClose.
