@@ -180,19 +180,18 @@ ExtractResult ArchiveReader::ExtractWhole(const ArchiveEntry& entry, const char*
   // the next one's header.
   std::uint64_t at = 0;
   if (!FindData(&at)) return ExtractResult::Corrupt;
-  const unsigned char* raw = wholeIn_.get();
+  const unsigned char* data = wholeIn_.get();
   if (packed != 0) {
     if (const unsigned char* view = ZipStreamWindowView(stream_, at, packed)) {
-      raw = view;
+      data = view;
     } else if (!ReadZipStream(stream_, at, wholeIn_.get(), packed)) {
       return ExtractResult::Corrupt;
     }
   }
-  const unsigned char* data = raw;
   // An empty file may come without even an empty deflate stream.
   if (entry.method == kDeflated && !(size == 0 && packed == 0)) {
     std::size_t inflated = 0;
-    if (libdeflate_deflate_decompress(decompressor_.get(), raw, packed, wholeOut_.get(), size,
+    if (libdeflate_deflate_decompress(decompressor_.get(), data, packed, wholeOut_.get(), size,
                                       &inflated) != LIBDEFLATE_SUCCESS ||
         inflated != size)
       return ExtractResult::Corrupt;

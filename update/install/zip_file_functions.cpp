@@ -30,6 +30,9 @@ struct Window {
   std::size_t length = 0;
   std::uint64_t lastUse = 0;  // the read that used it last: the older one is refilled
   bool Holds(std::uint64_t offset) const { return offset >= start && offset - start < length; }
+  bool HoldsAll(std::uint64_t offset, std::size_t count) const {
+    return Holds(offset) && count <= length - (offset - start);
+  }
 };
 
 struct WindowedArchive {
@@ -170,7 +173,7 @@ const unsigned char* ZipStreamWindowView(voidpf stream, std::uint64_t offset, st
   WindowedArchive* archive = Archive(stream);
   for (std::size_t w = 0; w < kWindows; ++w) {
     Window& window = archive->windows[w];
-    if (!window.Holds(offset) || count > window.length || offset - window.start > window.length - count) continue;
+    if (!window.HoldsAll(offset, count)) continue;
     window.lastUse = ++archive->uses;
     archive->position = offset + count;
     return archive->bytes[w] + (offset - window.start);

@@ -25,7 +25,7 @@ std::uint64_t ZipStreamFileReads(voidpf stream);
 bool ReadZipStream(voidpf stream, std::uint64_t offset, void* out, std::size_t count);
 
 // The `count` bytes at `offset` of such a stream where one of its windows
-// holds them all, without a copy; valid until the stream's next read or view.
+// holds them all, without a copy; valid until the stream's next read.
 // Null where no window holds them all: read them with ReadZipStream.
 const unsigned char* ZipStreamWindowView(voidpf stream, std::uint64_t offset, std::size_t count);
 
