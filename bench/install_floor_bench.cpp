@@ -5,8 +5,8 @@
 // inflated, checked, staged, journalled or moved. Each file is written with
 // the calls the installer writes a staged file with (OpenNewFile, one fwrite
 // for an entry read whole or pieces of the copy buffer for a larger one,
-// which then goes to the disk before it is closed, fclose), and each folder
-// is made once.
+// which goes to the disk behind its writes and once more before it is
+// closed, fclose), and each folder is made once.
 // THREADS threads (by default as many as the installer stages on) take the
 // files in archive order. Prints ok=1 ms=... threads=N files=N dirs=N bytes=N
 // (bench/run sets the installation's time against it, both timed from outside
@@ -29,6 +29,7 @@
 
 #include "base/new_file.h"
 #include "base/unique_file.h"
+#include "base/write_behind.h"
 #include "update/directory_levels.h"
 #include "update/install/archive_reader.h"
 #include "update/install/entry_name.h"
@@ -41,26 +42,23 @@ struct FloorFile {
   std::uint64_t size;
 };
 
-// As the installer's streamed entries: written, then flushed to the disk.
-bool FlushToDisk(FILE* file) {
-  if (std::fflush(file) != 0) return false;
-  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-  return handle != INVALID_HANDLE_VALUE && ::FlushFileBuffers(handle) != 0;
-}
-
-bool WriteOne(const FloorFile& f, const unsigned char* bytes) {
+bool WriteOne(const FloorFile& f, const unsigned char* bytes, base::WriteBehind* behind) {
   base::UniqueFile file(base::OpenNewFile(f.path.c_str()));
   if (!file) return false;
   if (f.size <= update::kWholeEntryLimit) {
     const std::size_t n = static_cast<std::size_t>(f.size);
     return (n == 0 || std::fwrite(bytes, 1, n, file.Get()) == n) && file.Close();
   }
+  // As the installer's streamed entries: handed to the disk while written,
+  // then flushed.
+  base::WriteBehindFile toDisk(behind, file.Get());
   for (std::uint64_t left = f.size; left > 0;) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, update::kCopyBufferSize));
     if (std::fwrite(bytes, 1, n, file.Get()) != n) return false;
     left -= n;
+    toDisk.Wrote(f.size - left);
   }
-  return FlushToDisk(file.Get()) && file.Close();
+  return base::FlushToDisk(file.Get()) && file.Close();
 }
 
 // Every level of `path` below `game` (its last level a folder when
@@ -137,8 +135,9 @@ int main(int argc, char** argv) {
   std::atomic<std::size_t> next{0};
   std::atomic<bool> failed{false};
   auto work = [&] {
+    base::WriteBehind behind;  // one per writing thread, as each staging thread's
     for (std::size_t i; !failed && (i = next.fetch_add(1)) < files.size();)
-      if (!WriteOne(files[i], buffer.get())) failed = true;
+      if (!WriteOne(files[i], buffer.get(), &behind)) failed = true;
   };
   std::vector<std::thread> helpers;
   for (unsigned i = 1; i < threads; ++i) helpers.emplace_back(work);

@@ -3,8 +3,6 @@
 #include <libdeflate.h>
 #include <unzip.h>
 
-#include <io.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +13,7 @@
 #include "base/new_file.h"
 #include "base/progress_targets.h"
 #include "base/stream_position.h"
+#include "base/write_behind.h"
 #include "update/download_log.h"
 #include "update/install/entry_name.h"
 #include "update/transfer_rules.h"
@@ -44,16 +43,6 @@ class PieceSink final : public InflateSink {
  private:
   const Put& put_;
 };
-
-// A large staged file goes to the disk as soon as it is written, on the thread
-// that wrote it: the other staging threads go on inflating meanwhile, the
-// commit's flush of its journal then finds little left to write, and the
-// moves never point at data that is still only in memory.
-bool FlushToDisk(FILE* file) {
-  if (std::fflush(file) != 0) return false;
-  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-  return handle != INVALID_HANDLE_VALUE && ::FlushFileBuffers(handle) != 0;
-}
 
 // Incompressible data grows a little in deflate's stored blocks.
 constexpr std::uint64_t kWholeCompressedLimit = kWholeEntryLimit + kWholeEntryLimit / 16 + 64;
@@ -256,7 +245,7 @@ ExtractResult ArchiveReader::ExtractStream(const ArchiveEntry& entry, const char
       break;
     }
     if (n == 0) {
-      if (!FlushToDisk(file.Get()) || !file.Close()) return ExtractResult::WriteFailed;
+      if (!base::FlushToDisk(file.Get()) || !file.Close()) return ExtractResult::WriteFailed;
       // The reader checks the CRC only of data read to the declared size.
       dataGood = written == entry.size;
       break;
@@ -272,12 +261,19 @@ ExtractResult ArchiveReader::ExtractStream(const ArchiveEntry& entry, const char
 
 ExtractResult ArchiveReader::InflateStream(const ArchiveEntry& entry, const char* path, DirectoryCache* directories) {
   if (!streamIn_) streamIn_ = std::make_unique<unsigned char[]>(kCopyBufferSize);
+  if (!writeBehind_) writeBehind_ = std::make_unique<base::WriteBehind>();
   std::uint64_t at = 0;
   if (!FindData(&at)) return ExtractResult::Corrupt;
   if (entry.method == kStored && entry.compressedSize != entry.size) return ExtractResult::Corrupt;
   if (!CreateDirectoryTree(path, LastLevel::FileName, directories)) return ExtractResult::WriteFailed;
   base::UniqueFile file(base::OpenNewFile(path));
   if (!file) return ExtractResult::WriteFailed;
+  // A large staged file goes to the disk while it is written, and is flushed
+  // once more when it is whole, on the thread that wrote it: the other
+  // staging threads go on inflating meanwhile, the commit's flush of its
+  // journal then finds little left to write, and the moves never point at
+  // data that is still only in memory.
+  base::WriteBehindFile behind(writeBehind_.get(), file.Get());
   // The raw data in pieces of the copy buffer.
   std::uint64_t left = entry.compressedSize;
   const auto nextPiece = [&](const unsigned char** data, std::size_t* size) {
@@ -300,7 +296,9 @@ ExtractResult ArchiveReader::InflateStream(const ArchiveEntry& entry, const char
     }
     crc = base::Crc32(crc, data, n);
     written += n;
-    return std::fwrite(data, 1, n, file.Get()) == n;
+    if (std::fwrite(data, 1, n, file.Get()) != n) return false;
+    behind.Wrote(written);
+    return true;
   };
   if (entry.method == kStored) {
     while (left > 0) {
@@ -320,7 +318,7 @@ ExtractResult ArchiveReader::InflateStream(const ArchiveEntry& entry, const char
       return ExtractResult::Corrupt;
   }
   if (written != entry.size || crc != entry.crc) return ExtractResult::Corrupt;
-  if (!FlushToDisk(file.Get()) || !file.Close()) return ExtractResult::WriteFailed;
+  if (!base::FlushToDisk(file.Get()) || !file.Close()) return ExtractResult::WriteFailed;
   return ExtractResult::Extracted;
 }
 

@@ -18,6 +18,7 @@
 
 struct libdeflate_decompressor;
 
+namespace base { class WriteBehind; }
 namespace progress { struct ProgressTargets; }
 
 namespace update {
@@ -120,6 +121,7 @@ class ArchiveReader {
   std::uint64_t dataPosition_ = 0;
   std::unique_ptr<unsigned char[]> streamIn_;  // raw data of a streamed entry
   std::unique_ptr<StreamInflater> inflater_;    // made at the first streamed entry
+  std::unique_ptr<base::WriteBehind> writeBehind_;  // made at the first streamed entry too
   State state_ = State::Failed;
   std::uint64_t count_ = 0;
   std::unique_ptr<char[]> buffer_;
