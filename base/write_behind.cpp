@@ -4,9 +4,15 @@
 
 namespace base {
 
+namespace {
+
+HANDLE HandleOf(std::FILE* file) { return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))); }
+
+}  // namespace
+
 bool FlushToDisk(std::FILE* file) {
   if (std::fflush(file) != 0) return false;
-  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  const HANDLE handle = HandleOf(file);
   return handle != INVALID_HANDLE_VALUE && ::FlushFileBuffers(handle) != 0;
 }
 
@@ -28,14 +34,18 @@ bool WriteBehind::Start() {
 }
 
 bool WriteBehind::Hand(HANDLE file) {
-  if (!Start() || ::WaitForSingleObject(idle_.Get(), 0) != WAIT_OBJECT_0) return false;
+  // The writer asks after every piece while a flush runs: the flag answers
+  // without a call to the system.
+  if (busy_ || !Start()) return false;
   HANDLE duplicate = nullptr;
   const HANDLE self = ::GetCurrentProcess();
   if (!::DuplicateHandle(self, file, self, &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS)) return false;
   handed_.Reset(duplicate);
+  busy_ = true;
   ::ResetEvent(idle_.Get());
   if (work_.Set()) return true;
   handed_.Reset();
+  busy_ = false;
   ::SetEvent(idle_.Get());
   return false;
 }
@@ -52,6 +62,7 @@ unsigned __stdcall WriteBehind::Run(void* self) {
   while (behind->work_.Wait(INFINITE) && !behind->stopping_) {
     ::FlushFileBuffers(behind->handed_.Get());  // unchecked: the writer's own flush is the one that counts
     behind->handed_.Reset();
+    behind->busy_ = false;
     ::SetEvent(behind->idle_.Get());
   }
   return 0;
@@ -59,7 +70,7 @@ unsigned __stdcall WriteBehind::Run(void* self) {
 
 void WriteBehindFile::Wrote(std::uint64_t written) {
   if (written - handedAt_ < step_ || std::fflush(file_) != 0) return;
-  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file_)));
+  const HANDLE handle = HandleOf(file_);
   if (handle != INVALID_HANDLE_VALUE && behind_->Hand(handle)) handedAt_ = written;
 }
 

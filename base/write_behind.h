@@ -54,6 +54,7 @@ class WriteBehind {
   AutoResetEvent work_;
   UniqueHandle idle_{::CreateEventW(nullptr, TRUE, TRUE, nullptr)};  // set while nothing is flushed
   UniqueHandle handed_;  // the duplicate being flushed; the thread's while idle_ is reset
+  std::atomic<bool> busy_{false};  // from a hand-over until the thread has let its duplicate go
   std::atomic<bool> stopping_{false};
   bool failedToStart_ = false;
   Thread thread_;
